@@ -1,0 +1,350 @@
+#include "engine/analysis.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+
+#include "engine/bufferedio.h"
+
+namespace salvora {
+
+namespace {
+
+constexpr std::int32_t fieldCountLimit = 500;
+constexpr std::size_t level7HeaderSize = 68;
+constexpr std::size_t level7DescriptorSize = 48;
+constexpr std::size_t level7CollectLimit = 4096;
+// A header length is 16 bits wide, so no sound table has more descriptors than this.
+constexpr std::size_t rebuiltFieldLimit = (0xFFFF - 33) / 32;
+
+void inferTypeOnHeaderPath(const std::uint8_t *d, std::uint8_t &inferred) {
+    char letter = static_cast<char>(d[11]);
+    if (letter == '+' || letter == 'Y' || letter == 'T' || letter == 'G')
+        inferred = 0x30;
+    if (letter == 'M' && d[16] == 10)
+        inferred = 0x83;
+    if (letter == 'Q' || letter == 'V')
+        inferred = 0x32;
+    if (inferred == 0x30 && d[18] == 0x0C)
+        inferred = 0x31;
+}
+
+void inferTypeOnRebuildPath(const std::uint8_t *d, std::uint8_t &inferred) {
+    char letter = static_cast<char>(d[11]);
+    if (letter == 'Y' || letter == 'T' || letter == 'G')
+        inferred = 0x30;
+    if (inferred == 0x30 && d[18] == 0x0C)
+        inferred = 0x31;
+    if (letter == 'Q' || letter == 'V')
+        inferred = 0x32;
+}
+
+bool containsNoCase(const char *text, const char *needle) {
+    std::size_t n = std::strlen(needle);
+    for (const char *p = text; *p; ++p) {
+        std::size_t i = 0;
+        while (i < n && p[i] && (p[i] | 0x20) == needle[i])
+            ++i;
+        if (i == n)
+            return true;
+    }
+    return false;
+}
+
+std::uint32_t clampCount(std::int64_t n) {
+    if (n < 0)
+        return 0;
+    return static_cast<std::uint32_t>(std::min<std::int64_t>(n, 0xFFFFFFFF));
+}
+
+struct Search {
+    Search(RecoveryJob &j, WindowReader &r, AnalysisResult &a) : job(j), reader(r), result(a) {}
+
+    RecoveryJob &job;
+    WindowReader &reader;
+    AnalysisResult &result;
+    std::uint8_t inferredType = 0x03;
+    bool acceptance = true;
+
+    std::uint64_t fileSize() const { return reader.fileSize(); }
+
+    // One candidate of the byte-by-byte header search. True when it was accepted; the job
+    // then holds its header and descriptors.
+    bool tryCandidate(std::uint64_t k) {
+        TableHeader header;
+        std::memcpy(header.bytes.data(), reader.view(k, tableHeaderSize), tableHeaderSize);
+        std::uint32_t headerLength = header.headerLength();
+        std::uint32_t recordLength = header.recordLength();
+        auto fieldCount = static_cast<std::int32_t>((headerLength - 32u) / 32u);
+        if (recordLength == 0 || headerLength > fileSize() || fieldCount < 1) {
+            acceptance = false;
+            return false;
+        }
+        std::uint8_t type = header.type();
+        if (isVisualFoxProType(type))
+            fieldCount = (static_cast<std::int32_t>(headerLength) - 296) / 32;
+        if (fieldCount >= fieldCountLimit)
+            acceptance = false;
+
+        // Descriptors are examined in place and copied only for the accepted candidate.
+        const std::uint8_t *descriptors = nullptr;
+        level7Fields.clear();
+        if (isLevel7Type(type)) {
+            level7Fields = convertLevel7Descriptors(reader, k + tableHeaderSize,
+                                                    static_cast<std::uint16_t>(headerLength));
+            fieldCount = static_cast<std::int32_t>(level7Fields.size());
+        } else if (fieldCount >= 1 && fieldCount <= fieldCountLimit) {
+            descriptors = reader.view(k + tableHeaderSize,
+                                      static_cast<std::size_t>(fieldCount) * fieldDescriptorSize);
+        }
+        auto descriptorAt = [&](std::int32_t i) -> const std::uint8_t * {
+            return descriptors ? descriptors + static_cast<std::size_t>(i) * fieldDescriptorSize
+                               : level7Fields[static_cast<std::size_t>(i)].bytes.data();
+        };
+        bool haveArray = descriptors != nullptr || !level7Fields.empty();
+
+        std::uint32_t runningLength = 1;
+        std::int32_t walked = 0;
+        if (haveArray) {
+            for (std::int32_t i = 0; i < fieldCount; ++i) {
+                const std::uint8_t *d = descriptorAt(i);
+                if (d[0] == headerTerminator || d[0] == endOfFileMarker) {
+                    fieldCount = i;
+                    break;
+                }
+                if (!isAcceptedFieldType(d)) {
+                    acceptance = false;
+                    break;
+                }
+                inferTypeOnHeaderPath(d, inferredType);
+                runningLength += fieldLength(d);
+                walked = i + 1;
+            }
+        }
+        if (recordLength == runningLength && fieldCount < fieldCountLimit)
+            acceptance = true;
+        if (!acceptance)
+            return false;
+
+        job.header = header;
+        job.fieldCount = std::max(fieldCount, 0);
+        job.fields.clear();
+        if (haveArray) {
+            job.fields.resize(static_cast<std::size_t>(job.fieldCount));
+            std::uint32_t displacement = 1;
+            for (std::int32_t i = 0; i < job.fieldCount; ++i) {
+                FieldDescriptor &field = job.fields[static_cast<std::size_t>(i)];
+                std::memcpy(field.bytes.data(), descriptorAt(i), fieldDescriptorSize);
+                if (i >= walked)
+                    continue; // beyond an unacceptable descriptor: left as found
+                field.setDisplacement(static_cast<std::uint16_t>(displacement));
+                if (type == 0xF5)
+                    std::fill(field.bytes.begin() + 24, field.bytes.end(), 0);
+                displacement += fieldLength(field);
+            }
+        }
+        return true;
+    }
+
+    // The first 32 bytes are damaged but the descriptors seem to follow them.
+    bool descriptorsBehindDamagedHeader() {
+        const std::uint8_t *d = reader.view(tableHeaderSize, fieldDescriptorSize);
+        return isAcceptedFieldType(d) && d[16] != 0;
+    }
+
+    // Rebuilds header and field list from the descriptors found anywhere in the file.
+    void rebuild() {
+        result.relocated = true;
+        inferredType = 0x03;
+        result.headerOffset = 0;
+
+        std::vector<FieldDescriptor> candidates;
+        std::size_t candidateCount = 0;
+        bool terminated = false;
+        std::uint64_t offset = 0;
+        for (; offset < fileSize(); offset += fieldDescriptorSize) {
+            const std::uint8_t *block = reader.view(offset, fieldDescriptorSize);
+            if (static_cast<std::int8_t>(block[0]) > 0x20 && isAcceptedFieldType(block)) {
+                if (candidates.size() <= rebuiltFieldLimit) {
+                    FieldDescriptor field;
+                    std::memcpy(field.bytes.data(), block, fieldDescriptorSize);
+                    candidates.push_back(field);
+                }
+                ++candidateCount;
+            } else if (block[0] == headerTerminator && candidateCount > 0) {
+                terminated = true;
+                break;
+            }
+        }
+        if (candidateCount > 0) {
+            result.headerOffset = terminated ? offset : 0;
+            job.header = TableHeader{};
+            std::uint32_t recordLength = 1;
+            for (FieldDescriptor &field : candidates) {
+                inferTypeOnRebuildPath(field.bytes.data(), inferredType);
+                field.setDisplacement(static_cast<std::uint16_t>(recordLength));
+                recordLength += fieldLength(field);
+            }
+            bool visualFoxPro = isVisualFoxProType(inferredType);
+            std::uint64_t headerLength =
+                32 * static_cast<std::uint64_t>(candidateCount) + (visualFoxPro ? 296 : 33);
+            // A list too long for the 16-bit header fields cannot be written back faithfully.
+            if (candidateCount > rebuiltFieldLimit || headerLength > 0xFFFF ||
+                recordLength > 0xFFFF) {
+                result.abort = true;
+                return;
+            }
+            job.fields = std::move(candidates);
+            job.fieldCount = static_cast<std::int32_t>(job.fields.size());
+            job.header.setRecordLength(static_cast<std::uint16_t>(recordLength));
+            job.header.setHeaderLength(static_cast<std::uint16_t>(headerLength));
+            auto available = static_cast<std::int64_t>(fileSize()) -
+                             static_cast<std::int64_t>(result.headerOffset) -
+                             (visualFoxPro ? 264 : 1);
+            job.header.setRecordCount(clampCount(available / recordLength));
+            job.dataStart = result.headerOffset + 1;
+            if (visualFoxPro && hasBacklink(result.headerOffset + 1))
+                job.dataStart = result.headerOffset + 264;
+            job.header.setType(inferredType);
+        }
+        if (!terminated)
+            result.abort = true;
+    }
+
+    bool hasBacklink(std::uint64_t offset) {
+        std::array<char, backlinkSize> text{};
+        std::memcpy(text.data(), reader.view(offset, backlinkSize), backlinkSize);
+        text.back() = '\0';
+        int sum = 0;
+        for (char c : text)
+            sum += static_cast<signed char>(c);
+        return containsNoCase(text.data(), ".dbc") || sum == 0;
+    }
+
+    void finish() {
+        TableHeader &header = job.header;
+        if (header.type() == 0)
+            header.setType(inferredType);
+        auto size = static_cast<std::int64_t>(fileSize());
+        auto offset = static_cast<std::int64_t>(result.headerOffset);
+        std::int64_t records = (size - offset - header.headerLength()) / header.recordLength();
+        if (!result.relocated)
+            header.setRecordCount(clampCount(records));
+        if (header.recordCount() == 0) {
+            std::int64_t rest = result.relocated ? size - 1 : size - offset - 1;
+            header.setHeaderLength(static_cast<std::uint16_t>(rest & 0xFFFF));
+        }
+        job.alignedRecordLength = (header.recordLength() + 3) & ~3;
+        job.alignedRecordWords = job.alignedRecordLength / 4;
+        job.recordBuffer.assign(static_cast<std::size_t>(job.alignedRecordLength), 0);
+    }
+
+    std::vector<FieldDescriptor> level7Fields;
+};
+
+} // namespace
+
+std::vector<FieldDescriptor> convertLevel7Descriptors(WindowReader &reader, std::uint64_t offset,
+                                                      std::uint16_t headerLength) {
+    std::uint32_t maximum = (static_cast<std::uint32_t>(headerLength) - level7HeaderSize) /
+                            static_cast<std::uint32_t>(level7DescriptorSize);
+    std::uint64_t position = offset + (level7HeaderSize - tableHeaderSize);
+    std::vector<FieldDescriptor> fields;
+    // Descriptors of length 0 do not count towards the limits; cap the reads as well, so that
+    // a hostile run of them cannot make every candidate scan the rest of the file.
+    for (std::size_t reads = 0; reads < level7CollectLimit; ++reads) {
+        const std::uint8_t *d = reader.view(position, level7DescriptorSize);
+        position += level7DescriptorSize;
+        if (d[0] == headerTerminator)
+            break;
+        std::array<std::uint8_t, fieldDescriptorSize> probe{};
+        std::memcpy(probe.data(), d, 11);
+        probe[11] = d[32];
+        if (!isAcceptedFieldType(probe.data()))
+            return {};
+        if (d[33] != 0) {
+            FieldDescriptor field;
+            std::memcpy(field.bytes.data(), d, 10);
+            field.bytes[11] = d[32];
+            field.bytes[16] = d[33];
+            field.bytes[17] = d[34];
+            fields.push_back(field);
+        }
+        if (fields.size() >= level7CollectLimit || fields.size() >= maximum)
+            break;
+    }
+    return fields;
+}
+
+AnalysisResult analyseStructure(EngineContext &context, RecoveryJob &job) {
+    AnalysisResult result;
+    platform::Platform &os = context.os;
+
+    std::uint32_t savedFlags = context.globalFlags;
+    auto attributes = os.getAttributes(job.sourcePath);
+    // A file whose attributes cannot be read is treated as read-only, as Windows does.
+    bool readOnly = !attributes || attributes->readOnly;
+    platform::Access access = platform::Access::ReadWrite;
+    if (readOnly) {
+        access = platform::Access::Read;
+        context.globalFlags |= globalFlagReadOnlySeen;
+    }
+    platform::ErrorCode lastError = 0;
+    for (int attempt = 1; attempt <= 3; ++attempt) {
+        platform::Share share = (context.globalFlags & globalFlagOpenShared)
+                                    ? platform::Share::ReadWrite
+                                    : platform::Share::None;
+        job.openFlags = context.globalFlags;
+        platform::OpenResult opened =
+            os.openFile(job.sourcePath, {access, share, platform::Disposition::OpenExisting, true});
+        if (!opened) {
+            context.globalFlags |= globalFlagOpenShared;
+            lastError = opened.error;
+        }
+        if (attempt == 2) {
+            context.globalFlags |= globalFlagReadOnlySeen;
+            access = platform::Access::Read;
+        }
+        if (opened) {
+            job.source = std::move(opened.file);
+            break;
+        }
+    }
+    if (!job.source) {
+        context.globalFlags = savedFlags;
+        result.openError = lastError;
+        return result;
+    }
+    result.opened = true;
+
+    platform::ErrorCode sizeError = 0;
+    job.sourceSize = job.source->size(&sizeError).value_or(0);
+    WindowReader reader(*job.source, job.sourceSize);
+    Search search(job, reader, result);
+
+    bool accepted = false;
+    for (std::uint64_t k = 0;; ++k) {
+        if (search.tryCandidate(k)) {
+            result.headerOffset = k;
+            accepted = true;
+            break;
+        }
+        if (k == 0 && search.descriptorsBehindDamagedHeader())
+            break;
+        if (k + 1 >= job.sourceSize)
+            break;
+    }
+    if (!accepted) {
+        search.rebuild();
+        if (result.abort)
+            return result;
+    }
+    search.finish();
+    return result;
+}
+
+void closeSource(RecoveryJob &job) {
+    job.source.reset();
+}
+
+} // namespace salvora

@@ -1,0 +1,37 @@
+// Finds a table header that can be trusted, or rebuilds one from the field descriptors found
+// in the file, and fixes the field list and the record geometry.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "engine/enginecontext.h"
+#include "engine/recoveryjob.h"
+
+namespace salvora {
+
+class WindowReader;
+
+struct AnalysisResult {
+    // False only when the source could not be opened; `openError` then says why.
+    bool opened = false;
+    platform::ErrorCode openError = 0;
+    // Where the accepted header starts, or the offset of the terminator after a rebuild.
+    std::uint64_t headerOffset = 0;
+    // Neither a header nor a terminated descriptor list was found.
+    bool abort = false;
+    // Header and descriptors were rebuilt; records start at the job's data start.
+    bool relocated = false;
+};
+
+// Opens `job.sourcePath` and fills the job. Reads the source only.
+AnalysisResult analyseStructure(EngineContext &context, RecoveryJob &job);
+
+// Converts the 48-byte descriptors of a level 7 table, read from `offset` (just after the
+// 32-byte header). Empty when a descriptor is not acceptable.
+std::vector<FieldDescriptor> convertLevel7Descriptors(WindowReader &reader, std::uint64_t offset,
+                                                      std::uint16_t headerLength);
+
+void closeSource(RecoveryJob &job);
+
+} // namespace salvora

@@ -1,0 +1,105 @@
+#include "engine/bufferedio.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace salvora {
+
+WindowReader::WindowReader(platform::FileHandle &file, std::uint64_t fileSize, std::size_t capacity)
+    : file_(file), fileSize_(fileSize), buffer_(capacity) {}
+
+const std::uint8_t *WindowReader::view(std::uint64_t offset, std::size_t length) {
+    if (offset < windowStart_ || offset - windowStart_ + length > windowLength_)
+        fill(offset, length);
+    return buffer_.data() + (offset - windowStart_);
+}
+
+void WindowReader::fill(std::uint64_t offset, std::size_t length) {
+    windowStart_ = offset;
+    windowLength_ = buffer_.size();
+    std::size_t wanted = 0;
+    if (offset < fileSize_)
+        wanted =
+            static_cast<std::size_t>(std::min<std::uint64_t>(buffer_.size(), fileSize_ - offset));
+    std::size_t got = 0;
+    if (wanted > 0) {
+        platform::ErrorCode seekError = file_.seek(offset);
+        if (seekError == 0) {
+            platform::IoResult result = file_.read(buffer_.data(), wanted);
+            got = result.bytes;
+            if (!result.ok() && error_ == 0)
+                error_ = result.error;
+        } else if (error_ == 0) {
+            error_ = seekError;
+        }
+    }
+    // Zero only what the caller may look at beyond the data; the rest of the window is
+    // never handed out before it is filled again.
+    std::size_t clearTo = std::max(got, std::min(buffer_.size(), length));
+    if (clearTo > got)
+        std::memset(buffer_.data() + got, 0, clearTo - got);
+    windowLength_ = std::max(got, std::min(buffer_.size(), length));
+}
+
+BufferedWriter::BufferedWriter(platform::FileHandle &file, std::size_t capacity)
+    : file_(file), buffer_(capacity) {}
+
+void BufferedWriter::write(const void *data, std::size_t length) {
+    if (error_ != 0)
+        return;
+    const auto *bytes = static_cast<const std::uint8_t *>(data);
+    while (length > 0) {
+        if (used_ == buffer_.size()) {
+            drain();
+            if (error_ != 0)
+                return;
+        }
+        if (used_ == 0 && length >= buffer_.size()) {
+            platform::IoResult result = file_.write(bytes, length);
+            if (!result.ok()) {
+                error_ = result.error;
+                return;
+            }
+            position_ += length;
+            return;
+        }
+        std::size_t chunk = std::min(length, buffer_.size() - used_);
+        std::memcpy(buffer_.data() + used_, bytes, chunk);
+        used_ += chunk;
+        position_ += chunk;
+        bytes += chunk;
+        length -= chunk;
+    }
+}
+
+void BufferedWriter::drain() {
+    if (used_ == 0 || error_ != 0)
+        return;
+    platform::IoResult result = file_.write(buffer_.data(), used_);
+    if (!result.ok())
+        error_ = result.error;
+    used_ = 0;
+}
+
+void BufferedWriter::seek(std::uint64_t offset) {
+    drain();
+    if (error_ != 0)
+        return;
+    error_ = file_.seek(offset);
+    position_ = offset;
+}
+
+void BufferedWriter::setEnd() {
+    drain();
+    if (error_ != 0)
+        return;
+    error_ = file_.setEnd();
+}
+
+void BufferedWriter::flush(bool durable) {
+    drain();
+    if (error_ == 0 && durable)
+        error_ = file_.flush();
+}
+
+} // namespace salvora

@@ -1,0 +1,64 @@
+// Large sequential reads and writes, so that the engine never makes a system call per record.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace salvora {
+
+// A window over a file. Bytes past the end of the file (or that a failing read could not
+// deliver) read as zero.
+class WindowReader {
+  public:
+    explicit WindowReader(platform::FileHandle &file, std::uint64_t fileSize,
+                          std::size_t capacity = 4u << 20);
+
+    // Pointer to `length` bytes starting at `offset`; valid until the next call.
+    // `length` may not exceed the capacity.
+    const std::uint8_t *view(std::uint64_t offset, std::size_t length);
+
+    std::uint64_t fileSize() const { return fileSize_; }
+    // First read error met, 0 when none.
+    platform::ErrorCode error() const { return error_; }
+
+  private:
+    void fill(std::uint64_t offset, std::size_t length);
+
+    platform::FileHandle &file_;
+    std::uint64_t fileSize_;
+    std::vector<std::uint8_t> buffer_;
+    std::uint64_t windowStart_ = 0;
+    std::size_t windowLength_ = 0;
+    platform::ErrorCode error_ = 0;
+};
+
+// Buffered writer with a sticky error: once a write failed, later calls do nothing and the
+// first error stays available.
+class BufferedWriter {
+  public:
+    explicit BufferedWriter(platform::FileHandle &file, std::size_t capacity = 1u << 20);
+
+    void write(const void *data, std::size_t length);
+    void seek(std::uint64_t offset);
+    // Cuts the file at the current position.
+    void setEnd();
+    // Writes out what is buffered and, with `durable`, pushes it to stable storage.
+    void flush(bool durable = false);
+
+    std::uint64_t position() const { return position_; }
+    platform::ErrorCode error() const { return error_; }
+
+  private:
+    void drain();
+
+    platform::FileHandle &file_;
+    std::vector<std::uint8_t> buffer_;
+    std::size_t used_ = 0;
+    std::uint64_t position_ = 0;
+    platform::ErrorCode error_ = 0;
+};
+
+} // namespace salvora

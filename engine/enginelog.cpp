@@ -1,0 +1,17 @@
+#include "engine/enginelog.h"
+
+namespace salvora {
+
+void EngineLog::open(platform::Platform &os) {
+    platform::OpenResult opened =
+        os.openFile(engineLogName, {platform::Access::ReadWrite, platform::Share::None,
+                                    platform::Disposition::CreateAlways, false});
+    file_ = std::move(opened.file);
+}
+
+void EngineLog::write(std::string_view text) {
+    if (file_)
+        file_->write(text.data(), text.size());
+}
+
+} // namespace salvora

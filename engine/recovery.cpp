@@ -1,0 +1,333 @@
+#include "engine/recovery.h"
+
+#include <algorithm>
+#include <cstring>
+#include <optional>
+#include <vector>
+
+#include "engine/analysis.h"
+#include "engine/bufferedio.h"
+#include "engine/enginelog.h"
+#include "engine/recordchecks.h"
+#include "engine/textformat.h"
+
+namespace salvora {
+
+namespace {
+
+constexpr const char *messageCaption = "Salvora";
+constexpr std::uint64_t tableSizeLimit = 0x7FFFFFFF;
+constexpr std::size_t recordWindowSize = 1u << 20;
+
+// Puts a changed source attribute back however the run ends, and gives an in-place result
+// the attributes of the file it replaced.
+class SourceAttributes {
+  public:
+    SourceAttributes(platform::Platform &os, std::string path) : os_(os), path_(std::move(path)) {}
+    ~SourceAttributes() {
+        if (original_ && (cleared_ || replaced_))
+            os_.setAttributes(path_, *original_);
+    }
+    SourceAttributes(const SourceAttributes &) = delete;
+    SourceAttributes &operator=(const SourceAttributes &) = delete;
+
+    void clearReadOnly() {
+        original_ = os_.getAttributes(path_);
+        if (original_ && original_->readOnly)
+            cleared_ = os_.setReadOnly(path_, false) == 0;
+    }
+    bool wasReadOnly() const { return original_ && original_->readOnly; }
+    const std::optional<platform::FileAttributes> &original() const { return original_; }
+    void markReplaced() { replaced_ = true; }
+
+  private:
+    platform::Platform &os_;
+    std::string path_;
+    std::optional<platform::FileAttributes> original_;
+    bool cleared_ = false;
+    bool replaced_ = false;
+};
+
+// Removes the work file unless it was put in place.
+class WorkFile {
+  public:
+    explicit WorkFile(platform::Platform &os) : os_(os) {}
+    ~WorkFile() {
+        file.reset();
+        if (!path.empty() && !installed)
+            os_.removeFile(path);
+    }
+    WorkFile(const WorkFile &) = delete;
+    WorkFile &operator=(const WorkFile &) = delete;
+
+    std::string path;
+    std::unique_ptr<platform::FileHandle> file;
+    bool installed = false;
+
+  private:
+    platform::Platform &os_;
+};
+
+class Run {
+  public:
+    Run(EngineContext &context, RecoveryWindow *window, bool folderMode)
+        : context_(context), os_(context.os), window_(window),
+          single_(window != nullptr && !folderMode) {}
+
+    int execute(std::string source, std::string output);
+
+  private:
+    void showMessage(bool repaint) {
+        window_->setControlText(control::logBox, context_.messageText);
+        if (repaint)
+            window_->repaintControl(control::logBox);
+    }
+    void echo(const std::string &text) {
+        log_.write(text);
+        if (context_.consoleOut)
+            context_.consoleOut->write(text);
+    }
+    void reportSystemError(platform::ErrorCode error) {
+        context_.lastError = error;
+        context_.messageText = os_.errorText(error);
+        if (single_)
+            window_->messageBox(context_.messageText, messageCaption, MessageIcon::None);
+    }
+    bool writeHeaderArea(RecoveryJob &job, const AnalysisResult &analysis, BufferedWriter &out);
+    void showProgressRange(std::uint32_t records);
+
+    EngineContext &context_;
+    platform::Platform &os_;
+    RecoveryWindow *window_;
+    bool single_;
+    EngineLog log_;
+};
+
+bool Run::writeHeaderArea(RecoveryJob &job, const AnalysisResult &analysis, BufferedWriter &out) {
+    const TableHeader &header = job.header;
+    if (!analysis.relocated) {
+        // Descriptors, terminator and backlink reach the output exactly as the source has them.
+        WindowReader reader(*job.source, job.sourceSize,
+                            std::max<std::size_t>(header.headerLength(), 1));
+        out.write(reader.view(analysis.headerOffset, header.headerLength()), header.headerLength());
+        return true;
+    }
+    out.write(header.bytes.data(), header.bytes.size());
+    for (const FieldDescriptor &field : job.fields)
+        out.write(field.bytes.data(), field.bytes.size());
+    out.write(&headerTerminator, 1);
+    if (isVisualFoxProType(header.type())) {
+        std::vector<std::uint8_t> backlink(backlinkSize, 0);
+        out.write(backlink.data(), backlink.size());
+    }
+    return true;
+}
+
+void Run::showProgressRange(std::uint32_t records) {
+    if (!window_)
+        return;
+    window_->progressSetRange(control::progressBar, 0, records <= 100 ? records : records / 100);
+    window_->progressSetStep(control::progressBar, records >= 100 ? 1 : records / 2);
+}
+
+int Run::execute(std::string source, std::string output) {
+    DuplicateTable duplicates;
+    if (context_.options.detailedLog)
+        log_.open(os_);
+    context_.lastError = 0;
+
+    if (single_) {
+        source = window_->controlText(control::sourceBox, 256);
+        output = window_->controlText(control::outputBox, 256);
+        context_.lastOutput = output;
+    }
+    echo("Source file:" + source + "\r\nOutput file:" + output + " ");
+    if (source.empty())
+        return recoveryNothingProduced;
+
+    bool keepDeleted = window_ ? window_->isChecked(control::keepDeletedCheck) : true;
+    context_.messageText = "Analyzing file...\r\n";
+    if (single_)
+        showMessage(true);
+
+    // Two spellings of one file are an in-place repair too: the source must never be
+    // truncated before its records have been read.
+    bool inPlace = source == output || os_.sameFile(source, output).value_or(false);
+    bool sameName = source == output;
+
+    SourceAttributes attributes(os_, source);
+    attributes.clearReadOnly();
+
+    RecoveryJob job;
+    job.sourcePath = source;
+    job.memoName = source;
+    AnalysisResult analysis = analyseStructure(context_, job);
+    if (analysis.abort) {
+        context_.messageText += context_.loadString(stringUnrecoverableFile);
+        if (single_) {
+            showMessage(false);
+            window_->setControlText(control::statusBar, "");
+        }
+        return recoveryNothingProduced;
+    }
+    if (!analysis.opened) {
+        reportSystemError(analysis.openError);
+        return recoveryUnusable;
+    }
+
+    TableHeader &header = job.header;
+    const char *typeName = tableTypeName(header.type());
+    if (!typeName) {
+        context_.messageText += "Unrecoverable file";
+        if (window_)
+            showMessage(true);
+        return recoveryUnusable;
+    }
+    context_.messageText += formatText("File type: %s\r\nFields: %d", typeName, job.fieldCount);
+    if (window_)
+        showMessage(true);
+
+    // The result is built beside the output and renamed over it only when it is complete, so
+    // that neither the output nor, in an in-place repair, the source is ever half-written.
+    // An in-place result replaces the file by the name it was opened with; the work file
+    // lives in the same folder so that the final rename is atomic.
+    std::string target = inPlace && !sameName ? source : output;
+    WorkFile work(os_);
+    std::unique_ptr<platform::FileHandle> outputLock;
+    if (!inPlace) {
+        platform::OpenResult held =
+            os_.openFile(output, {platform::Access::Read, platform::Share::None,
+                                  platform::Disposition::OpenExisting, false});
+        if (!held && held.error != platform::errorFileNotFound()) {
+            reportSystemError(held.error);
+            return recoveryNothingProduced;
+        }
+        outputLock = std::move(held.file);
+    }
+    platform::ErrorCode createError = 0;
+    std::optional<std::string> workPath =
+        os_.createUniqueFile(platform::folderOf(target), "uuu", &createError);
+    if (workPath) {
+        work.path = *workPath;
+        platform::OpenResult opened =
+            os_.openFile(work.path, {platform::Access::ReadWrite, platform::Share::None,
+                                     platform::Disposition::CreateAlways, true});
+        createError = opened.error;
+        work.file = std::move(opened.file);
+    }
+    if (!work.file) {
+        reportSystemError(createError);
+        return recoveryNothingProduced;
+    }
+
+    if (analysis.relocated || header.year() == 0 || header.month() == 0 || header.day() == 0) {
+        platform::LocalTime today = os_.localTime();
+        header.setDate(today.year, today.month, today.day);
+    }
+
+    BufferedWriter out(*work.file);
+    writeHeaderArea(job, analysis, out);
+
+    const std::uint32_t records = header.recordCount();
+    const std::uint32_t recordLength = header.recordLength();
+    const std::uint32_t headerLength = header.headerLength();
+    showProgressRange(records);
+
+    out.seek(headerLength);
+    std::uint64_t base = analysis.relocated ? job.dataStart : analysis.headerOffset + headerLength;
+    WindowReader reader(*job.source, job.sourceSize,
+                        std::max<std::size_t>(recordWindowSize, recordLength));
+    std::span<std::uint8_t> record(job.recordBuffer.data(), recordLength);
+    std::uint64_t kept = 0;
+    for (std::uint32_t i = 0; i < records; ++i) {
+        std::memcpy(record.data(),
+                    reader.view(base + std::uint64_t{i} * recordLength, recordLength),
+                    recordLength);
+        RecordVerdict verdict = checkRecord(record, i, context_.options, job, duplicates);
+        if (verdict == RecordVerdict::DroppedByFilter)
+            continue;
+        if (verdict == RecordVerdict::Keep && (keepDeleted || record[0] != '*')) {
+            out.write(record.data(), recordLength);
+            ++kept;
+        }
+        if (window_ && i % 100 == 0)
+            window_->progressStepIt(control::progressBar);
+    }
+    if (window_)
+        window_->progressSetPos(control::progressBar, records);
+
+    // The formats cannot address records past 2 GiB.
+    if (job.sourceSize > tableSizeLimit && headerLength < tableSizeLimit)
+        kept = std::min<std::uint64_t>(kept, (tableSizeLimit - 1 - headerLength) / recordLength);
+    if (kept != records)
+        out.seek(headerLength + kept * recordLength);
+    if (kept != 0)
+        out.write(&endOfFileMarker, 1);
+    if (kept != records)
+        out.setEnd();
+
+    header.setRecordCount(static_cast<std::uint32_t>(kept));
+    if (!inPlace)
+        header.setTableFlags(header.tableFlags() & ~tableFlagStructuralIndex);
+    out.seek(0);
+    out.write(header.bytes.data(), header.bytes.size());
+    // Detached from its database container; only a header with room for the backlink has one.
+    if (!inPlace && isVisualFoxProType(header.type()) &&
+        headerLength >= tableHeaderSize + 1 + backlinkSize) {
+        std::vector<std::uint8_t> zeros(backlinkSize, 0);
+        out.seek(headerLength - backlinkSize);
+        out.write(zeros.data(), zeros.size());
+    }
+    out.flush(true);
+    if (out.error() != 0) {
+        context_.lastError = out.error();
+        context_.messageText = "Cannot write " + work.path + ": " + os_.errorText(out.error());
+        if (context_.consoleOut)
+            context_.consoleOut->write(context_.messageText + "\r\n");
+        if (single_)
+            window_->messageBox(context_.messageText, messageCaption, MessageIcon::None);
+        return recoveryNothingProduced;
+    }
+
+    closeSource(job);
+    platform::FileTimes workTimes;
+    work.file->getTimes(workTimes);
+    work.file.reset();
+    outputLock.reset();
+
+    platform::ErrorCode renameError = os_.renameFile(work.path, target);
+    if (renameError != 0) {
+        context_.lastError = renameError;
+        std::string text = os_.errorText(renameError);
+        if (context_.ownerlessMessage)
+            context_.ownerlessMessage(text, messageCaption);
+        context_.messageText = text;
+        return recoveryUnusable;
+    }
+    work.installed = true;
+    if (inPlace)
+        attributes.markReplaced();
+    else if (attributes.wasReadOnly())
+        os_.setAttributes(output, *attributes.original());
+
+    std::string result = formatText(context_.loadString(stringRecoverableRecords).c_str(),
+                                    static_cast<std::int64_t>(kept));
+    context_.messageText = result;
+    echo(result);
+    if (single_) {
+        showMessage(false);
+        window_->setControlText(control::statusBar, "");
+    }
+    log_.close();
+    return recoveryFixed;
+}
+
+} // namespace
+
+int runRecovery(EngineContext &context, RecoveryWindow *window, const std::string &sourcePath,
+                const std::string &outputPath, bool folderMode) {
+    Run run(context, window, folderMode);
+    return run.execute(sourcePath, outputPath);
+}
+
+} // namespace salvora

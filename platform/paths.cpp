@@ -1,0 +1,82 @@
+#include "platform/platform.h"
+
+namespace salvora::platform {
+
+bool isPathSeparator(char c) {
+#ifdef _WIN32
+    return c == '\\' || c == '/';
+#else
+    return c == '/';
+#endif
+}
+
+char preferredSeparator() {
+#ifdef _WIN32
+    return '\\';
+#else
+    return '/';
+#endif
+}
+
+std::size_t fileNameStart(const std::string &path) {
+    for (std::size_t i = path.size(); i > 0; --i) {
+        if (isPathSeparator(path[i - 1]))
+            return i;
+    }
+#ifdef _WIN32
+    if (path.size() >= 2 && path[1] == ':')
+        return 2;
+#endif
+    return 0;
+}
+
+std::string folderOf(const std::string &path) {
+    std::size_t start = fileNameStart(path);
+    if (start == 0)
+        return ".";
+    std::string folder = path.substr(0, start);
+    while (folder.size() > 1 && isPathSeparator(folder.back()))
+        folder.pop_back();
+    return folder;
+}
+
+std::string joinPath(const std::string &folder, const std::string &name) {
+    if (folder.empty())
+        return name;
+    if (isPathSeparator(folder.back()))
+        return folder + name;
+    return folder + preferredSeparator() + name;
+}
+
+namespace {
+char lowerAscii(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+} // namespace
+
+bool wildcardMatch(const std::string &pattern, const std::string &name) {
+    // Iterative matcher with one backtrack point: linear for patterns with a single '*',
+    // never exponential.
+    std::size_t p = 0, n = 0;
+    std::size_t starP = std::string::npos, starN = 0;
+    while (n < name.size()) {
+        if (p < pattern.size() &&
+            (pattern[p] == '?' || lowerAscii(pattern[p]) == lowerAscii(name[n]))) {
+            ++p;
+            ++n;
+        } else if (p < pattern.size() && pattern[p] == '*') {
+            starP = p++;
+            starN = n;
+        } else if (starP != std::string::npos) {
+            p = starP + 1;
+            n = ++starN;
+        } else {
+            return false;
+        }
+    }
+    while (p < pattern.size() && pattern[p] == '*')
+        ++p;
+    return p == pattern.size();
+}
+
+} // namespace salvora::platform

@@ -1,0 +1,403 @@
+#include "platform/platform.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <dirent.h>
+#include <fcntl.h>
+#include <random>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace salvora::platform {
+
+ErrorCode errorFileNotFound() {
+    return ENOENT;
+}
+ErrorCode errorSharingViolation() {
+    return EWOULDBLOCK;
+}
+ErrorCode errorDiskFull() {
+    return ENOSPC;
+}
+ErrorCode errorNameTooLong() {
+    return ENAMETOOLONG;
+}
+ErrorCode errorInvalidArgument() {
+    return EINVAL;
+}
+
+namespace {
+
+ErrorCode lastErrno() {
+    return errno != 0 ? errno : EIO;
+}
+
+FileTime toFileTime(const timespec &ts) {
+    return FileTime{static_cast<std::int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec};
+}
+
+timespec toTimespec(FileTime t) {
+    timespec ts{};
+    ts.tv_sec = static_cast<time_t>(t.nanoseconds / 1000000000);
+    ts.tv_nsec = static_cast<long>(t.nanoseconds % 1000000000);
+    if (ts.tv_nsec < 0) {
+        ts.tv_nsec += 1000000000;
+        --ts.tv_sec;
+    }
+    return ts;
+}
+
+class PosixFile final : public FileHandle {
+  public:
+    explicit PosixFile(int fd) : fd_(fd) {}
+    ~PosixFile() override { ::close(fd_); }
+
+    IoResult read(void *buffer, std::size_t size) override {
+        IoResult result;
+        auto *out = static_cast<unsigned char *>(buffer);
+        while (result.bytes < size) {
+            ssize_t got = ::read(fd_, out + result.bytes, size - result.bytes);
+            if (got < 0) {
+                if (errno == EINTR)
+                    continue;
+                result.error = lastErrno();
+                break;
+            }
+            if (got == 0)
+                break;
+            result.bytes += static_cast<std::size_t>(got);
+        }
+        return result;
+    }
+
+    IoResult write(const void *data, std::size_t size) override {
+        IoResult result;
+        const auto *in = static_cast<const unsigned char *>(data);
+        while (result.bytes < size) {
+            ssize_t put = ::write(fd_, in + result.bytes, size - result.bytes);
+            if (put < 0) {
+                if (errno == EINTR)
+                    continue;
+                result.error = lastErrno();
+                break;
+            }
+            if (put == 0) {
+                result.error = ENOSPC;
+                break;
+            }
+            result.bytes += static_cast<std::size_t>(put);
+        }
+        return result;
+    }
+
+    ErrorCode seek(std::uint64_t offset) override {
+        if (offset > static_cast<std::uint64_t>(INT64_MAX))
+            return EINVAL;
+        if (::lseek(fd_, static_cast<off_t>(offset), SEEK_SET) < 0)
+            return lastErrno();
+        return 0;
+    }
+
+    std::optional<std::uint64_t> size(ErrorCode *error) override {
+        struct stat st {};
+        if (::fstat(fd_, &st) != 0) {
+            if (error)
+                *error = lastErrno();
+            return std::nullopt;
+        }
+        return static_cast<std::uint64_t>(st.st_size);
+    }
+
+    ErrorCode setEnd() override {
+        off_t here = ::lseek(fd_, 0, SEEK_CUR);
+        if (here < 0)
+            return lastErrno();
+        if (::ftruncate(fd_, here) != 0)
+            return lastErrno();
+        return 0;
+    }
+
+    ErrorCode flush() override {
+        if (::fsync(fd_) != 0 && errno != EINVAL && errno != EROFS)
+            return lastErrno();
+        return 0;
+    }
+
+    ErrorCode getTimes(FileTimes &times) override {
+        struct stat st {};
+        if (::fstat(fd_, &st) != 0)
+            return lastErrno();
+        // POSIX keeps no creation time; the change time is the closest stand-in.
+        times.creation = toFileTime(st.st_ctim);
+        times.lastAccess = toFileTime(st.st_atim);
+        times.lastWrite = toFileTime(st.st_mtim);
+        return 0;
+    }
+
+    ErrorCode setTimes(const FileTimes &times) override {
+        timespec ts[2] = {toTimespec(times.lastAccess), toTimespec(times.lastWrite)};
+        if (::futimens(fd_, ts) != 0)
+            return lastErrno();
+        return 0;
+    }
+
+  private:
+    int fd_;
+};
+
+char lowerAscii(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+bool lessNoCase(const std::string &a, const std::string &b) {
+    return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+        return static_cast<unsigned char>(lowerAscii(x)) <
+               static_cast<unsigned char>(lowerAscii(y));
+    });
+}
+
+class PosixPlatform final : public Platform {
+  public:
+    OpenResult openFile(const std::string &path, const OpenRequest &request) override {
+        int flags = O_CLOEXEC | (request.access == Access::ReadWrite ? O_RDWR : O_RDONLY);
+        switch (request.disposition) {
+        case Disposition::OpenExisting:
+            break;
+        case Disposition::OpenAlways:
+        case Disposition::CreateAlways:
+            flags |= O_CREAT;
+            break;
+        case Disposition::CreateNew:
+            flags |= O_CREAT | O_EXCL;
+            break;
+        }
+        int fd = ::open(path.c_str(), flags, 0666);
+        if (fd < 0)
+            return {nullptr, lastErrno()};
+        struct stat st {};
+        if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+            ::close(fd);
+            return {nullptr, EISDIR};
+        }
+        // The lock comes before any truncation, so that a file held by someone else is
+        // never emptied.
+        int lockKind = request.share == Share::None ? LOCK_EX : LOCK_SH;
+        if (::flock(fd, lockKind | LOCK_NB) != 0) {
+            ErrorCode error = lastErrno();
+            ::close(fd);
+            return {nullptr, error == EWOULDBLOCK ? EWOULDBLOCK : error};
+        }
+        if (request.disposition == Disposition::CreateAlways && ::ftruncate(fd, 0) != 0) {
+            ErrorCode error = lastErrno();
+            ::close(fd);
+            return {nullptr, error};
+        }
+        if (request.sequentialScan)
+            ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+        return {std::make_unique<PosixFile>(fd), 0};
+    }
+
+    std::optional<FileAttributes> getAttributes(const std::string &path,
+                                                ErrorCode *error) override {
+        struct stat st {};
+        if (::stat(path.c_str(), &st) != 0) {
+            if (error)
+                *error = lastErrno();
+            return std::nullopt;
+        }
+        FileAttributes attributes;
+        attributes.native = st.st_mode & 07777;
+        attributes.readOnly = (st.st_mode & 0222) == 0;
+        attributes.isDirectory = S_ISDIR(st.st_mode);
+        return attributes;
+    }
+
+    ErrorCode setAttributes(const std::string &path, const FileAttributes &attributes) override {
+        if (::chmod(path.c_str(), static_cast<mode_t>(attributes.native)) != 0)
+            return lastErrno();
+        return 0;
+    }
+
+    ErrorCode setReadOnly(const std::string &path, bool readOnly) override {
+        struct stat st {};
+        if (::stat(path.c_str(), &st) != 0)
+            return lastErrno();
+        mode_t mode = st.st_mode & 07777;
+        if (readOnly) {
+            mode &= ~static_cast<mode_t>(0222);
+        } else if ((mode & 0222) == 0) {
+            // Give write permission back to whoever may read it, as clearing the
+            // attribute does on Windows.
+            mode |= ((mode & 0444) >> 1) | S_IWUSR;
+        }
+        if (::chmod(path.c_str(), mode) != 0)
+            return lastErrno();
+        return 0;
+    }
+
+    ErrorCode copyFile(const std::string &from, const std::string &to) override {
+        OpenResult in =
+            openFile(from, {Access::Read, Share::Read, Disposition::OpenExisting, true});
+        if (!in)
+            return in.error;
+        OpenResult out =
+            openFile(to, {Access::ReadWrite, Share::None, Disposition::CreateAlways, true});
+        if (!out)
+            return out.error;
+        std::vector<unsigned char> buffer(1 << 20);
+        for (;;) {
+            IoResult got = in.file->read(buffer.data(), buffer.size());
+            if (!got.ok())
+                return got.error;
+            if (got.bytes == 0)
+                break;
+            IoResult put = out.file->write(buffer.data(), got.bytes);
+            if (!put.ok())
+                return put.error;
+        }
+        return out.file->flush();
+    }
+
+    ErrorCode removeFile(const std::string &path) override {
+        if (::unlink(path.c_str()) != 0)
+            return lastErrno();
+        return 0;
+    }
+
+    ErrorCode renameFile(const std::string &from, const std::string &to) override {
+        if (::rename(from.c_str(), to.c_str()) != 0)
+            return lastErrno();
+        // Make the rename itself durable.
+        int dir = ::open(folderOf(to).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (dir >= 0) {
+            ::fsync(dir);
+            ::close(dir);
+        }
+        return 0;
+    }
+
+    std::string tempFolder() override {
+        const char *tmp = std::getenv("TMPDIR");
+        std::string folder = (tmp && *tmp) ? tmp : "/tmp";
+        if (!isPathSeparator(folder.back()))
+            folder += '/';
+        return folder;
+    }
+
+    std::optional<std::string> createUniqueFile(const std::string &folder,
+                                                const std::string &prefix,
+                                                ErrorCode *error) override {
+        // Not mkstemp: its 0600 mode would stick to a result that is renamed into place.
+        static std::uint64_t counter = 0;
+        std::random_device entropy;
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            std::uint64_t salt = (std::uint64_t{entropy()} << 32) ^ entropy() ^ ++counter;
+            char suffix[17];
+            std::snprintf(suffix, sizeof suffix, "%016llx", static_cast<unsigned long long>(salt));
+            std::string path = joinPath(folder, prefix + suffix + ".tmp");
+            int fd = ::open(path.c_str(), O_CREAT | O_EXCL | O_RDWR | O_CLOEXEC, 0666);
+            if (fd >= 0) {
+                ::close(fd);
+                return path;
+            }
+            if (errno != EEXIST) {
+                if (error)
+                    *error = lastErrno();
+                return std::nullopt;
+            }
+        }
+        if (error)
+            *error = EEXIST;
+        return std::nullopt;
+    }
+
+    std::string currentDirectory() override {
+        std::vector<char> buffer(4096);
+        while (::getcwd(buffer.data(), buffer.size()) == nullptr) {
+            if (errno != ERANGE)
+                return ".";
+            buffer.resize(buffer.size() * 2);
+        }
+        return std::string(buffer.data());
+    }
+
+    std::optional<bool> sameFile(const std::string &a, const std::string &b) override {
+        struct stat sa {
+        }, sb{};
+        if (::stat(a.c_str(), &sa) != 0 || ::stat(b.c_str(), &sb) != 0)
+            return std::nullopt;
+        return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+    }
+
+    ErrorCode listDirectory(const std::string &folder, const std::string &pattern,
+                            std::vector<DirectoryEntry> &entries) override {
+        entries.clear();
+        DIR *dir = ::opendir(folder.empty() ? "." : folder.c_str());
+        if (!dir)
+            return lastErrno();
+        while (dirent *entry = ::readdir(dir)) {
+            std::string name = entry->d_name;
+            if (name == "." || name == "..")
+                continue;
+            if (!wildcardMatch(pattern, name))
+                continue;
+            DirectoryEntry item;
+            item.name = name;
+            struct stat st {};
+            std::string full = joinPath(folder, name);
+            if (::lstat(full.c_str(), &st) == 0) {
+                item.isSymlink = S_ISLNK(st.st_mode);
+                if (item.isSymlink) {
+                    struct stat target {};
+                    item.isDirectory =
+                        ::stat(full.c_str(), &target) == 0 && S_ISDIR(target.st_mode);
+                } else {
+                    item.isDirectory = S_ISDIR(st.st_mode);
+                }
+            }
+            entries.push_back(std::move(item));
+        }
+        ::closedir(dir);
+        std::sort(entries.begin(), entries.end(),
+                  [](const DirectoryEntry &x, const DirectoryEntry &y) {
+                      if (lessNoCase(x.name, y.name))
+                          return true;
+                      if (lessNoCase(y.name, x.name))
+                          return false;
+                      return x.name < y.name;
+                  });
+        return 0;
+    }
+
+    LocalTime localTime() override {
+        std::time_t now = std::time(nullptr);
+        std::tm parts{};
+        ::localtime_r(&now, &parts);
+        return LocalTime{parts.tm_year + 1900, parts.tm_mon + 1, parts.tm_mday,
+                         parts.tm_hour,        parts.tm_min,     parts.tm_sec};
+    }
+
+    std::string errorText(ErrorCode code) override {
+        char buffer[256];
+        // GNU strerror_r may return a static string instead of filling the buffer.
+        auto result = ::strerror_r(code, buffer, sizeof buffer);
+        if constexpr (std::is_same_v<decltype(result), char *>)
+            return std::string(result);
+        else
+            return result == 0 ? std::string(buffer) : "Unknown error " + std::to_string(code);
+    }
+};
+
+} // namespace
+
+Platform &nativePlatform() {
+    static PosixPlatform platform;
+    return platform;
+}
+
+} // namespace salvora::platform
