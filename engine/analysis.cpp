@@ -71,15 +71,17 @@ struct Search {
     // One candidate of the byte-by-byte header search. True when it was accepted; the job
     // then holds its header and descriptors.
     bool tryCandidate(std::uint64_t k) {
-        TableHeader header;
-        std::memcpy(header.bytes.data(), reader.view(k, tableHeaderSize), tableHeaderSize);
-        std::uint32_t headerLength = header.headerLength();
-        std::uint32_t recordLength = header.recordLength();
+        // Most offsets fail on the first test: look at them in place before copying anything.
+        const std::uint8_t *raw = reader.view(k, tableHeaderSize);
+        std::uint32_t headerLength = readLe16(raw + 8);
+        std::uint32_t recordLength = readLe16(raw + 10);
         auto fieldCount = static_cast<std::int32_t>((headerLength - 32u) / 32u);
         if (recordLength == 0 || headerLength > fileSize() || fieldCount < 1) {
             acceptance = false;
             return false;
         }
+        TableHeader header;
+        std::memcpy(header.bytes.data(), raw, tableHeaderSize);
         std::uint8_t type = header.type();
         if (isVisualFoxProType(type))
             fieldCount = (static_cast<std::int32_t>(headerLength) - 296) / 32;

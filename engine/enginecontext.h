@@ -31,6 +31,13 @@ class TextSink {
     virtual void write(std::string_view text) = 0;
 };
 
+// Told how far the record loop has come, every few thousand records and once at the end.
+class ProgressObserver {
+  public:
+    virtual ~ProgressObserver() = default;
+    virtual void recordsDone(std::uint64_t done, std::uint64_t total) = 0;
+};
+
 // Identifiers of the strings the engine loads from the interface language.
 inline constexpr int stringUnrecoverableFile = 110;
 inline constexpr int stringRecoverableRecords = 120;
@@ -45,6 +52,7 @@ struct EngineContext {
     std::uint32_t globalFlags = 0;
     // Set when the program has a console of the user's; the run echoes its texts there.
     TextSink *consoleOut = nullptr;
+    ProgressObserver *progress = nullptr;
     std::function<std::string(int)> loadString = defaultEngineString;
     // A message box with no owner window. Without a user interface it goes to standard error.
     std::function<void(const std::string &text, const std::string &caption)> ownerlessMessage;

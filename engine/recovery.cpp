@@ -252,7 +252,11 @@ int Run::execute(std::string source, std::string output) {
         }
         if (window_ && i % 100 == 0)
             window_->progressStepIt(control::progressBar);
+        if (context_.progress && (i & 0xFFF) == 0)
+            context_.progress->recordsDone(i, records);
     }
+    if (context_.progress)
+        context_.progress->recordsDone(records, records);
     if (window_)
         window_->progressSetPos(control::progressBar, records);
 

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/memofile.h"
 #include "engine/tableformat.h"
 #include "platform/platform.h"
 
@@ -29,6 +30,8 @@ struct RecoveryJob {
     std::int32_t alignedRecordLength = 0;
     std::int32_t alignedRecordWords = 0;
     std::vector<std::uint8_t> recordBuffer;
+    // The table's own memo file, when it has one.
+    std::unique_ptr<MemoFile> sourceMemo;
 };
 
 } // namespace salvora

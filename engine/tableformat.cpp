@@ -1,6 +1,7 @@
 #include "engine/tableformat.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 
 namespace salvora {
@@ -86,11 +87,21 @@ const char *tableTypeName(std::uint8_t type) {
     }
 }
 
+namespace {
+
+// The header search asks this at every byte offset of a damaged file.
+constexpr std::array<bool, 256> acceptedLetterTable = [] {
+    std::array<bool, 256> table{};
+    for (const char *p = acceptedFieldTypes; *p; ++p)
+        table[static_cast<unsigned char>(*p)] = true;
+    return table;
+}();
+
+} // namespace
+
 bool isAcceptedFieldType(const std::uint8_t *descriptorBytes) {
-    char letter = static_cast<char>(descriptorBytes[11]);
-    if (letter != '\0' && std::memchr(acceptedFieldTypes, letter, sizeof acceptedFieldTypes - 1))
-        return true;
-    return nameIsNullFlags(descriptorBytes);
+    return acceptedLetterTable[descriptorBytes[11]] ||
+           (descriptorBytes[0] == '_' && nameIsNullFlags(descriptorBytes));
 }
 
 bool isAcceptedFieldType(const FieldDescriptor &field) {

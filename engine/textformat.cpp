@@ -31,3 +31,26 @@ std::string formatArguments(std::string_view format, const std::vector<FormatArg
 }
 
 } // namespace salvora
+
+namespace salvora {
+
+namespace {
+char foldAscii(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+} // namespace
+
+std::size_t findNoCase(std::string_view text, std::string_view needle, std::size_t from) {
+    if (needle.empty())
+        return from <= text.size() ? from : std::string_view::npos;
+    for (std::size_t i = from; i + needle.size() <= text.size(); ++i) {
+        std::size_t j = 0;
+        while (j < needle.size() && foldAscii(text[i + j]) == foldAscii(needle[j]))
+            ++j;
+        if (j == needle.size())
+            return i;
+    }
+    return std::string_view::npos;
+}
+
+} // namespace salvora

@@ -28,3 +28,10 @@ template <typename... Args> std::string formatText(std::string_view format, cons
 }
 
 } // namespace salvora
+
+namespace salvora {
+
+// Case-insensitive search over ASCII letters; npos when absent, 0 for an empty needle.
+std::size_t findNoCase(std::string_view text, std::string_view needle, std::size_t from = 0);
+
+} // namespace salvora

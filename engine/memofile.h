@@ -1,0 +1,96 @@
+// Memo files beside a table: dBASE III and IV (.dbt), FoxPro (.fpt, big-endian) and SMT.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace salvora {
+
+inline std::uint16_t readBe16(const std::uint8_t *p) {
+    return static_cast<std::uint16_t>((p[0] << 8) | p[1]);
+}
+inline std::uint32_t readBe32(const std::uint8_t *p) {
+    return (static_cast<std::uint32_t>(p[0]) << 24) | (static_cast<std::uint32_t>(p[1]) << 16) |
+           (static_cast<std::uint32_t>(p[2]) << 8) | static_cast<std::uint32_t>(p[3]);
+}
+inline void writeBe16(std::uint8_t *p, std::uint16_t v) {
+    p[0] = static_cast<std::uint8_t>(v >> 8);
+    p[1] = static_cast<std::uint8_t>(v);
+}
+inline void writeBe32(std::uint8_t *p, std::uint32_t v) {
+    for (int i = 0; i < 4; ++i)
+        p[i] = static_cast<std::uint8_t>(v >> (24 - 8 * i));
+}
+
+inline constexpr std::size_t memoHeaderSize = 512;
+// The block type word of a FoxPro text memo (00 00 00 01) as read little-endian.
+inline constexpr std::uint32_t foxProTextBlock = 0x01000000;
+// The marker that starts a dBASE IV memo block (FF FF 08 00) as read little-endian.
+inline constexpr std::uint32_t dBase4BlockMarker = 0x0008FFFF;
+
+// What a memo file needs to know of the table it belongs to.
+struct MemoTableInfo {
+    std::uint8_t type = 0;
+    std::uint8_t flags = 0;
+    std::string tablePath;
+};
+
+struct MemoFile {
+    std::string path;
+    std::vector<std::uint8_t> readBuffer; // holds the last memo read, NUL-terminated
+    std::int32_t lastBlock = 0;
+    std::unique_ptr<platform::FileHandle> handle;
+    std::uint8_t kind = 0;
+    std::int32_t blockSize = 512;
+    std::int32_t nextFreeBlock = 0;
+    std::uint64_t fileSize = 0;
+    MemoTableInfo table;
+    // Set when a write failed; the memo file is then incomplete.
+    platform::ErrorCode writeError = 0;
+
+    bool isOpen() const { return handle != nullptr; }
+};
+
+bool isFoxProMemoKind(const MemoTableInfo &table);
+
+// Memo path of a table: its extension replaced by "fpt", "dbt" or "smt" (appended when the
+// table name has none).
+std::string memoPathFor(const std::string &tablePath, const MemoTableInfo &table,
+                        std::uint8_t kind);
+
+// Never null; `handle` is null when the file could not be opened (`openError` says why).
+std::unique_ptr<MemoFile> openMemo(platform::Platform &os, const std::string &path,
+                                   std::uint8_t kind, bool writable, bool keepName,
+                                   const MemoTableInfo &table,
+                                   platform::ErrorCode *openError = nullptr);
+
+// Length of the memo at `block`, 0 when the reference does not lead to a sound block. For
+// FoxPro-kind files `typeWord` receives the block's first four bytes read little-endian.
+std::uint32_t memoBlockLength(MemoFile &memo, std::uint32_t block,
+                              std::uint32_t *typeWord = nullptr);
+
+// Reads the memo into the object's read buffer; returns its length (0 for an invalid
+// reference). `smtLength` is the length to read from an SMT file.
+std::size_t readMemo(MemoFile &memo, std::uint32_t block, std::size_t smtLength = 0);
+
+// Appends a memo at the end of the file; returns its block number (0 when nothing was
+// written).
+std::uint32_t appendMemo(MemoFile &memo, const std::uint8_t *data, std::size_t length,
+                         std::uint32_t typeWord);
+
+bool readMemoHeader(MemoFile &memo, std::uint8_t (&header)[memoHeaderSize]);
+bool writeMemoHeader(MemoFile &memo, const std::uint8_t (&header)[memoHeaderSize]);
+
+std::uint32_t memoBlockCount(const MemoFile &memo);
+
+void closeMemo(std::unique_ptr<MemoFile> &memo);
+
+// Gives a file the creation, access and write time `time`.
+bool stampFileTimes(platform::Platform &os, const std::string &path, platform::FileTime time);
+
+} // namespace salvora

@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Everything CI checks, from a fresh Debian 12 machine: dependencies, the native build with
+# warnings as errors, the tests (also under the address and undefined-behaviour sanitizers),
+# the Windows cross build, and the demo on the bundled sample.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+jobs=$(nproc)
+
+"$root/scripts/install-deps.sh"
+
+echo "== native build and tests"
+cmake -S . -B build/ci -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSALVORA_WERROR=ON
+cmake --build build/ci -j "$jobs"
+ctest --test-dir build/ci --output-on-failure -j "$jobs"
+
+echo "== sanitizers"
+cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DSALVORA_WERROR=ON -DSALVORA_SANITIZE=ON
+cmake --build build/asan -j "$jobs"
+ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+  ctest --test-dir build/asan --output-on-failure -j "$jobs"
+
+echo "== Windows cross build"
+cmake -S . -B build/win -G Ninja -DCMAKE_BUILD_TYPE=Release -DSALVORA_WERROR=ON \
+  -DSALVORA_BUILD_TESTS=OFF -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake"
+cmake --build build/win -j "$jobs"
+
+echo "== demo"
+SALVORA_BUILD_DIR="$root/build/ci" "$root/examples/demo.sh"
