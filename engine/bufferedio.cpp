@@ -15,6 +15,8 @@ const std::uint8_t *WindowReader::view(std::uint64_t offset, std::size_t length)
 }
 
 void WindowReader::fill(std::uint64_t offset, std::size_t length) {
+    if (length > buffer_.size())
+        buffer_.resize(length);
     windowStart_ = offset;
     windowLength_ = buffer_.size();
     std::size_t wanted = 0;

@@ -17,7 +17,7 @@ class WindowReader {
                           std::size_t capacity = 4u << 20);
 
     // Pointer to `length` bytes starting at `offset`; valid until the next call.
-    // `length` may not exceed the capacity.
+    // A view longer than the capacity grows the window.
     const std::uint8_t *view(std::uint64_t offset, std::size_t length);
 
     std::uint64_t fileSize() const { return fileSize_; }

@@ -60,13 +60,13 @@ bool wildcardMatch(const std::string &pattern, const std::string &name) {
     std::size_t p = 0, n = 0;
     std::size_t starP = std::string::npos, starN = 0;
     while (n < name.size()) {
-        if (p < pattern.size() &&
-            (pattern[p] == '?' || lowerAscii(pattern[p]) == lowerAscii(name[n]))) {
-            ++p;
-            ++n;
-        } else if (p < pattern.size() && pattern[p] == '*') {
+        if (p < pattern.size() && pattern[p] == '*') {
             starP = p++;
             starN = n;
+        } else if (p < pattern.size() &&
+                   (pattern[p] == '?' || lowerAscii(pattern[p]) == lowerAscii(name[n]))) {
+            ++p;
+            ++n;
         } else if (starP != std::string::npos) {
             p = starP + 1;
             n = ++starN;

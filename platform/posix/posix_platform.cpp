@@ -383,6 +383,9 @@ class PosixPlatform final : public Platform {
     }
 
     std::string errorText(ErrorCode code) override {
+        // The lock that stands for Windows' sharing modes: say what it means to the user.
+        if (code == EWOULDBLOCK)
+            return "The file is in use by another program.";
         char buffer[256];
         // GNU strerror_r may return a static string instead of filling the buffer.
         auto result = ::strerror_r(code, buffer, sizeof buffer);
