@@ -1,0 +1,40 @@
+// The front end's process-wide state, created by the entry point and passed to every mode.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "app/console.h"
+#include "app/history.h"
+#include "engine/enginecontext.h"
+#include "platform/appsystem.h"
+
+namespace salvora {
+
+struct AppContext {
+    AppContext(EngineContext &engineContext, platform::AppSystem &appSystem)
+        : engine(engineContext), system(appSystem),
+          standardOutput(appSystem, platform::StandardStream::Output),
+          standardError(appSystem, platform::StandardStream::Error) {}
+
+    EngineContext &engine;
+    platform::AppSystem &system;
+    StandardStreamSink standardOutput;
+    StandardStreamSink standardError;
+    // Owned here, lent to the engine as `engine.progress`.
+    std::unique_ptr<ProgressObserver> progressLine;
+
+    HistoryList history;
+    std::string lastFolder;
+    std::string lastSource;
+    std::string lastOutput;
+
+    platform::ModuleHandle resourceModule = 0;
+    std::string windowArguments;
+    bool restartMainWindow = false;
+    // Shows the main window once and returns its result; empty in a build without a window.
+    std::function<int(AppContext &)> mainWindow;
+};
+
+} // namespace salvora

@@ -1,0 +1,167 @@
+#include "app/driver.h"
+
+#include "app/addresses.h"
+#include "app/batch.h"
+#include "app/namelist.h"
+#include "app/progressline.h"
+#include "app/singlefile.h"
+#include "app/usage.h"
+#include "engine/textformat.h"
+
+namespace salvora {
+
+namespace {
+
+void startUp(AppContext &app) {
+    app.system.initCommonControls();
+    app.resourceModule = app.system.ownModule();
+    app.history.finishLoading();
+}
+
+// Returns the status of the last settings write, 0 when it succeeded.
+int shutDown(AppContext &app) {
+    if (!app.lastSource.empty())
+        app.history.addIfNew(app.lastSource, app.lastOutput);
+    return 0;
+}
+
+int windowMode(AppContext &app, const std::string &arguments) {
+    app.windowArguments = arguments;
+    if (!app.mainWindow) {
+        // This build has no window: say what the command line can do instead.
+        app.standardError.write(usageText());
+        shutDown(app);
+        return exitNothingToDo;
+    }
+    do {
+        app.restartMainWindow = false;
+        app.mainWindow(app);
+    } while (app.restartMainWindow);
+    return shutDown(app);
+}
+
+void setUpConsole(AppContext &app, bool console) {
+    if (console) {
+        switch (app.system.attachParentConsole()) {
+        case platform::ConsoleAttach::NoKernel32:
+            app.system.messageBox("Error Load Kernel32", "Error");
+            break;
+        case platform::ConsoleAttach::NoAttachConsole:
+            app.system.messageBox("Error Load AttachConsole", "Error");
+            break;
+        case platform::ConsoleAttach::Attached:
+            break;
+        }
+        app.engine.consoleOut = &app.standardOutput;
+    } else {
+        app.system.createConsole();
+        app.engine.consoleOut = nullptr;
+    }
+    app.standardOutput.write(bannerLine());
+    // A progress line only makes sense where someone watches it.
+    if (app.system.isTerminal(platform::StandardStream::Error)) {
+        app.progressLine = std::make_unique<ProgressLine>(
+            [&app](std::string_view text) { app.standardError.write(text); }, steadySeconds);
+        app.engine.progress = app.progressLine.get();
+    }
+}
+
+void applyOptions(RecoveryOptions &options, const CommandLine &line) {
+    options.deleteEmpty = line.deleteEmpty;
+    options.deleteDuplicates = line.deleteDuplicates;
+    options.detailedLog = line.detailedLog;
+    options.pack = line.pack;
+    options.recoverDeleted = line.recoverDeleted;
+}
+
+bool namesATable(const CommandLine &line) {
+    for (const auto &name : line.names)
+        if (findNoCase(name, ".dbf") != std::string::npos)
+            return true;
+    // "folder /output:x.dbf" still is a single-file run, as the one text would say.
+    return !line.names.empty() && line.output &&
+           findNoCase(*line.output, ".dbf") != std::string::npos;
+}
+
+bool hasWildcard(const std::string &name) {
+    return name.find_first_of("*?") != std::string::npos;
+}
+
+int refuse(AppContext &app, const std::string &why) {
+    app.standardError.write(why + "\r\n");
+    return exitNothingToDo;
+}
+
+int processCommandLine(AppContext &app, const CommandLine &line) {
+    setUpConsole(app, line.console);
+    applyOptions(app.engine.options, line);
+    if (!namesATable(line))
+        return windowMode(app, line.windowArguments);
+    if (line.recurse) {
+        if (line.names.size() != 1)
+            return refuse(app, "/recurse takes one pattern; quote it so that the shell leaves "
+                               "it alone.");
+        return runRecursiveBatch(app, line.names.front());
+    }
+    if (line.names.size() == 1 && hasWildcard(line.names.front()))
+        return runWildcardBatch(app, line.names.front(), line.logAppend);
+    if (line.gui)
+        return windowMode(app, line.windowArguments);
+    if (line.names.size() > 1) {
+        if (line.output)
+            return refuse(app, "/output: takes one table; name a single table with it.");
+        return runNameListBatch(app, line.names, line.logAppend);
+    }
+    return runSingleFile(app, line.names.front(), line.output);
+}
+
+} // namespace
+
+CommandLine readCommandLine(platform::AppSystem &system, int argc, char **argv) {
+    if (auto raw = system.rawArgumentText())
+        return readArgumentText(*raw);
+    std::vector<std::string> arguments;
+    for (int i = 1; i < argc; ++i)
+        arguments.emplace_back(argv[i]);
+    return readArguments(arguments);
+}
+
+int runProgram(AppContext &app, const CommandLine &line) {
+    if (line.uninstall) {
+        if (!app.system.shellOpen(uninstallAddress))
+            app.standardOutput.write(formatText("%s\r\n", uninstallAddress));
+        return 0;
+    }
+    if (line.help) {
+        app.standardOutput.write(usageText());
+        return 0;
+    }
+    if (line.version) {
+        app.standardOutput.write(bannerLine());
+        return 0;
+    }
+
+    startUp(app);
+    app.engine.ownerlessMessage = [&app](const std::string &text, const std::string &caption) {
+        app.system.messageBox(text, caption);
+    };
+
+    if (line.historyTo) {
+        platform::ErrorCode error = exportHistory(app.engine.os, app.history, *line.historyTo);
+        if (error != 0) {
+            app.standardError.write(
+                formatText("%s: %s\r\n", *line.historyTo, app.engine.os.errorText(error)));
+            return exitSomeUnrecoverable;
+        }
+        return 0;
+    }
+    if (line.clearHistory) {
+        app.history.clear();
+        return windowMode(app, line.wholeText);
+    }
+    if (line.empty)
+        return windowMode(app, std::string());
+    return processCommandLine(app, line);
+}
+
+} // namespace salvora

@@ -1,0 +1,56 @@
+#include "app/namelist.h"
+
+#include <memory>
+#include <utility>
+
+#include "app/console.h"
+#include "app/resultlog.h"
+#include "engine/enginelog.h"
+#include "engine/recovery.h"
+
+namespace salvora {
+
+namespace {
+
+// One log per folder, opened when its first table comes up.
+class FolderLogs {
+  public:
+    FolderLogs(platform::Platform &os, bool append) : os_(os), append_(append) {}
+
+    ResultLog &forTable(const std::string &table) {
+        std::string folder = platform::folderOf(table);
+        for (auto &[name, log] : logs_)
+            if (name == folder)
+                return *log;
+        auto log =
+            std::make_unique<ResultLog>(os_, platform::joinPath(folder, engineLogName), append_);
+        log->write(bannerLine());
+        logs_.emplace_back(folder, std::move(log));
+        return *logs_.back().second;
+    }
+
+  private:
+    platform::Platform &os_;
+    bool append_;
+    std::vector<std::pair<std::string, std::unique_ptr<ResultLog>>> logs_;
+};
+
+} // namespace
+
+int runNameListBatch(AppContext &app, const std::vector<std::string> &names, bool append) {
+    EngineContext &engine = app.engine;
+    engine.options.detailedLog = 0;
+    FolderLogs logs(engine.os, append);
+    bool allFixed = true;
+    for (const auto &name : names) {
+        ResultLog &log = logs.forTable(name);
+        int result = runRecovery(engine, nullptr, name, name, false);
+        allFixed = allFixed && result == recoveryFixed;
+        std::string line = resultLine(name, result);
+        log.write(line);
+        app.standardOutput.write(line);
+    }
+    return allFixed ? 0 : 1;
+}
+
+} // namespace salvora

@@ -1,0 +1,35 @@
+#include "app/resultlog.h"
+
+#include "engine/recovery.h"
+#include "engine/textformat.h"
+
+namespace salvora {
+
+const char *resultWord(int recoveryResult) {
+    return recoveryResult == recoveryFixed ? "OK" : "Unrecoverable";
+}
+
+std::string resultLine(const std::string &name, int recoveryResult) {
+    return formatText("%s: %s\r\n", name, resultWord(recoveryResult));
+}
+
+ResultLog::ResultLog(platform::Platform &os, const std::string &path, bool append) {
+    platform::OpenRequest request{platform::Access::ReadWrite, platform::Share::None,
+                                  append ? platform::Disposition::OpenAlways
+                                         : platform::Disposition::CreateAlways};
+    platform::OpenResult opened = os.openFile(path, request);
+    if (!opened)
+        return;
+    file_ = std::move(opened.file);
+    if (append) {
+        auto size = file_->size();
+        file_->seek(size.value_or(0));
+    }
+}
+
+void ResultLog::write(const std::string &text) {
+    if (file_)
+        file_->write(text.data(), text.size());
+}
+
+} // namespace salvora

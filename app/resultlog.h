@@ -1,0 +1,28 @@
+// The result logs of the command line: one "name: OK" or "name: Unrecoverable" line per
+// table, CR LF ended, written through the platform layer.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "platform/platform.h"
+
+namespace salvora {
+
+// "OK" for a run that put its fixed copy in place, "Unrecoverable" for any other result.
+const char *resultWord(int recoveryResult);
+std::string resultLine(const std::string &name, int recoveryResult);
+
+// A log file that may be missing: failures to create or write it are not reported.
+class ResultLog {
+  public:
+    // `append` keeps an existing file and adds at its end.
+    ResultLog(platform::Platform &os, const std::string &path, bool append);
+    void write(const std::string &text);
+    bool isOpen() const { return file_ != nullptr; }
+
+  private:
+    std::unique_ptr<platform::FileHandle> file_;
+};
+
+} // namespace salvora
