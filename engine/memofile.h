@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -50,6 +51,10 @@ struct MemoFile {
     std::int32_t nextFreeBlock = 0;
     std::uint64_t fileSize = 0;
     MemoTableInfo table;
+    // Stretches of text blocks already scanned for their 0x1A: first block -> block holding it
+    // (or the last block of the file).
+    std::map<std::uint32_t, std::uint32_t> textRuns;
+    std::vector<std::uint8_t> scanBuffer;
     // Set when a write failed; the memo file is then incomplete.
     platform::ErrorCode writeError = 0;
 
@@ -64,10 +69,13 @@ std::string memoPathFor(const std::string &tablePath, const MemoTableInfo &table
                         std::uint8_t kind);
 
 // Never null; `handle` is null when the file could not be opened (`openError` says why).
+// `startEmpty` (with `writable`) holds the file without sharing and empties it first, so that
+// nothing left by an earlier run, or written by a concurrent one, mixes into it.
 std::unique_ptr<MemoFile> openMemo(platform::Platform &os, const std::string &path,
                                    std::uint8_t kind, bool writable, bool keepName,
                                    const MemoTableInfo &table,
-                                   platform::ErrorCode *openError = nullptr);
+                                   platform::ErrorCode *openError = nullptr,
+                                   bool startEmpty = false);
 
 // Length of the memo at `block`, 0 when the reference does not lead to a sound block. For
 // FoxPro-kind files `typeWord` receives the block's first four bytes read little-endian.

@@ -4,14 +4,22 @@
 #include <cstdint>
 #include <span>
 
+#include "engine/memofile.h"
 #include "engine/recoveryjob.h"
 
 namespace salvora {
 
-struct MemoFile;
+// Fields whose value is a block number in the memo file.
+bool isMemoBearingField(char type);
 
-// Rewrites the record's memo references to the blocks appended to `target`.
+// Copies every memo the record refers to from `source` to the end of `target` and rewrites the
+// references in the record to the new blocks.
 void transferMemos(std::span<std::uint8_t> record, const RecoveryJob &job, MemoFile &source,
                    MemoFile &target);
+
+// Writes block number `block` into a memo field in the form its length calls for; 0 leaves
+// the field saying "no memo".
+void writeMemoReference(std::span<std::uint8_t> record, const FieldDescriptor &field,
+                        std::uint32_t block);
 
 } // namespace salvora

@@ -8,7 +8,10 @@
 #include "engine/analysis.h"
 #include "engine/bufferedio.h"
 #include "engine/enginelog.h"
+#include "engine/installation.h"
+#include "engine/memotransfer.h"
 #include "engine/recordchecks.h"
+#include "engine/recoverymemos.h"
 #include "engine/textformat.h"
 
 namespace salvora {
@@ -68,6 +71,13 @@ class WorkFile {
     platform::Platform &os_;
 };
 
+bool hasMemoBearingField(const RecoveryJob &job) {
+    for (const FieldDescriptor &field : job.fields)
+        if (isMemoBearingField(field.type()))
+            return true;
+    return false;
+}
+
 class Run {
   public:
     Run(EngineContext &context, RecoveryWindow *window, bool folderMode)
@@ -90,6 +100,14 @@ class Run {
     void reportSystemError(platform::ErrorCode error) {
         context_.lastError = error;
         context_.messageText = os_.errorText(error);
+        if (single_)
+            window_->messageBox(context_.messageText, messageCaption, MessageIcon::None);
+    }
+    void reportWriteError(platform::ErrorCode error) {
+        context_.lastError = error;
+        context_.messageText = "Cannot write the repaired table: " + os_.errorText(error);
+        if (context_.consoleOut)
+            context_.consoleOut->write(context_.messageText + "\r\n");
         if (single_)
             window_->messageBox(context_.messageText, messageCaption, MessageIcon::None);
     }
@@ -137,8 +155,8 @@ int Run::execute(std::string source, std::string output) {
     context_.lastError = 0;
 
     if (single_) {
-        source = window_->controlText(control::sourceBox, 256);
-        output = window_->controlText(control::outputBox, 256);
+        source = window_->controlText(control::sourceBox, 255);
+        output = window_->controlText(control::outputBox, 255);
         context_.lastOutput = output;
     }
     echo("Source file:" + source + "\r\nOutput file:" + output + " ");
@@ -220,6 +238,11 @@ int Run::execute(std::string source, std::string output) {
         return recoveryNothingProduced;
     }
 
+    // A Visual FoxPro table with memo fields has a memo file even when a damaged (or careless)
+    // header forgot to say so; without the flag the memos would be left behind.
+    if (isVisualFoxProType(header.type()) && hasMemoBearingField(job))
+        header.setTableFlags(header.tableFlags() | tableFlagHasMemo);
+
     if (analysis.relocated || header.year() == 0 || header.month() == 0 || header.day() == 0) {
         platform::LocalTime today = os_.localTime();
         header.setDate(today.year, today.month, today.day);
@@ -232,6 +255,12 @@ int Run::execute(std::string source, std::string output) {
     const std::uint32_t recordLength = header.recordLength();
     const std::uint32_t headerLength = header.headerLength();
     showProgressRange(records);
+
+    RecoveryMemos memos(os_);
+    if (platform::ErrorCode error = memos.open(job); error != 0) {
+        reportSystemError(error);
+        return recoveryNothingProduced;
+    }
 
     out.seek(headerLength);
     std::uint64_t base = analysis.relocated ? job.dataStart : analysis.headerOffset + headerLength;
@@ -247,6 +276,7 @@ int Run::execute(std::string source, std::string output) {
         if (verdict == RecordVerdict::DroppedByFilter)
             continue;
         if (verdict == RecordVerdict::Keep && (keepDeleted || record[0] != '*')) {
+            memos.carry(record, job);
             out.write(record.data(), recordLength);
             ++kept;
         }
@@ -259,6 +289,7 @@ int Run::execute(std::string source, std::string output) {
         context_.progress->recordsDone(records, records);
     if (window_)
         window_->progressSetPos(control::progressBar, records);
+    memos.closeSource(job);
 
     // The formats cannot address records past 2 GiB.
     if (job.sourceSize > tableSizeLimit && headerLength < tableSizeLimit)
@@ -283,13 +314,9 @@ int Run::execute(std::string source, std::string output) {
         out.write(zeros.data(), zeros.size());
     }
     out.flush(true);
-    if (out.error() != 0) {
-        context_.lastError = out.error();
-        context_.messageText = "Cannot write " + work.path + ": " + os_.errorText(out.error());
-        if (context_.consoleOut)
-            context_.consoleOut->write(context_.messageText + "\r\n");
-        if (single_)
-            window_->messageBox(context_.messageText, messageCaption, MessageIcon::None);
+    platform::ErrorCode writeError = out.error() != 0 ? out.error() : memos.writeError();
+    if (writeError != 0) {
+        reportWriteError(writeError);
         return recoveryNothingProduced;
     }
 
@@ -297,9 +324,16 @@ int Run::execute(std::string source, std::string output) {
     platform::FileTimes workTimes;
     work.file->getTimes(workTimes);
     work.file.reset();
-    outputLock.reset();
 
-    platform::ErrorCode renameError = os_.renameFile(work.path, target);
+    std::optional<InstallItem> memoItem;
+    if (platform::ErrorCode error =
+            memos.prepareOutput(output, inPlace, workTimes.lastWrite, memoItem);
+        error != 0) {
+        reportWriteError(error);
+        return recoveryNothingProduced;
+    }
+    outputLock.reset();
+    platform::ErrorCode renameError = installFiles(os_, {work.path, target}, memoItem);
     if (renameError != 0) {
         context_.lastError = renameError;
         std::string text = os_.errorText(renameError);
@@ -309,6 +343,7 @@ int Run::execute(std::string source, std::string output) {
         return recoveryUnusable;
     }
     work.installed = true;
+    memos.markInstalled();
     if (inPlace)
         attributes.markReplaced();
     else if (attributes.wasReadOnly())

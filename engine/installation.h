@@ -1,0 +1,22 @@
+// Puts a finished table, and its memo file when it has one, in place of the old ones.
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "platform/platform.h"
+
+namespace salvora {
+
+struct InstallItem {
+    std::string finished; // complete, flushed file beside `target`
+    std::string target;
+};
+
+// Each file is renamed over its target. With a memo, the old memo is first moved aside, so
+// that a failure can put everything back and even a crash never loses it; the table goes last.
+// Returns 0 or the error of the step that failed, with the old files restored.
+platform::ErrorCode installFiles(platform::Platform &os, const InstallItem &table,
+                                 const std::optional<InstallItem> &memo);
+
+} // namespace salvora
