@@ -90,7 +90,9 @@ void writeFreshHeader(MemoFile &memo) {
         writeBe16(header + 6, defaultFoxProBlockSize);
         memo.blockSize = defaultFoxProBlockSize;
         memo.nextFreeBlock = static_cast<std::int32_t>(memoHeaderSize / defaultFoxProBlockSize);
-    } else if (memo.kind == 0x8B || (memo.table.type & 0x88) != 0) {
+    } else if (isDBase4LayoutKind(memo.kind)) {
+        // Only a file whose blocks follow the dBASE IV layout may carry the table's name: it is
+        // what marks a dBASE IV memo when the file is read again.
         memo.blockSize = 512;
         std::string name = tableBaseName(memo.table.tablePath);
         std::memcpy(header + 8, name.data(), std::min<std::size_t>(name.size(), 8));
@@ -289,7 +291,19 @@ std::size_t readMemo(MemoFile &memo, std::uint32_t block, std::size_t smtLength)
 
     std::size_t count = 0;
     if (smt) {
-        readAt(memo, offset, buffer, length, count);
+        // The text ends at the zero fill of its last block; the length the caller found may
+        // run on to the end of the file, so stop reading once a zero byte has come.
+        std::size_t chunk = static_cast<std::size_t>(memo.blockSize);
+        while (count < length) {
+            std::size_t want = std::min(chunk, length - count);
+            std::size_t got = 0;
+            readAt(memo, offset + count, buffer + count, want, got);
+            bool ended = got == 0 || std::memchr(buffer + count, 0, got) != nullptr;
+            count += got;
+            if (ended)
+                break;
+            chunk = std::min<std::size_t>(chunk * 2, 1u << 20);
+        }
     } else if (isFoxProMemoKind(memo.table) || memo.kind == 0x8B || isLevel7Type(memo.table.type)) {
         std::uint8_t head[8] = {};
         std::size_t got = 0;

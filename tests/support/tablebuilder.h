@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
@@ -70,6 +71,20 @@ class TempDir {
 
   private:
     std::string path_;
+};
+
+// Makes a folder the working folder for as long as it lives.
+class WorkingFolder {
+  public:
+    explicit WorkingFolder(const std::string &folder) : previous_(std::filesystem::current_path()) {
+        std::filesystem::current_path(folder);
+    }
+    ~WorkingFolder() { std::filesystem::current_path(previous_); }
+    WorkingFolder(const WorkingFolder &) = delete;
+    WorkingFolder &operator=(const WorkingFolder &) = delete;
+
+  private:
+    std::filesystem::path previous_;
 };
 
 void writeFile(const std::string &path, const Bytes &bytes);

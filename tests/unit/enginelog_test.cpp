@@ -108,19 +108,7 @@ class LogWriteCounter final : public platform::Platform {
     platform::Platform &inner_ = platform::nativePlatform();
 };
 
-// Makes a folder the working folder for as long as it lives.
-class WorkingFolder {
-  public:
-    explicit WorkingFolder(const std::string &folder) : previous_(std::filesystem::current_path()) {
-        std::filesystem::current_path(folder);
-    }
-    ~WorkingFolder() { std::filesystem::current_path(previous_); }
-    WorkingFolder(const WorkingFolder &) = delete;
-    WorkingFolder &operator=(const WorkingFolder &) = delete;
-
-  private:
-    std::filesystem::path previous_;
-};
+using testing::WorkingFolder;
 
 class EngineLogTest : public ::testing::Test {
   protected:
