@@ -200,6 +200,9 @@ CommandLine readArgumentText(std::string_view text) {
             windowText =
                 std::string(trimBlanks(windowText)) + " /output:" + std::string(trimBlanks(name));
     }
+    // The history switches lead to modes of their own; they are never part of a name either.
+    for (SwitchId id : {SwitchId::HistoryTo, SwitchId::ClearHistory})
+        sourceEnd = std::min(sourceEnd, findSwitch(text, specOf(id)));
     std::string source = cleanName(text.substr(0, sourceEnd));
     if (!source.empty())
         line.names.push_back(source);
