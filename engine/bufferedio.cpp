@@ -8,12 +8,6 @@ namespace salvora {
 WindowReader::WindowReader(platform::FileHandle &file, std::uint64_t fileSize, std::size_t capacity)
     : file_(file), fileSize_(fileSize), buffer_(capacity) {}
 
-const std::uint8_t *WindowReader::view(std::uint64_t offset, std::size_t length) {
-    if (offset < windowStart_ || offset - windowStart_ + length > windowLength_)
-        fill(offset, length);
-    return buffer_.data() + (offset - windowStart_);
-}
-
 void WindowReader::fill(std::uint64_t offset, std::size_t length) {
     if (length > buffer_.size())
         buffer_.resize(length);
@@ -81,6 +75,12 @@ void BufferedWriter::drain() {
     if (!result.ok())
         error_ = result.error;
     used_ = 0;
+    // Let the system write out what is done while we go on, instead of all of it at the flush.
+    constexpr std::uint64_t writeBackStep = 16u << 20;
+    if (position_ >= writeBackFrom_ + writeBackStep) {
+        file_.startWriteBack(writeBackFrom_, position_ - writeBackFrom_);
+        writeBackFrom_ = position_;
+    }
 }
 
 void BufferedWriter::seek(std::uint64_t offset) {

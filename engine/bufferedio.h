@@ -18,7 +18,11 @@ class WindowReader {
 
     // Pointer to `length` bytes starting at `offset`; valid until the next call.
     // A view longer than the capacity grows the window.
-    const std::uint8_t *view(std::uint64_t offset, std::size_t length);
+    const std::uint8_t *view(std::uint64_t offset, std::size_t length) {
+        if (offset < windowStart_ || offset - windowStart_ + length > windowLength_)
+            fill(offset, length);
+        return buffer_.data() + (offset - windowStart_);
+    }
 
     std::uint64_t fileSize() const { return fileSize_; }
     // First read error met, 0 when none.
@@ -59,6 +63,7 @@ class BufferedWriter {
     std::size_t used_ = 0;
     std::uint64_t position_ = 0;
     platform::ErrorCode error_ = 0;
+    std::uint64_t writeBackFrom_ = 0;
 };
 
 } // namespace salvora

@@ -42,14 +42,6 @@ std::string FieldDescriptor::name() const {
     return std::string(begin, end ? end : begin + 11);
 }
 
-bool isVisualFoxProType(std::uint8_t type) {
-    return type == 0x30 || type == 0x31 || type == 0x32;
-}
-
-bool isLevel7Type(std::uint8_t type) {
-    return (type & 7) == 4;
-}
-
 bool tableHasMemo(std::uint8_t type, std::uint8_t tableFlags) {
     if (isVisualFoxProType(type) && (tableFlags & tableFlagHasMemo) != 0)
         return true;

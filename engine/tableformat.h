@@ -67,8 +67,13 @@ struct FieldDescriptor {
 };
 
 // The type groups used throughout the engine.
-bool isVisualFoxProType(std::uint8_t type); // 0x30, 0x31, 0x32: they carry the backlink
-bool isLevel7Type(std::uint8_t type);       // (type & 7) == 4
+// 0x30, 0x31, 0x32: they carry the backlink.
+inline bool isVisualFoxProType(std::uint8_t type) {
+    return type == 0x30 || type == 0x31 || type == 0x32;
+}
+inline bool isLevel7Type(std::uint8_t type) {
+    return (type & 7) == 4;
+}
 bool tableHasMemo(std::uint8_t type, std::uint8_t tableFlags);
 bool usesFoxProMemo(std::uint8_t type, std::uint8_t tableFlags);
 

@@ -79,6 +79,9 @@ class FileHandle {
     virtual ErrorCode setEnd() = 0;
     // Push written data to stable storage.
     virtual ErrorCode flush() = 0;
+    // A hint that the given range is final: the system may start writing it out, so that the
+    // flush at the end has little left to do.
+    virtual void startWriteBack(std::uint64_t /*offset*/, std::uint64_t /*length*/) {}
     virtual ErrorCode getTimes(FileTimes &times) = 0;
     virtual ErrorCode setTimes(const FileTimes &times) = 0;
 };

@@ -122,6 +122,16 @@ class PosixFile final : public FileHandle {
         return 0;
     }
 
+    void startWriteBack(std::uint64_t offset, std::uint64_t length) override {
+#ifdef SYNC_FILE_RANGE_WRITE
+        ::sync_file_range(fd_, static_cast<off_t>(offset), static_cast<off_t>(length),
+                          SYNC_FILE_RANGE_WRITE);
+#else
+        (void)offset;
+        (void)length;
+#endif
+    }
+
     ErrorCode flush() override {
         if (::fsync(fd_) != 0 && errno != EINVAL && errno != EROFS)
             return lastErrno();
@@ -192,7 +202,9 @@ class PosixPlatform final : public Platform {
             ::close(fd);
             return {nullptr, error == EWOULDBLOCK ? EWOULDBLOCK : error};
         }
-        if (request.disposition == Disposition::CreateAlways && ::ftruncate(fd, 0) != 0) {
+        // Truncating an empty file is not free on every file system: skip it.
+        bool empty = ::fstat(fd, &st) == 0 && st.st_size == 0;
+        if (request.disposition == Disposition::CreateAlways && !empty && ::ftruncate(fd, 0) != 0) {
             ErrorCode error = lastErrno();
             ::close(fd);
             return {nullptr, error};
