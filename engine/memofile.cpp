@@ -102,6 +102,12 @@ void writeFreshHeader(MemoFile &memo) {
         header[16] = 0x03;
         memo.nextFreeBlock = 1;
     }
+    // The header names the first free block from the start: a zero there would send the next
+    // writer into the header itself.
+    if (isFoxProMemoKind(memo.table))
+        writeBe32(header, static_cast<std::uint32_t>(memo.nextFreeBlock));
+    else
+        writeLe32(header, static_cast<std::uint32_t>(memo.nextFreeBlock));
     writeAt(memo, 0, header, memoHeaderSize);
 }
 

@@ -37,7 +37,7 @@ TEST_F(MemoFileTest, NewFoxProFileHasAHeaderOnlyAndTheFirstMemoLandsInBlock8) {
     ASSERT_EQ(header.size(), 512u);
     EXPECT_EQ(header[6], 0x00);
     EXPECT_EQ(header[7], 0x40);
-    EXPECT_EQ(header[3], 0x00); // stays zero until the first memo
+    EXPECT_EQ(header[3], 8); // the first free block, never the header
 
     std::string hundred(100, 'x');
     std::uint32_t block = appendMemo(*memo, reinterpret_cast<const std::uint8_t *>(hundred.data()),

@@ -110,7 +110,9 @@ TEST_F(RecoveryTest, ZeroedHeaderIsRebuiltAroundTheSameRecords) {
 
 TEST_F(RecoveryTest, RebuiltVisualFoxProHeaderGetsAnEmptyBacklink) {
     TableBuilder t(0x30);
-    t.field("NAME", 'C', 6).field("WHEN", 'T', 8).record("abcdef12345678").record("ghijkl12345678");
+    // Day 2459000 (31 May 2020) at midnight, as the date-time field stores it.
+    std::string when("\xB8\x85\x25\x00\x00\x00\x00\x00", 8);
+    t.field("NAME", 'C', 6).field("WHEN", 'T', 8).record("abcdef" + when).record("ghijkl" + when);
     t.backlink("sales.dbc");
     Bytes damaged = t.build();
     std::fill(damaged.begin(), damaged.begin() + 32, 0);
