@@ -7,6 +7,7 @@
 
 #include "app/console.h"
 #include "app/history.h"
+#include "app/settings.h"
 #include "engine/enginecontext.h"
 #include "platform/appsystem.h"
 
@@ -25,11 +26,15 @@ struct AppContext {
     // Owned here, lent to the engine as `engine.progress`.
     std::unique_ptr<ProgressObserver> progressLine;
 
+    // Opened at start-up unless a test put one here before.
+    std::unique_ptr<SettingsStore> settings;
     HistoryList history;
     std::string lastFolder;
     std::string lastSource;
     std::string lastOutput;
 
+    // Interface language 0 to 4 and the module its strings come from (0: the program's own).
+    int language = 0;
     platform::ModuleHandle resourceModule = 0;
     std::string windowArguments;
     bool restartMainWindow = false;

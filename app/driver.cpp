@@ -2,7 +2,9 @@
 
 #include "app/addresses.h"
 #include "app/batch.h"
+#include "app/language.h"
 #include "app/namelist.h"
+#include "app/persistence.h"
 #include "app/progressline.h"
 #include "app/singlefile.h"
 #include "app/usage.h"
@@ -15,14 +17,18 @@ namespace {
 void startUp(AppContext &app) {
     app.system.initCommonControls();
     app.resourceModule = app.system.ownModule();
-    app.history.finishLoading();
+    if (!app.settings)
+        app.settings =
+            std::make_unique<SettingsStore>(openNativeSettings(app.engine.os, app.system));
+    loadRemembered(app);
+    chooseLanguage(app);
+    app.engine.loadString = [&app](int id) { return loadString(app, id); };
 }
 
 // Returns the status of the last settings write, 0 when it succeeded.
 int shutDown(AppContext &app) {
-    if (!app.lastSource.empty())
-        app.history.addIfNew(app.lastSource, app.lastOutput);
-    return 0;
+    bool added = !app.lastSource.empty() && app.history.addIfNew(app.lastSource, app.lastOutput);
+    return saveRemembered(app, added);
 }
 
 int windowMode(AppContext &app, const std::string &arguments) {
@@ -156,7 +162,7 @@ int runProgram(AppContext &app, const CommandLine &line) {
         return 0;
     }
     if (line.clearHistory) {
-        app.history.clear();
+        clearRememberedHistory(app);
         return windowMode(app, line.wholeText);
     }
     if (line.empty)

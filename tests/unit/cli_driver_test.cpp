@@ -81,9 +81,17 @@ TEST_F(Cli, OutputCountsBeforeAndAfterTheSwitches) {
         SCOPED_TRACE(line[1] + " " + line[2]);
         EXPECT_EQ(result.exitCode, 0) << result.err;
         EXPECT_EQ(readFile(dir.file("x.dbf")), goodTable()) << "the source must stay untouched";
-        EXPECT_EQ(recordCount(readFile(dir.file("y.dbf"))), 2u);
+        EXPECT_EQ(recordCount(readFile(dir.file("y.dbf"))), 1u) << "packed";
         EXPECT_EQ(text("y.log"), "x.dbf: OK\r\n");
     }
+}
+
+TEST_F(Cli, OptionSwitchesTakeEffectWhereverTheyStand) {
+    put("x.dbf");
+    ASSERT_EQ(run({"/pack", "x.dbf", "/output:y.dbf"}).exitCode, 0);
+    EXPECT_EQ(recordCount(readFile(dir.file("y.dbf"))), 1u);
+    ASSERT_EQ(run({"x.dbf", "/output:z.dbf", "/delempty"}).exitCode, 0);
+    EXPECT_EQ(recordCount(readFile(dir.file("z.dbf"))), 2u) << "/delempty does not pack";
 }
 
 TEST_F(Cli, OutputTemplatesExpandWhileTheLogKeepsTheNameAsTyped) {
@@ -138,6 +146,8 @@ TEST_F(Cli, SeveralNamesFromTheShellAreABatchWithItsLog) {
     ProgramResult result = run({"a.dbf", "b.dbf", "/pack"});
     EXPECT_EQ(result.exitCode, 0) << result.err;
     EXPECT_EQ(text("recovery.log"), "Salvora v4.79\r\na.dbf: OK\r\nb.dbf: OK\r\n");
+    EXPECT_EQ(recordCount(readFile(dir.file("a.dbf"))), 1u);
+    EXPECT_EQ(recordCount(readFile(dir.file("b.dbf"))), 1u);
 
     put("c.dbf", bytesOf("garbage"));
     ProgramResult mixed = run({"a.dbf", "c.dbf", "/logappend"});

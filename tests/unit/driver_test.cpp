@@ -4,6 +4,7 @@
 
 #include "app/driver.h"
 #include "tests/support/fakeappsystem.h"
+#include "tests/support/memorysettings.h"
 #include "tests/support/tablebuilder.h"
 
 namespace salvora::testing {
@@ -15,6 +16,13 @@ class Driver : public ::testing::Test {
     FakeAppSystem system;
     EngineContext engine{platform::nativePlatform()};
     AppContext app{engine, system};
+
+    void SetUp() override {
+        auto backend = std::make_unique<MemorySettings>();
+        stored = backend->values;
+        app.settings = std::make_unique<SettingsStore>(std::move(backend), settingsCreatedNew);
+    }
+    std::shared_ptr<std::map<std::string, SettingsValue>> stored;
 
     int run(const std::vector<std::string> &arguments) {
         return runProgram(app, readArguments(arguments));
