@@ -7,6 +7,8 @@ platform::ErrorCode installFiles(platform::Platform &os, const InstallItem &tabl
     if (!memo)
         return os.renameFile(table.finished, table.target);
 
+    // The old memo is copied aside, not moved: its name never stands empty, and the copy is
+    // what puts it back should the table fail to follow.
     std::optional<platform::FileAttributes> oldAttributes = os.getAttributes(memo->target);
     std::optional<std::string> backup;
     if (oldAttributes) {
@@ -14,31 +16,33 @@ platform::ErrorCode installFiles(platform::Platform &os, const InstallItem &tabl
         backup = os.createUniqueFile(platform::folderOf(memo->target), "uuu", &error);
         if (!backup)
             return error;
-        // Windows refuses to rename a read-only file over another.
-        if (oldAttributes->readOnly)
-            os.setReadOnly(memo->target, false);
-        error = os.renameFile(memo->target, *backup);
+        error = os.copyFile(memo->target, *backup);
         if (error != 0) {
             os.removeFile(*backup);
-            if (oldAttributes->readOnly)
-                os.setAttributes(memo->target, *oldAttributes);
             return error;
         }
+        // Windows refuses to rename a file over a read-only one.
+        if (oldAttributes->readOnly)
+            os.setReadOnly(memo->target, false);
     }
     auto restoreOldMemo = [&] {
         if (backup) {
             os.renameFile(*backup, memo->target);
             os.setAttributes(memo->target, *oldAttributes);
+        } else {
+            os.removeFile(memo->target);
         }
     };
     platform::ErrorCode error = os.renameFile(memo->finished, memo->target);
     if (error != 0) {
-        restoreOldMemo();
+        if (backup) {
+            os.removeFile(*backup);
+            os.setAttributes(memo->target, *oldAttributes);
+        }
         return error;
     }
     error = os.renameFile(table.finished, table.target);
     if (error != 0) {
-        os.removeFile(memo->target);
         restoreOldMemo();
         return error;
     }

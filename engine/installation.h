@@ -13,8 +13,9 @@ struct InstallItem {
     std::string target;
 };
 
-// Each file is renamed over its target. With a memo, the old memo is first moved aside, so
-// that a failure can put everything back and even a crash never loses it; the table goes last.
+// Each file is renamed over its target, the memo first and the table last. With a memo, a copy
+// of the old one is kept until the table is in place, so that a failure puts everything back
+// and even a crash between the two renames never loses it.
 // Returns 0 or the error of the step that failed, with the old files restored.
 platform::ErrorCode installFiles(platform::Platform &os, const InstallItem &table,
                                  const std::optional<InstallItem> &memo);

@@ -258,7 +258,7 @@ int Run::execute(std::string source, std::string output) {
 
     RecoveryMemos memos(os_);
     if (platform::ErrorCode error = memos.open(job); error != 0) {
-        reportSystemError(error);
+        reportWriteError(error);
         return recoveryNothingProduced;
     }
 
