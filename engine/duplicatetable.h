@@ -1,0 +1,66 @@
+// The record images seen so far in one run, for the delete-duplicates filter.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <vector>
+
+namespace salvora {
+
+// Paul Hsieh's SuperFastHash, seeded with the length; 0 for a missing or empty key.
+std::uint32_t superFastHash(const std::uint8_t *data, std::int32_t length);
+
+// A chained hash table of 10001 buckets keyed by SuperFastHash. Each bucket's chain holds its
+// keys in the order they were added; a lookup compares the stored hash before the key.
+//
+// A chain is not walked entry by entry: with 10001 buckets a table of millions of records
+// would have chains of hundreds of entries. Each bucket finds its entries through a small
+// open-addressed index of (hash, entry) pairs instead, which gives the same answer in one
+// probe. Keys live in large shared blocks, so an entry costs its key plus a few words.
+class DuplicateTable {
+  public:
+    static constexpr std::uint32_t bucketCount = 10001;
+
+    DuplicateTable();
+    ~DuplicateTable();
+    DuplicateTable(const DuplicateTable &) = delete;
+    DuplicateTable &operator=(const DuplicateTable &) = delete;
+
+    // True when an equal key was added before (`earlierIndex` then receives its record
+    // index); otherwise keeps a copy of the key with `recordIndex` and returns false.
+    // All keys of one table have one length, fixed by the first; a key of another length
+    // cannot equal any of them and is not kept.
+    bool findOrAdd(std::span<const std::uint8_t> key, std::uint32_t recordIndex,
+                   std::uint32_t *earlierIndex = nullptr);
+
+    std::uint32_t count() const { return count_; }
+    // Bytes held for keys, entries and buckets.
+    std::size_t memoryBytes() const;
+
+  private:
+    struct Bucket {
+        // (hash << 32) | (entry + 1); 0 marks a free slot.
+        std::unique_ptr<std::uint64_t[]> slots;
+        std::uint32_t capacity = 0; // a power of two, or 0 before the first entry
+        std::uint32_t used = 0;
+    };
+
+    const std::uint8_t *keyOf(std::uint32_t entry) const;
+    std::uint32_t recordIndexAt(std::uint32_t entry) const;
+    std::uint32_t addEntry(std::span<const std::uint8_t> key, std::uint32_t recordIndex);
+    void grow(Bucket &bucket);
+
+    std::vector<Bucket> buckets_;
+    std::uint32_t count_ = 0;
+    std::size_t keyLength_ = 0;
+    bool keyLengthFixed_ = false;
+    // Entries in the order they were added: each block holds `perBlock` record indexes and
+    // then as many keys.
+    std::vector<std::unique_ptr<std::uint8_t[]>> blocks_;
+    std::uint32_t blockShift_ = 0;
+    std::size_t blockBytes_ = 0;
+};
+
+} // namespace salvora
