@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <span>
 
+#include "engine/duplicatetable.h"
 #include "engine/enginecontext.h"
 #include "engine/recoveryjob.h"
 
@@ -16,10 +17,9 @@ enum class RecordVerdict {
     DroppedByFilter,
 };
 
-// Records seen so far, for the delete-duplicates filter.
-struct DuplicateTable {};
-
-// May repair the record in place.
+// Applies the option filters and the field tests to one record of the job's table, repairing
+// it in place where a test repairs (logical values, invalid memo references, the deletion
+// flag). `record` holds exactly one record; nothing outside it is read or written.
 RecordVerdict checkRecord(std::span<std::uint8_t> record, std::uint32_t index,
                           const RecoveryOptions &options, const RecoveryJob &job,
                           DuplicateTable &duplicates);
