@@ -190,6 +190,9 @@ TEST_F(RecoveryMemoTest, Level7MemoIsCopiedUnchanged) {
     ASSERT_EQ(run("in.dbf", "out.dbf"), recoveryFixed);
     EXPECT_EQ(read("out.dbt"), memo.file);
     EXPECT_EQ(read("out.dbf"), table);
+    // The copied memo carries the table's time, as if both had been written together.
+    EXPECT_EQ(std::filesystem::last_write_time(dir.file("out.dbt")),
+              std::filesystem::last_write_time(dir.file("out.dbf")));
 }
 
 TEST_F(RecoveryMemoTest, InPlaceRepairReplacesTableAndMemoTogether) {
