@@ -1,0 +1,35 @@
+// The files a recursive batch found, in the order the walk found them. A folder the walk
+// could not read keeps its place in the list, so that the log reports it where it lies.
+#pragma once
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace salvora {
+
+struct BatchFileItem {
+    std::string path;
+    // Not 0 when `path` is a folder that could not be listed, and why.
+    platform::ErrorCode folderError = 0;
+};
+
+class BatchFileList {
+  public:
+    void append(std::string path) { items_.push_back({std::move(path), 0}); }
+    void appendUnreadableFolder(std::string folder, platform::ErrorCode error) {
+        items_.push_back({std::move(folder), error});
+    }
+
+    std::vector<BatchFileItem>::const_iterator begin() const { return items_.begin(); }
+    std::vector<BatchFileItem>::const_iterator end() const { return items_.end(); }
+    std::size_t size() const { return items_.size(); }
+    bool empty() const { return items_.empty(); }
+
+  private:
+    std::vector<BatchFileItem> items_;
+};
+
+} // namespace salvora

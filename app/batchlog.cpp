@@ -1,0 +1,51 @@
+#include "app/batchlog.h"
+
+#include "app/console.h"
+#include "app/driver.h"
+#include "engine/enginelog.h"
+#include "engine/pathpattern.h"
+#include "engine/recovery.h"
+#include "engine/textformat.h"
+
+namespace salvora {
+
+BatchLog::BatchLog(AppContext &app, const std::string &folderPart, bool append)
+    : app_(app), log_(app.engine.os, entryPath(folderPart, engineLogName), append) {
+    log_.write(bannerLine());
+}
+
+void BatchLog::table(const std::string &path, int recoveryResult, platform::ErrorCode lastError) {
+    if (recoveryResult == recoveryFixed)
+        ++fixed_;
+    else
+        ++failed_;
+    // A name the system cannot take was never looked at: say so instead of calling the
+    // table unrecoverable.
+    if (recoveryResult == recoveryUnusable && lastError == platform::errorNameTooLong())
+        line(formatText("%s: Skipped: %s\r\n", path, app_.engine.os.errorText(lastError)));
+    else
+        line(resultLine(path, recoveryResult));
+}
+
+void BatchLog::unreadableFolder(const std::string &folder, platform::ErrorCode error) {
+    ++failed_;
+    line(formatText("%s: Folder skipped: %s\r\n", folder, app_.engine.os.errorText(error)));
+}
+
+int BatchLog::exitCode() const {
+    if (failed_ > 0)
+        return exitSomeUnrecoverable;
+    return fixed_ > 0 ? exitAllFixed : exitNothingToDo;
+}
+
+void BatchLog::line(const std::string &text) {
+    log_.write(text);
+    app_.standardOutput.write(text);
+}
+
+void recoverInPlace(AppContext &app, BatchLog &log, const std::string &path) {
+    int result = runRecovery(app.engine, nullptr, path, path, false);
+    log.table(path, result, app.engine.lastError);
+}
+
+} // namespace salvora

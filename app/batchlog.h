@@ -1,0 +1,37 @@
+// The log of a command-line batch: "recovery.log" in the batch folder, the banner line first
+// and then one line per table, each shown on standard output as well. It also keeps the
+// score for the exit code.
+#pragma once
+
+#include <string>
+
+#include "app/appcontext.h"
+#include "app/resultlog.h"
+
+namespace salvora {
+
+class BatchLog {
+  public:
+    // `folderPart` is empty for the current folder. Held without sharing until destroyed.
+    BatchLog(AppContext &app, const std::string &folderPart, bool append);
+
+    // One run's result; `lastError` is the engine's error after the run.
+    void table(const std::string &path, int recoveryResult, platform::ErrorCode lastError);
+    void unreadableFolder(const std::string &folder, platform::ErrorCode error);
+
+    // 0 when every table came out "OK", 1 when anything did not, 2 when there was nothing.
+    int exitCode() const;
+
+  private:
+    void line(const std::string &text);
+
+    AppContext &app_;
+    ResultLog log_;
+    int fixed_ = 0;
+    int failed_ = 0;
+};
+
+// The recovery run on each table of a batch: repaired in place, reported in `log`.
+void recoverInPlace(AppContext &app, BatchLog &log, const std::string &path);
+
+} // namespace salvora
