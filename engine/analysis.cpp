@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "engine/bufferedio.h"
+#include "engine/descriptorchains.h"
 
 namespace salvora {
 
@@ -16,18 +17,6 @@ constexpr std::size_t level7DescriptorSize = 48;
 constexpr std::size_t level7CollectLimit = 4096;
 // A header length is 16 bits wide, so no sound table has more descriptors than this.
 constexpr std::size_t rebuiltFieldLimit = (0xFFFF - 33) / 32;
-
-void inferTypeOnHeaderPath(const std::uint8_t *d, std::uint8_t &inferred) {
-    char letter = static_cast<char>(d[11]);
-    if (letter == '+' || letter == 'Y' || letter == 'T' || letter == 'G')
-        inferred = 0x30;
-    if (letter == 'M' && d[16] == 10)
-        inferred = 0x83;
-    if (letter == 'Q' || letter == 'V')
-        inferred = 0x32;
-    if (inferred == 0x30 && d[18] == 0x0C)
-        inferred = 0x31;
-}
 
 void inferTypeOnRebuildPath(const std::uint8_t *d, std::uint8_t &inferred) {
     char letter = static_cast<char>(d[11]);
@@ -58,7 +47,8 @@ std::uint32_t clampCount(std::int64_t n) {
 }
 
 struct Search {
-    Search(RecoveryJob &j, WindowReader &r, AnalysisResult &a) : job(j), reader(r), result(a) {}
+    Search(RecoveryJob &j, WindowReader &r, AnalysisResult &a)
+        : job(j), reader(r), result(a), chains(r), level7Chains(r) {}
 
     RecoveryJob &job;
     WindowReader &reader;
@@ -89,49 +79,49 @@ struct Search {
             acceptance = false;
 
         // Descriptors are examined in place and copied only for the accepted candidate.
-        const std::uint8_t *descriptors = nullptr;
+        bool inPlaceDescriptors = false;
         level7Fields.clear();
-        if (isLevel7Type(type)) {
-            level7Fields = convertLevel7Descriptors(reader, k + tableHeaderSize,
-                                                    static_cast<std::uint16_t>(headerLength));
-            fieldCount = static_cast<std::int32_t>(level7Fields.size());
-        } else if (fieldCount >= 1 && fieldCount <= fieldCountLimit) {
-            descriptors = reader.view(k + tableHeaderSize,
-                                      static_cast<std::size_t>(fieldCount) * fieldDescriptorSize);
-        }
-        auto descriptorAt = [&](std::int32_t i) -> const std::uint8_t * {
-            return descriptors ? descriptors + static_cast<std::size_t>(i) * fieldDescriptorSize
-                               : level7Fields[static_cast<std::size_t>(i)].bytes.data();
-        };
-        bool haveArray = descriptors != nullptr || !level7Fields.empty();
-
-        std::uint32_t runningLength = 1;
+        std::uint64_t runningLength = 1;
         std::int32_t walked = 0;
-        if (haveArray) {
-            for (std::int32_t i = 0; i < fieldCount; ++i) {
-                const std::uint8_t *d = descriptorAt(i);
-                if (d[0] == headerTerminator || d[0] == endOfFileMarker) {
-                    fieldCount = i;
-                    break;
-                }
-                if (!isAcceptedFieldType(d)) {
-                    acceptance = false;
-                    break;
-                }
-                inferTypeOnHeaderPath(d, inferredType);
-                runningLength += fieldLength(d);
-                walked = i + 1;
-            }
+        bool level7 = isLevel7Type(type);
+        if (level7) {
+            std::uint32_t maximum = (headerLength - level7HeaderSize) / level7DescriptorSize;
+            Level7Walk walk = level7Chains.walk(k + level7HeaderSize, maximum, inferredType);
+            fieldCount = walk.cut ? walk.walked : walk.converted;
+            walked = walk.walked;
+            runningLength += walk.lengthSum;
+        } else if (fieldCount >= 1 && fieldCount <= fieldCountLimit) {
+            inPlaceDescriptors = true;
+            DescriptorWalk walk = chains.walk(k + tableHeaderSize, fieldCount, inferredType);
+            walked = walk.walked;
+            runningLength += walk.lengthSum;
+            if (walk.terminated)
+                fieldCount = walk.walked;
+            if (walk.unacceptable)
+                acceptance = false;
         }
         if (recordLength == runningLength && fieldCount < fieldCountLimit)
             acceptance = true;
         if (!acceptance)
             return false;
+        if (level7)
+            level7Fields = convertLevel7Descriptors(reader, k + tableHeaderSize,
+                                                    static_cast<std::uint16_t>(headerLength));
+        bool haveArray = inPlaceDescriptors || !level7Fields.empty();
 
         job.header = header;
         job.fieldCount = std::max(fieldCount, 0);
         job.fields.clear();
         if (haveArray) {
+            const std::uint8_t *descriptors =
+                inPlaceDescriptors
+                    ? reader.view(k + tableHeaderSize,
+                                  static_cast<std::size_t>(job.fieldCount) * fieldDescriptorSize)
+                    : nullptr;
+            auto descriptorAt = [&](std::int32_t i) -> const std::uint8_t * {
+                return descriptors ? descriptors + static_cast<std::size_t>(i) * fieldDescriptorSize
+                                   : level7Fields[static_cast<std::size_t>(i)].bytes.data();
+            };
             job.fields.resize(static_cast<std::size_t>(job.fieldCount));
             std::uint32_t displacement = 1;
             for (std::int32_t i = 0; i < job.fieldCount; ++i) {
@@ -242,6 +232,8 @@ struct Search {
     }
 
     std::vector<FieldDescriptor> level7Fields;
+    DescriptorChains chains;
+    Level7Chains level7Chains;
 };
 
 } // namespace
@@ -321,7 +313,8 @@ AnalysisResult analyseStructure(EngineContext &context, RecoveryJob &job) {
 
     platform::ErrorCode sizeError = 0;
     job.sourceSize = job.source->size(&sizeError).value_or(0);
-    WindowReader reader(*job.source, job.sourceSize);
+    // The descriptor chains look up to one list length behind the furthest offset read.
+    WindowReader reader(*job.source, job.sourceSize, 4u << 20, 64u << 10);
     Search search(job, reader, result);
 
     bool accepted = false;

@@ -5,12 +5,17 @@
 
 namespace salvora {
 
-WindowReader::WindowReader(platform::FileHandle &file, std::uint64_t fileSize, std::size_t capacity)
-    : file_(file), fileSize_(fileSize), buffer_(capacity) {}
+WindowReader::WindowReader(platform::FileHandle &file, std::uint64_t fileSize, std::size_t capacity,
+                           std::size_t lookBack)
+    : file_(file), fileSize_(fileSize), buffer_(capacity), lookBack_(lookBack) {}
 
 void WindowReader::fill(std::uint64_t offset, std::size_t length) {
     if (length > buffer_.size())
         buffer_.resize(length);
+    std::uint64_t keep = std::min<std::uint64_t>(lookBack_, buffer_.size() - length);
+    std::uint64_t back = std::min(offset, keep);
+    offset -= back;
+    length += static_cast<std::size_t>(back);
     windowStart_ = offset;
     windowLength_ = buffer_.size();
     std::size_t wanted = 0;

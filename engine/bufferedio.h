@@ -13,8 +13,10 @@ namespace salvora {
 // deliver) read as zero.
 class WindowReader {
   public:
+    // `lookBack`: how much of what lies before a requested offset a refill keeps, for readers
+    // that also look a short way back.
     explicit WindowReader(platform::FileHandle &file, std::uint64_t fileSize,
-                          std::size_t capacity = 4u << 20);
+                          std::size_t capacity = 4u << 20, std::size_t lookBack = 0);
 
     // Pointer to `length` bytes starting at `offset`; valid until the next call.
     // A view longer than the capacity grows the window.
@@ -34,6 +36,7 @@ class WindowReader {
     platform::FileHandle &file_;
     std::uint64_t fileSize_;
     std::vector<std::uint8_t> buffer_;
+    std::size_t lookBack_;
     std::uint64_t windowStart_ = 0;
     std::size_t windowLength_ = 0;
     platform::ErrorCode error_ = 0;

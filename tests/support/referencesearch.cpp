@@ -1,0 +1,147 @@
+#include "tests/support/referencesearch.h"
+
+#include <cstring>
+#include <string>
+
+namespace salvora::testing {
+
+namespace {
+
+// Bytes past the end of the file read as zero.
+Bytes readAt(const Bytes &file, std::uint64_t offset, std::size_t length) {
+    Bytes out(length, 0);
+    for (std::size_t i = 0; i < length; ++i)
+        if (offset + i < file.size())
+            out[i] = file[offset + i];
+    return out;
+}
+
+std::uint32_t le16(const Bytes &b, std::size_t at) {
+    return b[at] | (b[at + 1] << 8);
+}
+
+bool accepted(const std::uint8_t *d) {
+    static const std::string letters = "CNDLFMTIYB+PGO@QVW";
+    if (d[11] != 0 && letters.find(static_cast<char>(d[11])) != std::string::npos)
+        return true;
+    const char *name = "_NULLFLAGS";
+    for (int i = 0; i < 11; ++i) {
+        int have = d[i];
+        if (have >= 'a' && have <= 'z')
+            have -= 32;
+        if (have != (i < 10 ? name[i] : 0))
+            return false;
+    }
+    return true;
+}
+
+std::uint32_t lengthOf(const std::uint8_t *d) {
+    return d[11] == 'C' ? d[17] * 256u + d[16] : d[16];
+}
+
+void infer(const std::uint8_t *d, std::uint8_t &t) {
+    char c = static_cast<char>(d[11]);
+    if (c == '+' || c == 'Y' || c == 'T' || c == 'G')
+        t = 0x30;
+    if (c == 'M' && d[16] == 10)
+        t = 0x83;
+    if (c == 'Q' || c == 'V')
+        t = 0x32;
+    if (t == 0x30 && d[18] == 0x0C)
+        t = 0x31;
+}
+
+std::vector<Bytes> level7(const Bytes &file, std::uint64_t at, std::uint32_t headerLength) {
+    std::uint32_t maximum = (headerLength - 68u) / 48u;
+    std::vector<Bytes> list;
+    std::uint64_t position = at + 36;
+    for (int reads = 0; reads < 4096; ++reads) {
+        Bytes d = readAt(file, position, 48);
+        position += 48;
+        if (d[0] == 0x0D)
+            break;
+        Bytes probe(32, 0);
+        std::memcpy(probe.data(), d.data(), 11);
+        probe[11] = d[32];
+        if (!accepted(probe.data()))
+            return {};
+        if (d[33] != 0) {
+            Bytes c(32, 0);
+            std::memcpy(c.data(), d.data(), 10);
+            c[11] = d[32];
+            c[16] = d[33];
+            c[17] = d[34];
+            list.push_back(c);
+        }
+        if (list.size() >= 4096 || list.size() >= maximum)
+            break;
+    }
+    return list;
+}
+
+} // namespace
+
+std::optional<ReferenceHeader> referenceHeaderSearch(const Bytes &file) {
+    std::uint8_t inferred = 0x03;
+    bool acceptance = true;
+    for (std::uint64_t k = 0;; ++k) {
+        Bytes header = readAt(file, k, 32);
+        std::uint32_t headerLength = le16(header, 8);
+        std::uint32_t recordLength = le16(header, 10);
+        auto count = static_cast<std::int32_t>((headerLength - 32u) / 32u);
+        bool rejected = recordLength == 0 || headerLength > file.size() || count < 1;
+        if (rejected) {
+            acceptance = false;
+        } else {
+            std::uint8_t type = header[0];
+            if (type == 0x30 || type == 0x31 || type == 0x32)
+                count = (static_cast<std::int32_t>(headerLength) - 296) / 32;
+            if (count >= 500)
+                acceptance = false;
+            std::vector<Bytes> fields;
+            if ((type & 7) == 4) {
+                fields = level7(file, k + 32, headerLength);
+                count = static_cast<std::int32_t>(fields.size());
+            } else if (count >= 1 && count <= 500) {
+                for (std::int32_t i = 0; i < count; ++i)
+                    fields.push_back(readAt(file, k + 32 + 32 * static_cast<std::uint64_t>(i), 32));
+            }
+            std::uint32_t running = 1;
+            for (std::int32_t i = 0; i < count && !fields.empty(); ++i) {
+                Bytes &d = fields[static_cast<std::size_t>(i)];
+                if (d[0] == 0x0D || d[0] == 0x1A) {
+                    count = i;
+                    break;
+                }
+                if (!accepted(d.data())) {
+                    acceptance = false;
+                    break;
+                }
+                d[12] = static_cast<std::uint8_t>(running);
+                d[13] = static_cast<std::uint8_t>(running >> 8);
+                if (type == 0xF5)
+                    std::memset(d.data() + 24, 0, 8);
+                infer(d.data(), inferred);
+                running += lengthOf(d.data());
+            }
+            if (recordLength == running && count < 500)
+                acceptance = true;
+            if (acceptance) {
+                if (count > 0 && static_cast<std::size_t>(count) < fields.size())
+                    fields.resize(static_cast<std::size_t>(count));
+                if (count <= 0)
+                    fields.clear();
+                return ReferenceHeader{k, header, count, inferred, fields};
+            }
+        }
+        if (k == 0) {
+            Bytes d = readAt(file, 32, 32);
+            if (accepted(d.data()) && d[16] != 0)
+                return std::nullopt;
+        }
+        if (k + 1 >= file.size())
+            return std::nullopt;
+    }
+}
+
+} // namespace salvora::testing
