@@ -13,8 +13,8 @@ namespace salvora {
 
 namespace {
 
-int nothingToDo(AppContext &app, const std::string &pattern) {
-    app.standardError.write(formatText("%s: no matching file\r\n", pattern));
+int nothingToDo(AppContext &app, const std::string &pattern, const char *why) {
+    app.standardError.write(formatText("%s: %s\r\n", pattern, why));
     return exitNothingToDo;
 }
 
@@ -26,7 +26,7 @@ int runWildcardBatch(AppContext &app, const std::string &pattern, bool append) {
     std::vector<platform::DirectoryEntry> entries;
     engine.os.listDirectory(listingFolder(split.folderPart), split.mask, entries);
     if (entries.empty())
-        return nothingToDo(app, pattern);
+        return nothingToDo(app, pattern, "no matching file");
 
     engine.options.detailedLog = 0;
     BatchLog log(app, split.folderPart, append);
@@ -40,7 +40,7 @@ int runRecursiveBatch(AppContext &app, const std::string &argumentText) {
     // '?' makes a mask as well as '*' does.
     std::size_t wildcard = argumentText.find_first_of("*?");
     if (wildcard == std::string::npos)
-        return nothingToDo(app, argumentText);
+        return nothingToDo(app, argumentText, "no wildcard to look for in the folder tree");
     std::string folderPart =
         argumentText.substr(0, platform::fileNameStart(argumentText.substr(0, wildcard)));
     std::string mask = argumentText.substr(folderPart.size());
