@@ -12,13 +12,12 @@ namespace salvora {
 // Paul Hsieh's SuperFastHash, seeded with the length; 0 for a missing or empty key.
 std::uint32_t superFastHash(const std::uint8_t *data, std::int32_t length);
 
-// A chained hash table of 10001 buckets keyed by SuperFastHash. Each bucket's chain holds its
-// keys in the order they were added; a lookup compares the stored hash before the key.
-//
-// A chain is not walked entry by entry: with 10001 buckets a table of millions of records
-// would have chains of hundreds of entries. Each bucket finds its entries through a small
-// open-addressed index of (hash, entry) pairs instead, which gives the same answer in one
-// probe. Keys live in large shared blocks, so an entry costs its key plus a few words.
+// A hash table of 10001 buckets keyed by SuperFastHash; a lookup compares the stored hash
+// before the key. With 10001 buckets a table of millions of records has chains of hundreds of
+// entries, so rather than walk its chain each bucket finds its entries through a small
+// open-addressed index of (hash, entry) pairs: the same answer in one probe. A key is stored
+// only when no equal one is, so the first match is the only one. Keys live in large shared
+// blocks: an entry costs its key plus a few words.
 class DuplicateTable {
   public:
     static constexpr std::uint32_t bucketCount = 10001;
