@@ -21,7 +21,7 @@ void BatchLog::table(const std::string &path, int recoveryResult, platform::Erro
         ++failed_;
     // A name the system cannot take was never looked at: say so instead of calling the
     // table unrecoverable.
-    if (recoveryResult == recoveryUnusable && lastError == platform::errorNameTooLong())
+    if (recoveryResult != recoveryFixed && lastError == platform::errorNameTooLong())
         line(formatText("%s: Skipped: %s\r\n", path, app_.engine.os.errorText(lastError)));
     else
         line(resultLine(path, recoveryResult));

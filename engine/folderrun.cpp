@@ -36,6 +36,9 @@ class FolderRunView {
 std::string resultText(EngineContext &context, int result) {
     if (result == recoveryFixed)
         return "OK";
+    // A name too long for the system was never worked on, whichever name it was: say so.
+    if (context.lastError == platform::errorNameTooLong())
+        return context.os.errorText(context.lastError);
     // A run that failed without a system error (an unknown table type) has no message of
     // the system's to show; "The operation completed successfully" would mislead.
     if (result == recoveryNothingProduced || context.lastError == 0)

@@ -154,6 +154,17 @@ TEST_F(FolderRun, ResultWordsFollowTheRunResults) {
     EXPECT_EQ(window.statusTexts().back(), "Process complete");
 }
 
+TEST_F(FolderRun, OutputNameTooLongSaysSo) {
+    writeFile(data("x.dbf"), needsRepair());
+    writeFile(data("y.dbf"), needsRepair());
+    os.failOpen(pathIs(fixed("x.dbf")), platform::errorNameTooLong());
+    run(dir.file("data"), dir.file("fixed"));
+    EXPECT_EQ(window.texts[control::logBox], data("x.dbf") + ": " +
+                                                 os.errorText(platform::errorNameTooLong()) +
+                                                 "\r\n" + data("y.dbf") + ": OK\r\n");
+    EXPECT_FALSE(fileExists(fixed("x.dbf")));
+}
+
 TEST_F(FolderRun, FailureWithoutASystemErrorSaysUnrecoverable) {
     // An unknown table type fails the run without an error of the system's.
     Bytes table = needsRepair();
