@@ -54,7 +54,7 @@ constexpr std::array<Customer, 25> customers{{
     {1012, "Lakeside Optical", "Oxford", "19990330", 'T', 58000, false},
     {1013, "Montoya Catering", "Dayton", "20010514", 'T', -220000, false},
     {1014, "Northwind Traders", "Kingston", "19970808", 'T', 9932150, false},
-    {1015, "O'Malley Pub", "Dover", "20021201", '?', 31275, false},
+    {1015, "O'Malley Pub", "Dover", "20021201", ' ', 31275, false},
     {1016, "Pioneer Feed Store", "Lebanon", "19950617", 'F', 0, false},
     {1017, "Quarry Stoneworks", "Hudson", "20030909", 'T', 743005, false},
     {1018, "Riverbend Vet", "Marion", "", 'T', 12345, false},
