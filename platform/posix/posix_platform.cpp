@@ -282,14 +282,10 @@ class PosixPlatform final : public Platform {
     }
 
     ErrorCode renameFile(const std::string &from, const std::string &to) override {
+        // Atomic: a crash leaves either name's old or new file, never a mix. The folder is
+        // not synced: the file itself was, and losing the rename only brings back the old one.
         if (::rename(from.c_str(), to.c_str()) != 0)
             return lastErrno();
-        // Make the rename itself durable.
-        int dir = ::open(folderOf(to).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (dir >= 0) {
-            ::fsync(dir);
-            ::close(dir);
-        }
         return 0;
     }
 
