@@ -92,13 +92,21 @@ struct Search {
             runningLength += walk.lengthSum;
         } else if (fieldCount >= 1 && fieldCount <= fieldCountLimit) {
             inPlaceDescriptors = true;
-            DescriptorWalk walk = chains.walk(k + tableHeaderSize, fieldCount, inferredType);
-            walked = walk.walked;
-            runningLength += walk.lengthSum;
-            if (walk.terminated)
-                fieldCount = walk.walked;
-            if (walk.unacceptable)
+            // Most offsets of a damaged file stop at their first descriptor: settle those here.
+            const std::uint8_t *first = reader.view(k + tableHeaderSize, fieldDescriptorSize);
+            if (first[0] == headerTerminator || first[0] == endOfFileMarker) {
+                fieldCount = 0;
+            } else if (!isAcceptedFieldType(first)) {
                 acceptance = false;
+            } else {
+                DescriptorWalk walk = chains.walk(k + tableHeaderSize, fieldCount, inferredType);
+                walked = walk.walked;
+                runningLength += walk.lengthSum;
+                if (walk.terminated)
+                    fieldCount = walk.walked;
+                if (walk.unacceptable)
+                    acceptance = false;
+            }
         }
         if (recordLength == runningLength && fieldCount < fieldCountLimit)
             acceptance = true;

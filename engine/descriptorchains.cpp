@@ -11,6 +11,15 @@ namespace {
 
 constexpr std::uint64_t stride = fieldDescriptorSize;
 
+// Starts a chain afresh at `start`, keeping its storage: most offsets of a damaged file stop
+// at once, and allocating anew for each would dominate the search.
+template <typename Chain> void restart(Chain &chain, std::uint64_t start) {
+    chain.entries.clear();
+    chain.front = chain.next = start;
+    chain.stopped = false;
+    chain.stopIsTerminator = false;
+}
+
 // The type a descriptor sets outright, whatever came before it; 0 when it sets none.
 std::uint8_t settledType(const std::uint8_t *d) {
     char letter = static_cast<char>(d[11]);
@@ -66,8 +75,7 @@ DescriptorWalk DescriptorChains::walk(std::uint64_t start, std::int32_t limit,
     std::size_t residue = static_cast<std::size_t>(start % stride);
     Chain &chain = chains_[residue];
     if (!used_[residue] || start < chain.front || start > chain.next) {
-        chain = Chain{};
-        chain.front = chain.next = start;
+        restart(chain, start);
         used_[residue] = true;
     }
     while (chain.front < start) {
@@ -159,8 +167,7 @@ Level7Walk Level7Chains::walk(std::uint64_t start, std::uint32_t maximum, std::u
     std::size_t residue = static_cast<std::size_t>(start % level7Stride);
     Chain &chain = chains_[residue];
     if (!used_[residue] || start < chain.front || start > chain.next) {
-        chain = Chain{};
-        chain.front = chain.next = start;
+        restart(chain, start);
         used_[residue] = true;
     }
     while (chain.front < start) {
