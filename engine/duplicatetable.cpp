@@ -113,20 +113,50 @@ void DuplicateTable::grow(Bucket &bucket) {
     bucket.capacity = capacity;
 }
 
+// The first key fixes the length of all keys and the layout of the key blocks.
+bool DuplicateTable::fixKeyLength(std::size_t length) {
+    if (keyLengthFixed_)
+        return length == keyLength_;
+    keyLength_ = length;
+    keyLengthFixed_ = true;
+    blockShift_ = 0;
+    while ((std::size_t{2} << blockShift_) * (keyLength_ + 4) <= blockTarget)
+        ++blockShift_;
+    blockBytes_ = (std::size_t{1} << blockShift_) * (keyLength_ + 4);
+    return true;
+}
+
+void DuplicateTable::prefetch(std::span<const std::uint8_t> key, std::uint32_t recordIndex) {
+    if (!fixKeyLength(key.size()))
+        return;
+    std::uint32_t hash = superFastHash(key.data(), static_cast<std::int32_t>(key.size()));
+    std::uint32_t at = recordIndex % aheadSlots;
+    ahead_[at] = {recordIndex, hash, true};
+    if (aheadKeys_.empty())
+        aheadKeys_.resize(std::size_t{aheadSlots} * keyLength_);
+    if (keyLength_ != 0)
+        std::memcpy(aheadKeys_.data() + at * keyLength_, key.data(), keyLength_);
+    const Bucket &bucket = buckets_[hash % bucketCount];
+    if (bucket.capacity != 0)
+        __builtin_prefetch(&bucket.slots[homeSlot(hash, bucket.capacity)]);
+}
+
+std::uint32_t DuplicateTable::hashOf(std::span<const std::uint8_t> key, std::uint32_t recordIndex) {
+    Ahead &ahead = ahead_[recordIndex % aheadSlots];
+    bool reuse =
+        ahead.valid && ahead.recordIndex == recordIndex &&
+        (keyLength_ == 0 || std::memcmp(aheadKeys_.data() + (recordIndex % aheadSlots) * keyLength_,
+                                        key.data(), keyLength_) == 0);
+    ahead.valid = false;
+    return reuse ? ahead.hash : superFastHash(key.data(), static_cast<std::int32_t>(key.size()));
+}
+
 bool DuplicateTable::findOrAdd(std::span<const std::uint8_t> key, std::uint32_t recordIndex,
                                std::uint32_t *earlierIndex) {
-    if (!keyLengthFixed_) {
-        keyLength_ = key.size();
-        keyLengthFixed_ = true;
-        blockShift_ = 0;
-        while ((std::size_t{2} << blockShift_) * (keyLength_ + 4) <= blockTarget)
-            ++blockShift_;
-        blockBytes_ = (std::size_t{1} << blockShift_) * (keyLength_ + 4);
-    } else if (key.size() != keyLength_) {
+    if (!fixKeyLength(key.size()))
         return false;
-    }
 
-    std::uint32_t hash = superFastHash(key.data(), static_cast<std::int32_t>(key.size()));
+    std::uint32_t hash = hashOf(key, recordIndex);
     Bucket &bucket = buckets_[hash % bucketCount];
     if (bucket.capacity != 0) {
         std::uint32_t mask = bucket.capacity - 1;
@@ -165,7 +195,7 @@ bool DuplicateTable::findOrAdd(std::span<const std::uint8_t> key, std::uint32_t 
 }
 
 std::size_t DuplicateTable::memoryBytes() const {
-    std::size_t bytes = buckets_.capacity() * sizeof(Bucket) +
+    std::size_t bytes = aheadKeys_.capacity() + buckets_.capacity() * sizeof(Bucket) +
                         blocks_.capacity() * sizeof(blocks_[0]) + blocks_.size() * blockBytes_;
     for (const Bucket &bucket : buckets_)
         bytes += std::size_t{bucket.capacity} * sizeof(std::uint64_t);

@@ -34,6 +34,11 @@ class DuplicateTable {
     bool findOrAdd(std::span<const std::uint8_t> key, std::uint32_t recordIndex,
                    std::uint32_t *earlierIndex = nullptr);
 
+    // Optional look-ahead for a caller that can see a few records ahead: hashes the key of
+    // record `recordIndex` now and starts fetching its bucket's slot, so that the lookup does
+    // not wait on memory. The hash is reused only for the same record with the same bytes.
+    void prefetch(std::span<const std::uint8_t> key, std::uint32_t recordIndex);
+
     std::uint32_t count() const { return count_; }
     // Bytes held for keys, entries and buckets.
     std::size_t memoryBytes() const;
@@ -46,6 +51,17 @@ class DuplicateTable {
         std::uint32_t used = 0;
     };
 
+    // Hashes taken ahead, one per record index modulo `aheadSlots`, with the key they were
+    // taken of.
+    static constexpr std::uint32_t aheadSlots = 16;
+    struct Ahead {
+        std::uint32_t recordIndex = 0;
+        std::uint32_t hash = 0;
+        bool valid = false;
+    };
+
+    bool fixKeyLength(std::size_t length);
+    std::uint32_t hashOf(std::span<const std::uint8_t> key, std::uint32_t recordIndex);
     const std::uint8_t *keyOf(std::uint32_t entry) const;
     std::uint32_t recordIndexAt(std::uint32_t entry) const;
     std::uint32_t addEntry(std::span<const std::uint8_t> key, std::uint32_t recordIndex);
@@ -60,6 +76,8 @@ class DuplicateTable {
     std::vector<std::unique_ptr<std::uint8_t[]>> blocks_;
     std::uint32_t blockShift_ = 0;
     std::size_t blockBytes_ = 0;
+    Ahead ahead_[aheadSlots];
+    std::vector<std::uint8_t> aheadKeys_;
 };
 
 } // namespace salvora

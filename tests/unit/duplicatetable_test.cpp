@@ -113,6 +113,34 @@ TEST(DuplicateTable, EmptyKeysAreAllEqualAndOtherLengthsNeverMatch) {
     EXPECT_TRUE(table.findOrAdd(view(bytesOf("abc")), 4));
 }
 
+TEST(DuplicateTable, LookAheadNeverChangesAnAnswer) {
+    std::vector<Bytes> keys;
+    for (const char *k : {"k0000002", "k0020200", "aaaaaaaa", "k0000002", "bbbbbbbb", "k0020200",
+                          "aaaaaaaa", "cccccccc", "bbbbbbbb"})
+        keys.push_back(bytesOf(k));
+    const bool duplicate[] = {false, false, false, true, false, true, true, false, true};
+    DuplicateTable table;
+    constexpr std::uint32_t ahead = 3;
+    for (std::uint32_t i = 0; i < ahead; ++i)
+        table.prefetch(view(keys[i]), i);
+    for (std::uint32_t i = 0; i < keys.size(); ++i) {
+        if (i + ahead < keys.size())
+            table.prefetch(view(keys[i + ahead]), i + ahead);
+        EXPECT_EQ(table.findOrAdd(view(keys[i]), i), duplicate[i]) << i;
+    }
+
+    // A look-ahead taken of other bytes, or overtaken by a later record's, is not trusted.
+    const Bytes stored = bytesOf("aaaaaaaa"), other = bytesOf("zzzzzzzz");
+    table.prefetch(view(other), 20);
+    EXPECT_TRUE(table.findOrAdd(view(stored), 20));
+    table.prefetch(view(other), 21);
+    table.prefetch(view(bytesOf("yyyyyyyy")), 21 + 16);
+    EXPECT_TRUE(table.findOrAdd(view(stored), 21));
+    table.prefetch(view(bytesOf("abc")), 22); // another length: ignored
+    EXPECT_FALSE(table.findOrAdd(view(other), 22));
+    EXPECT_TRUE(table.findOrAdd(view(other), 23));
+}
+
 TEST(DuplicateTable, ManyRecordsStayDistinctAndCostLittleMoreThanTheirKeys) {
     // Enough keys that every bucket holds dozens and its index grows several times.
     constexpr std::uint32_t keys = 300000;
