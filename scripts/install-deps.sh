@@ -5,7 +5,7 @@ set -euo pipefail
 packages=(
   cmake ninja-build g++ googletest
   g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64
-  python3 python3-dbf python3-dbfread
+  python3 python3-dbf python3-dbfread pgdbf
 )
 
 missing=()
