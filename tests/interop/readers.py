@@ -24,7 +24,7 @@ class Reading:
 class DbfreadReader:
     name = 'dbfread'
 
-    def read(self, path, memo):
+    def read(self, path, memo, kind):
         # The encoding is given, not guessed: a rebuilt header carries no code page mark.
         # It takes any B field for a dBASE binary memo and asks for a memo file, also when B is
         # a Visual FoxPro double: tables without memo fields are read without one.
@@ -44,8 +44,10 @@ class DbfreadReader:
 class PythonDbfReader:
     name = 'python3-dbf'
 
-    def read(self, path, memo):
-        table = dbf.Table(path, codepage=ENCODING)
+    def read(self, path, memo, kind):
+        # A Clipper table carries the type byte of dBASE III, so the library is told the kind.
+        table = dbf.Table(path, codepage=ENCODING,
+                          dbf_type='clp' if kind.dbf_type == 'clp' else None)
         table.open(dbf.READ_ONLY)
         try:
             names = [n.lower() for n in table.field_names]
@@ -88,7 +90,7 @@ class PgdbfReader:
 
     name = 'pgdbf'
 
-    def read(self, path, memo):
+    def read(self, path, memo, kind):
         command = ['pgdbf', '-P', '-s', ENCODING.upper()]
         if memo:
             command += ['-m', memo]

@@ -49,6 +49,9 @@ COMMON = 'name C(20); amount N(10,2); born D; active L; ratio F(12,4)'
 KINDS = {
     'db3': Kind('db3', 'db3', COMMON + '; notes M', 'dbt'),
     'db3nomemo': Kind('db3nomemo', 'db3', COMMON),
+    # Clipper: a dBASE III table whose character fields may pass 255 bytes (the decimal byte
+    # holds the high byte of the length). pgdbf reads only the low byte of such a length.
+    'clp': Kind('clp', 'clp', COMMON + '; title C(300); notes M', 'dbt', pgdbf=False),
     # pgdbf rejects the library's FoxPro 2 tables, the sources as much as the repairs.
     'fp': Kind('fp', 'fp', COMMON + '; notes M; photo G; sketch P', 'fpt', pgdbf=False),
     'vfp': Kind('vfp', 'vfp',
@@ -68,12 +71,14 @@ def _values(kind):
         FULL: dict(name='Anna', amount=1234.5, born=datetime.date(1985, 3, 7), active=True,
                    ratio=0.125, notes='', photo=b'', sketch=b'', count=1,
                    price=Decimal('19.99'), weight=2.5,
-                   stamp=datetime.datetime(2021, 2, 3, 4, 5, 6), opt=1.5),
+                   stamp=datetime.datetime(2021, 2, 3, 4, 5, 6), opt=1.5,
+                   title='Ä' + 'long title ' * 26 + 'end'),
         SHORT: dict(name='Müller & Søn', amount=-0.5, born=datetime.date(2000, 2, 29),
                     active=False, ratio=-0.0625, notes='Grüße aus Köln',
                     photo=b'\0GIF89a\1\2', sketch=b'\x89PNG\r\n\x1a\n', count=-42,
                     price=Decimal('-3.5'), weight=-0.001,
-                    stamp=datetime.datetime(1999, 12, 31, 23, 59, 59), opt=-2.0),
+                    stamp=datetime.datetime(1999, 12, 31, 23, 59, 59), opt=-2.0,
+                    title='short'),
         LONG: dict(name='Long memo', amount=42, born=datetime.date(2024, 12, 31), active=True,
                    ratio=3.1416, notes=LONG_TEXT, photo=bytes(range(256)) * 3,
                    sketch=b'P' * 130, count=7, price=Decimal('0.0001'), weight=1e300,
@@ -89,7 +94,7 @@ def _values(kind):
                       active=False, ratio=-1234.5678, notes='x' * 510, photo=b'\xff' * 56,
                       sketch=b'\0' * 57, count=2147483646, price=Decimal('123456789.1234'),
                       weight=-2.5e-300, stamp=datetime.datetime(2038, 1, 19, 3, 14, 7),
-                      opt=None),
+                      opt=None, title='z' * 299 + 'Z'),
         LAST: dict(name='Last', amount=0.01, born=datetime.date(1900, 1, 1), active=True,
                    ratio=0.0, notes='y' * 511, photo=b'Z' * 57, sketch=b'\1' * 56,
                    count=-2147483647, price=Decimal('0'), weight=0.0,

@@ -12,6 +12,12 @@ expected:
   - a partial record at the end is dropped.
 Memo references are rewritten to the blocks of the new memo file; the readers prove that they
 still lead to the same texts.
+
+Not covered, for want of an independent writer: dBASE IV and level 7 tables (no Debian package
+has a tool that writes them; libxbase64-bin's copydbf writes dBASE III, and its dumprecs
+crashes on python3-dbf's dBASE III memo tables, so it serves as no reader either), FoxPro 2
+tables without memo fields (python3-dbf gives them type byte 0 and cannot reopen them), and the
+field types + V Q W @ O, which python3-dbf 0.96 does not write.
 """
 
 import os
@@ -60,7 +66,7 @@ class KindTests:
         raw.save()
         cls.values = {}
         for reader in cls.readers():
-            reading = reader.read(path, tables.memo_path(path, cls.kind))
+            reading = reader.read(path, tables.memo_path(path, cls.kind), cls.kind)
             assert len(reading.live) == ROWS, (reader.name, len(reading.live))
             cls.values[reader.name] = reading.live
 
@@ -149,7 +155,7 @@ class KindTests:
                 continue
             with self.subTest(reader=reader.name):
                 try:
-                    reading = reader.read(path, memo)
+                    reading = reader.read(path, memo, self.kind)
                 except Exception as error:  # noqa: BLE001 - any failure to read is the finding
                     self.fail('%s cannot read the repaired table: %s: %s'
                               % (reader.name, type(error).__name__, error))
@@ -182,7 +188,8 @@ class KindTests:
     def test_baseline_reads_in_every_reader(self):
         for reader in self.readers():
             with self.subTest(reader=reader.name):
-                reading = reader.read(self.baseline, tables.memo_path(self.baseline, self.kind))
+                reading = reader.read(self.baseline, tables.memo_path(self.baseline, self.kind),
+                                      self.kind)
                 self.assertEqual(len(reading.live), ROWS - len(DELETED_ROWS))
                 if reading.deleted is not None:
                     self.assertEqual(len(reading.deleted), len(DELETED_ROWS))
@@ -314,6 +321,15 @@ class Db3(KindTests, unittest.TestCase):
 
 class Db3NoMemo(KindTests, unittest.TestCase):
     kind = KINDS['db3nomemo']
+
+
+class Clipper(KindTests, unittest.TestCase):
+    kind = KINDS['clp']
+
+    # The same fault as for Db3: the rebuilt header says 0x03 and the memos are left behind.
+    @unittest.expectedFailure
+    def test_zeroed_header(self):
+        super().test_zeroed_header()
 
 
 class FoxPro(KindTests, unittest.TestCase):
