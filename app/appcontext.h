@@ -38,6 +38,8 @@ struct AppContext {
     platform::ModuleHandle resourceModule = 0;
     std::string windowArguments;
     bool restartMainWindow = false;
+    // "Minimize to tray" of the main window: off at start, kept across a language change.
+    bool trayMode = false;
     // Shows the main window once and returns its result; empty in a build without a window.
     std::function<int(AppContext &)> mainWindow;
 };

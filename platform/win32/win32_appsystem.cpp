@@ -67,7 +67,13 @@ class Win32AppSystem final : public AppSystem {
         return ConsoleAttach::Attached;
     }
 
-    void createConsole() override { ::AllocConsole(); }
+    // A start from the desktop has no standard output: it gets a console of its own. Output
+    // that was handed to us (a pipe, a file, a console we inherited) is kept.
+    void createConsole() override {
+        HANDLE output = ::GetStdHandle(STD_OUTPUT_HANDLE);
+        if (output == nullptr || output == INVALID_HANDLE_VALUE)
+            ::AllocConsole();
+    }
 
     void initCommonControls() override {
         INITCOMMONCONTROLSEX controls{};

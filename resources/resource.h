@@ -1,0 +1,82 @@
+// Identifiers shared by the resource scripts and the window code. Plain macros, since the
+// resource compiler reads this file too.
+#pragma once
+
+// Dialogs and the menu.
+#define IDD_MAIN 1
+#define IDD_ABOUT 4
+#define IDD_COMMAND_LINE 11
+#define IDM_MAIN 1
+
+// Main window controls.
+#define IDC_SOURCE 101
+#define IDC_BROWSE_SOURCE 102
+#define IDC_OUTPUT 103
+#define IDC_BROWSE_OUTPUT 104
+#define IDC_TRAY_CHECK 105
+#define IDC_LOG 106
+#define IDC_STATUS 107
+#define IDC_SOURCE_FOLDER 108
+#define IDC_OUTPUT_FOLDER 109
+#define IDC_KEEP_DELETED 111
+#define IDC_SOURCE_LABEL 112
+#define IDC_OUTPUT_LABEL 113
+#define IDC_LANGUAGE_LABEL 114
+#define IDC_PROGRESS 116
+#define IDC_START 200
+#define IDC_LANGUAGE_LIST 210
+#define IDC_COMMAND_LINE 220
+#define IDC_TOOLBAR 3000
+
+// Menu and toolbar commands.
+#define IDM_BROWSE 102
+#define IDM_START 200
+#define IDM_HELP 205
+#define IDM_ABOUT 210
+#define IDM_MAIL 500
+#define IDM_EXIT 700
+#define IDM_ENGLISH 1100
+#define IDM_GERMAN 1200
+#define IDM_ITALIAN 1300
+#define IDM_SPANISH 1400
+#define IDM_FRENCH 1500
+#define IDM_TRAY 2001
+#define IDM_RECOVER_DELETED 2002
+#define IDM_DELETE_DUPLICATES 11842
+#define IDM_PRODUCT_PAGE 11843
+#define IDM_PACK 11844
+#define IDM_DELETE_INVALID_MEMO 11845
+#define IDM_DELETE_EMPTY 11846
+#define IDM_CLEAN_HISTORY 11847
+
+// About box controls.
+#define IDC_ABOUT_ICON 101
+#define IDC_ABOUT_NAME 102
+#define IDC_ABOUT_WEB 104
+#define IDC_ABOUT_MAIL 107
+
+// Command Line dialog controls.
+#define IDC_COMMAND_TEXT 110
+#define IDC_SAVE_BAT 120
+
+// Icons: toolbar pictures by number, the program's own by name.
+#define IDI_START 300
+#define IDI_HELP 302
+#define IDI_ABOUT 303
+#define IDI_SUPPORT 304
+#define IDI_QUIT 305
+
+// Strings.
+#define IDS_UNRECOVERABLE 110
+#define IDS_RECOVERABLE_RECORDS 120
+#define IDS_TOOLBAR_BUTTONS 160
+#define IDS_TIP_START 170
+#define IDS_TIP_MAIL 190
+#define IDS_TIP_HELP 200
+#define IDS_TIP_ABOUT 210
+#define IDS_TIP_QUIT 220
+#define IDS_TIP_BROWSE_SOURCE 230
+#define IDS_TIP_BROWSE_OUTPUT 240
+#define IDS_TIP_SOURCE_FOLDER 250
+#define IDS_TIP_OUTPUT_FOLDER 260
+#define IDS_LANGUAGE_NAMES 300
