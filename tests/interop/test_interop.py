@@ -295,6 +295,13 @@ class KindTests:
         self.check(expected=rows(drop=DELETED_ROWS + (DUP, EMPTY)),
                    switches=['/pack', '/delempty', '/deldups'])
 
+    def test_pack_of_a_table_whose_records_are_all_deleted(self):
+        def damage(raw):
+            for index in range(ROWS):
+                raw.set_flag(index, ord('*'))
+        # No records: a header alone, without the end-of-file marker, and an empty memo file.
+        self.check(damage, expected=[], switches=['/pack'])
+
     def test_filters_on_a_damaged_table(self):
         def damage(raw):
             raw.record_count = 0
