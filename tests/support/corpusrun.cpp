@@ -196,7 +196,10 @@ std::string danglingMemoReferences(platform::Platform &os, const std::string &ta
         return "";
     std::set<std::uint32_t> starts;
     bool haveMemo = a.job.sourceMemo && a.job.sourceMemo->isOpen();
-    if (haveMemo) {
+    // A level 7 memo file is copied as it was, damaged memos and all, so a walk from block to
+    // block may stop early; there a reference only has to lead to a sound block.
+    bool copied = h.type() == 0x8C;
+    if (haveMemo && !copied) {
         const MemoFile &memo = *a.job.sourceMemo;
         bool foxPro = usesFoxProMemo(h.type(), h.tableFlags());
         bool dBase4 = !foxPro && (memo.kind == 0x8B || isLevel7Type(memo.kind));
@@ -209,7 +212,9 @@ std::string danglingMemoReferences(platform::Platform &os, const std::string &ta
             if (!isMemoBearingField(field.type()))
                 continue;
             std::uint32_t block = getMemoBlockNumber(record, field);
-            if (block != 0 && !starts.count(block))
+            bool sound = copied ? haveMemo && memoBlockLength(*a.job.sourceMemo, block) != 0
+                                : starts.count(block) != 0;
+            if (block != 0 && !sound)
                 dangling << "record " << i << " field " << field.name() << " names block " << block
                          << (haveMemo ? "" : " without a memo file") << "\n";
         }

@@ -36,6 +36,9 @@ struct CorpusCase {
     std::optional<Bytes> expectedMemo;
     // The extension of the output memo, "fpt", "dbt" or "smt".
     std::string memoExtension;
+    // Why the output, read again by this program, is not what the first run made of the input;
+    // empty for all but a few cases.
+    std::string readsDifferentlyAgain;
 };
 
 // The date the corpus runs with, so that a header given today's date is known to the byte.
