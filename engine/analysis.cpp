@@ -6,6 +6,8 @@
 
 #include "engine/bufferedio.h"
 #include "engine/descriptorchains.h"
+#include "engine/memofile.h"
+#include "engine/textformat.h"
 
 namespace salvora {
 
@@ -47,8 +49,10 @@ std::uint32_t clampCount(std::int64_t n) {
 }
 
 struct Search {
-    Search(RecoveryJob &j, WindowReader &r, AnalysisResult &a)
-        : job(j), reader(r), result(a), chains(r), level7Chains(r) {}
+    Search(platform::Platform &o, RecoveryJob &j, WindowReader &r, AnalysisResult &a)
+        : os(&o), job(j), reader(r), result(a), chains(r), level7Chains(r) {}
+
+    platform::Platform *os;
 
     RecoveryJob &job;
     WindowReader &reader;
@@ -185,6 +189,8 @@ struct Search {
                 field.setDisplacement(static_cast<std::uint16_t>(recordLength));
                 recordLength += fieldLength(field);
             }
+            if (inferredType == 0x03)
+                inferredType = memoTableType(candidates);
             bool visualFoxPro = isVisualFoxProType(inferredType);
             std::uint64_t headerLength =
                 32 * static_cast<std::uint64_t>(candidateCount) + (visualFoxPro ? 296 : 33);
@@ -209,6 +215,38 @@ struct Search {
         }
         if (!terminated)
             result.abort = true;
+    }
+
+    // The field types alone call a table with memo fields dBASE III without a memo file, which
+    // would leave its memos behind, and miss Visual FoxPro tables that have only memo fields
+    // besides their character ones. Look at the memo fields and at the memo file beside it.
+    std::uint8_t memoTableType(const std::vector<FieldDescriptor> &fields) {
+        bool memoFields = false;
+        for (const FieldDescriptor &field : fields) {
+            char type = field.type();
+            bool memoField = type == 'M' || type == 'G' || type == 'P' || type == 'W';
+            bool nullFlags =
+                field.name().size() == 10 && findNoCase(field.name(), "_NULLFLAGS") == 0;
+            if ((memoField && fieldLength(field) == 4) || nullFlags)
+                return 0x30;
+            memoFields |= memoField;
+        }
+        if (!memoFields)
+            return 0x03;
+        auto memoBeside = [this](std::uint8_t type) {
+            std::string path = memoPathFor(job.sourcePath, {type, 0, job.sourcePath}, type);
+            return os->getAttributes(findBesideNoCase(*os, path)).has_value();
+        };
+        if (memoBeside(0x83)) {
+            // A dBASE IV memo file names its table in its header.
+            MemoTableInfo table{0x83, 0, job.sourcePath};
+            auto memo = openMemo(*os, job.sourcePath, 0x83, false, false, table);
+            return memo->kind == 0x8B ? 0x8B : 0x83;
+        }
+        for (std::uint8_t type : {0xF5, 0xE5})
+            if (memoBeside(type))
+                return type;
+        return 0x83;
     }
 
     bool hasBacklink(std::uint64_t offset) {
@@ -323,7 +361,7 @@ AnalysisResult analyseStructure(EngineContext &context, RecoveryJob &job) {
     job.sourceSize = job.source->size(&sizeError).value_or(0);
     // The descriptor chains look up to one list length behind the furthest offset read.
     WindowReader reader(*job.source, job.sourceSize, 4u << 20, 64u << 10);
-    Search search(job, reader, result);
+    Search search(os, job, reader, result);
 
     bool accepted = false;
     for (std::uint64_t k = 0;; ++k) {

@@ -66,24 +66,6 @@ void writeAt(MemoFile &memo, std::uint64_t offset, const std::uint8_t *data, std
         memo.fileSize = std::max(memo.fileSize, offset + length);
 }
 
-// Case-insensitive look-up of a memo file beside its table, as Windows would find it.
-std::string findBesideNoCase(platform::Platform &os, const std::string &path) {
-    if (os.getAttributes(path))
-        return path;
-    std::string folder = platform::folderOf(path);
-    std::string name = path.substr(platform::fileNameStart(path));
-    if (name.find_first_of("*?") != std::string::npos)
-        return path;
-    std::vector<platform::DirectoryEntry> entries;
-    if (os.listDirectory(folder, name, entries) != 0)
-        return path;
-    for (const platform::DirectoryEntry &entry : entries) {
-        if (!entry.isDirectory)
-            return platform::joinPath(folder, entry.name);
-    }
-    return path;
-}
-
 void writeFreshHeader(MemoFile &memo) {
     std::uint8_t header[memoHeaderSize] = {};
     if (isFoxProMemoKind(memo.table)) {
@@ -152,6 +134,23 @@ void readExistingHeader(MemoFile &memo, bool writable) {
 }
 
 } // namespace
+
+std::string findBesideNoCase(platform::Platform &os, const std::string &path) {
+    if (os.getAttributes(path))
+        return path;
+    std::string folder = platform::folderOf(path);
+    std::string name = path.substr(platform::fileNameStart(path));
+    if (name.find_first_of("*?") != std::string::npos)
+        return path;
+    std::vector<platform::DirectoryEntry> entries;
+    if (os.listDirectory(folder, name, entries) != 0)
+        return path;
+    for (const platform::DirectoryEntry &entry : entries) {
+        if (!entry.isDirectory)
+            return platform::joinPath(folder, entry.name);
+    }
+    return path;
+}
 
 bool isFoxProMemoKind(const MemoTableInfo &table) {
     return usesFoxProMemo(table.type, table.flags);

@@ -63,6 +63,10 @@ struct MemoFile {
 
 bool isFoxProMemoKind(const MemoTableInfo &table);
 
+// `path` itself when it exists, else a file of the same folder whose name matches it
+// ignoring letter case (as Windows finds memo files), else `path`.
+std::string findBesideNoCase(platform::Platform &os, const std::string &path);
+
 // Memo path of a table: its extension replaced by "fpt", "dbt" or "smt" (appended when the
 // table name has none).
 std::string memoPathFor(const std::string &tablePath, const MemoTableInfo &table,

@@ -317,14 +317,6 @@ class KindTests:
 class Db3(KindTests, unittest.TestCase):
     kind = KINDS['db3']
 
-    # Fault in salvora: the header rebuilt from the descriptors gets type 0x03 (no memo), since
-    # a 10-byte M field does not make it 0x83 there. The memos are neither carried nor written:
-    # a copy has no memo file at all, an in-place repair keeps the old one behind a table that
-    # says it has none. All three readers reject or misread the result.
-    @unittest.expectedFailure
-    def test_zeroed_header(self):
-        super().test_zeroed_header()
-
 
 class Db3NoMemo(KindTests, unittest.TestCase):
     kind = KINDS['db3nomemo']
@@ -332,11 +324,6 @@ class Db3NoMemo(KindTests, unittest.TestCase):
 
 class Clipper(KindTests, unittest.TestCase):
     kind = KINDS['clp']
-
-    # The same fault as for Db3: the rebuilt header says 0x03 and the memos are left behind.
-    @unittest.expectedFailure
-    def test_zeroed_header(self):
-        super().test_zeroed_header()
 
 
 class FoxPro(KindTests, unittest.TestCase):

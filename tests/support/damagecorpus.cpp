@@ -170,9 +170,9 @@ std::vector<Kind> tableKinds() {
         soundModel(0x43, {field("TEXT", 'C', 300), field("QTY", 'N', 6), field("DUE", 'D', 8)},
                    MemoLayout::None, 512, 0),
         0x03, "");
-    add("t83", soundModel(0x83, withMemo, MemoLayout::DBase3, 512, 0), 0x03, "dbt");
-    add("t8b", soundModel(0x8B, withMemo, MemoLayout::DBase4, 512, 0), 0x03, "dbt");
-    add("tf5", soundModel(0xF5, withMemo, MemoLayout::FoxPro, 64, 0), 0x03, "fpt");
+    add("t83", soundModel(0x83, withMemo, MemoLayout::DBase3, 512, 0), 0x83, "dbt");
+    add("t8b", soundModel(0x8B, withMemo, MemoLayout::DBase4, 512, 0), 0x8B, "dbt");
+    add("tf5", soundModel(0xF5, withMemo, MemoLayout::FoxPro, 64, 0), 0xF5, "fpt");
     TableModel vfp = soundModel(0x30,
                                 {field("NAME", 'C', 10), field("PRICE", 'Y', 8),
                                  field("STAMP", 'T', 8), field("QTY", 'N', 6, 2),
@@ -207,7 +207,7 @@ std::vector<Kind> tableKinds() {
     add("te5",
         soundModel(0xE5, {field("NAME", 'C', 10), field("QTY", 'N', 6), field("NOTES", 'M', 10)},
                    MemoLayout::Smt, 512, 0),
-        0x03, "smt");
+        0xE5, "smt");
     return kinds;
 }
 

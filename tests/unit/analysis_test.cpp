@@ -126,6 +126,30 @@ TEST_F(AnalysisTest, RebuiltVisualFoxProTypesComeFromTheFieldTypes) {
     }
 }
 
+TEST_F(AnalysisTest, RebuiltMemoTablesKeepTheirMemoFile) {
+    struct Case {
+        const char *name;
+        std::uint8_t memoLength;
+        const char *memoFile; // beside the table, or nullptr
+        std::uint8_t expected;
+    };
+    for (Case c : {Case{"d3.dbf", 10, "d3.dbt", 0x83}, Case{"f2.dbf", 10, "F2.FPT", 0xF5},
+                   Case{"lost.dbf", 10, nullptr, 0x83}, Case{"vfp.dbf", 4, nullptr, 0x30}}) {
+        TableBuilder t(c.expected);
+        t.field("NAME", 'C', 5).field("NOTES", 'M', c.memoLength).record("abcde").record("fghij");
+        Bytes file = t.build();
+        std::fill(file.begin(), file.begin() + 32, 0);
+        std::string path = dir.file(c.name);
+        testing::writeFile(path, file);
+        if (c.memoFile)
+            testing::writeFile(dir.file(c.memoFile), Bytes(512, 0));
+        Analysed a = analysePath(path);
+        ASSERT_FALSE(a.result.abort) << c.name;
+        EXPECT_EQ(a.job.header.type(), c.expected) << c.name;
+        EXPECT_EQ(a.job.header.recordCount(), 2u) << c.name;
+    }
+}
+
 TEST_F(AnalysisTest, RebuiltBacklinkNamingAContainerIsRecognisedInAnyCase) {
     TableBuilder t(0x30);
     t.field("WHEN", 'T', 8).record("12345678").backlink("..\\DATA\\SALES.DBC");
