@@ -12,6 +12,7 @@
 #include "engine/memotransfer.h"
 #include "engine/recordchecks.h"
 #include "engine/recoverymemos.h"
+#include "engine/runreport.h"
 #include "engine/textformat.h"
 
 namespace salvora {
@@ -202,6 +203,8 @@ int Run::execute(std::string source, std::string output) {
         return recoveryUnusable;
     }
     context_.messageText += formatText("File type: %s\r\nFields: %d", typeName, job.fieldCount);
+    if (context_.report)
+        context_.report->table(job, analysis, typeName);
     if (window_)
         showMessage(true);
 
@@ -209,7 +212,8 @@ int Run::execute(std::string source, std::string output) {
     // that neither the output nor, in an in-place repair, the source is ever half-written.
     // An in-place result replaces the file by the name it was opened with; the work file
     // lives in the same folder so that the final rename is atomic.
-    std::string target = inPlace && !sameName ? source : output;
+    // Through a symbolic link the table itself is replaced, not the link.
+    std::string target = inPlace ? os_.resolvedPath(sameName ? output : source) : output;
     WorkFile work(os_);
     std::unique_ptr<platform::FileHandle> outputLock;
     if (!inPlace) {
@@ -280,14 +284,21 @@ int Run::execute(std::string source, std::string output) {
             if (const std::uint8_t *next = reader.peek(ahead, recordLength))
                 duplicates.prefetch({next + 1, recordLength - 1u}, i + lookAhead);
         }
-        RecordVerdict verdict = checkRecord(record, i, context_.options, job, duplicates);
-        if (verdict == RecordVerdict::DroppedByFilter)
+        RecordVerdict verdict =
+            checkRecord(record, i, context_.options, job, duplicates, context_.report);
+        if (verdict == RecordVerdict::DroppedByFilter) {
+            if (context_.report)
+                context_.report->recordDone(i, verdict, false);
             continue;
-        if (verdict == RecordVerdict::Keep && (keepDeleted || record[0] != '*')) {
-            memos.carry(record, job);
+        }
+        bool written = verdict == RecordVerdict::Keep && (keepDeleted || record[0] != '*');
+        if (written) {
+            memos.carry(record, job, context_.report, i);
             out.write(record.data(), recordLength);
             ++kept;
         }
+        if (context_.report)
+            context_.report->recordDone(i, verdict, written);
         if (window_ && i % 100 == 0)
             window_->progressStepIt(control::progressBar);
         if (context_.progress && (i & 0xFFF) == 0)
@@ -302,6 +313,8 @@ int Run::execute(std::string source, std::string output) {
     // The formats cannot address records past 2 GiB.
     if (job.sourceSize > tableSizeLimit && headerLength < tableSizeLimit)
         kept = std::min<std::uint64_t>(kept, (tableSizeLimit - 1 - headerLength) / recordLength);
+    if (context_.report)
+        context_.report->finish(kept);
     if (kept != records)
         out.seek(headerLength + kept * recordLength);
     if (kept != 0)

@@ -139,6 +139,10 @@ class Platform {
                                                         ErrorCode *error = nullptr) = 0;
     virtual std::string currentDirectory() = 0;
 
+    // The path with symbolic links resolved, so that replacing a file reaches the file and
+    // not the link; the path as given when it cannot be resolved.
+    virtual std::string resolvedPath(const std::string &path) { return path; }
+
     // Nullopt when either path cannot be examined (for example the second does not exist yet).
     virtual std::optional<bool> sameFile(const std::string &a, const std::string &b) = 0;
 

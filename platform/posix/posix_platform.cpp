@@ -334,6 +334,15 @@ class PosixPlatform final : public Platform {
         return std::string(buffer.data());
     }
 
+    std::string resolvedPath(const std::string &path) override {
+        char *resolved = ::realpath(path.c_str(), nullptr);
+        if (!resolved)
+            return path;
+        std::string result(resolved);
+        std::free(resolved);
+        return result;
+    }
+
     std::optional<bool> sameFile(const std::string &a, const std::string &b) override {
         struct stat sa {
         }, sb{};

@@ -420,6 +420,10 @@ std::string FaultPlatform::currentDirectory() {
     return inner_.currentDirectory();
 }
 
+std::string FaultPlatform::resolvedPath(const std::string &path) {
+    return inner_.resolvedPath(path);
+}
+
 std::optional<bool> FaultPlatform::sameFile(const std::string &a, const std::string &b) {
     return inner_.sameFile(a, b);
 }

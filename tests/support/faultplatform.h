@@ -91,6 +91,7 @@ class FaultPlatform final : public platform::Platform {
                                                 const std::string &prefix,
                                                 platform::ErrorCode *error = nullptr) override;
     std::string currentDirectory() override;
+    std::string resolvedPath(const std::string &path) override;
     std::optional<bool> sameFile(const std::string &a, const std::string &b) override;
     platform::ErrorCode listDirectory(const std::string &folder, const std::string &pattern,
                                       std::vector<platform::DirectoryEntry> &entries) override;

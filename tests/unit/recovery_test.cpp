@@ -212,6 +212,11 @@ TEST_F(RecoveryTest, TwoSpellingsOfOneFileAreAnInPlaceRepair) {
         expected.tableFlags(0x01); // in place: still attached to its index
         EXPECT_EQ(testing::readFile(dir.file("a.dbf")), expected.build()) << other;
     }
+    // Repaired through the link, the table behind it is replaced and the link stays a link.
+    testing::writeFile(dir.file("a.dbf"), t.build());
+    ASSERT_EQ(run(dir.file("link.dbf"), dir.file("link.dbf")), recoveryFixed);
+    EXPECT_TRUE(std::filesystem::is_symlink(dir.file("link.dbf")));
+    EXPECT_EQ(testing::readFile(dir.file("a.dbf")).size(), withRecords(people(), 3).build().size());
 }
 
 TEST_F(RecoveryTest, ReadOnlySourceStaysReadOnlyAndLendsItsAttributesToTheOutput) {
