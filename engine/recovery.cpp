@@ -22,390 +22,360 @@ constexpr const char *messageCaption = "Salvora";
 constexpr std::uint64_t tableSizeLimit = 0x7FFFFFFF;
 constexpr std::size_t recordWindowSize = 1u << 20;
 
-// Puts a changed source attribute back however the run ends, and gives an
-// in-place result the attributes of the file it replaced.
+// Puts a changed source attribute back however the run ends, and gives an in-place result
+// the attributes of the file it replaced.
 class SourceAttributes {
-public:
-  SourceAttributes(platform::Platform &os, std::string path)
-      : os_(os), path_(std::move(path)) {}
-  ~SourceAttributes() {
-    if (original_ && (cleared_ || replaced_))
-      os_.setAttributes(path_, *original_);
-  }
-  SourceAttributes(const SourceAttributes &) = delete;
-  SourceAttributes &operator=(const SourceAttributes &) = delete;
+  public:
+    SourceAttributes(platform::Platform &os, std::string path) : os_(os), path_(std::move(path)) {}
+    ~SourceAttributes() {
+        if (original_ && (cleared_ || replaced_))
+            os_.setAttributes(path_, *original_);
+    }
+    SourceAttributes(const SourceAttributes &) = delete;
+    SourceAttributes &operator=(const SourceAttributes &) = delete;
 
-  void clearReadOnly() {
-    original_ = os_.getAttributes(path_);
-    if (original_ && original_->readOnly)
-      cleared_ = os_.setReadOnly(path_, false) == 0;
-  }
-  bool wasReadOnly() const { return original_ && original_->readOnly; }
-  const std::optional<platform::FileAttributes> &original() const {
-    return original_;
-  }
-  void markReplaced() { replaced_ = true; }
+    void clearReadOnly() {
+        original_ = os_.getAttributes(path_);
+        if (original_ && original_->readOnly)
+            cleared_ = os_.setReadOnly(path_, false) == 0;
+    }
+    bool wasReadOnly() const { return original_ && original_->readOnly; }
+    const std::optional<platform::FileAttributes> &original() const { return original_; }
+    void markReplaced() { replaced_ = true; }
 
-private:
-  platform::Platform &os_;
-  std::string path_;
-  std::optional<platform::FileAttributes> original_;
-  bool cleared_ = false;
-  bool replaced_ = false;
+  private:
+    platform::Platform &os_;
+    std::string path_;
+    std::optional<platform::FileAttributes> original_;
+    bool cleared_ = false;
+    bool replaced_ = false;
 };
 
 // Removes the work file unless it was put in place.
 class WorkFile {
-public:
-  explicit WorkFile(platform::Platform &os) : os_(os) {}
-  ~WorkFile() {
-    file.reset();
-    if (!path.empty() && !installed)
-      os_.removeFile(path);
-  }
-  WorkFile(const WorkFile &) = delete;
-  WorkFile &operator=(const WorkFile &) = delete;
+  public:
+    explicit WorkFile(platform::Platform &os) : os_(os) {}
+    ~WorkFile() {
+        file.reset();
+        if (!path.empty() && !installed)
+            os_.removeFile(path);
+    }
+    WorkFile(const WorkFile &) = delete;
+    WorkFile &operator=(const WorkFile &) = delete;
 
-  std::string path;
-  std::unique_ptr<platform::FileHandle> file;
-  bool installed = false;
+    std::string path;
+    std::unique_ptr<platform::FileHandle> file;
+    bool installed = false;
 
-private:
-  platform::Platform &os_;
+  private:
+    platform::Platform &os_;
 };
 
 bool hasMemoBearingField(const RecoveryJob &job) {
-  for (const FieldDescriptor &field : job.fields)
-    if (isMemoBearingField(field.type()))
-      return true;
-  return false;
+    for (const FieldDescriptor &field : job.fields)
+        if (isMemoBearingField(field.type()))
+            return true;
+    return false;
 }
 
 class Run {
-public:
-  Run(EngineContext &context, RecoveryWindow *window, bool folderMode)
-      : context_(context), os_(context.os), window_(window),
-        single_(window != nullptr && !folderMode) {}
+  public:
+    Run(EngineContext &context, RecoveryWindow *window, bool folderMode)
+        : context_(context), os_(context.os), window_(window),
+          single_(window != nullptr && !folderMode) {}
 
-  int execute(std::string source, std::string output);
+    int execute(std::string source, std::string output);
 
-private:
-  void showMessage(bool repaint) {
-    window_->setControlText(control::logBox, context_.messageText);
-    if (repaint)
-      window_->repaintControl(control::logBox);
-  }
-  void echo(const std::string &text) {
-    log_.write(text);
-    if (context_.consoleOut)
-      context_.consoleOut->write(text);
-  }
-  void reportSystemError(platform::ErrorCode error) {
-    context_.lastError = error;
-    context_.messageText = os_.errorText(error);
-    if (single_)
-      window_->messageBox(context_.messageText, messageCaption,
-                          MessageIcon::None);
-  }
-  void reportWriteError(platform::ErrorCode error) {
-    context_.lastError = error;
-    context_.messageText =
-        "Cannot write the repaired table: " + os_.errorText(error);
-    if (context_.consoleOut)
-      context_.consoleOut->write(context_.messageText + "\r\n");
-    if (single_)
-      window_->messageBox(context_.messageText, messageCaption,
-                          MessageIcon::None);
-  }
-  bool writeHeaderArea(RecoveryJob &job, const AnalysisResult &analysis,
-                       BufferedWriter &out);
-  void showProgressRange(std::uint32_t records);
+  private:
+    void showMessage(bool repaint) {
+        window_->setControlText(control::logBox, context_.messageText);
+        if (repaint)
+            window_->repaintControl(control::logBox);
+    }
+    void echo(const std::string &text) {
+        log_.write(text);
+        if (context_.consoleOut)
+            context_.consoleOut->write(text);
+    }
+    void reportSystemError(platform::ErrorCode error) {
+        context_.lastError = error;
+        context_.messageText = os_.errorText(error);
+        if (single_)
+            window_->messageBox(context_.messageText, messageCaption, MessageIcon::None);
+    }
+    void reportWriteError(platform::ErrorCode error) {
+        context_.lastError = error;
+        context_.messageText = "Cannot write the repaired table: " + os_.errorText(error);
+        if (context_.consoleOut)
+            context_.consoleOut->write(context_.messageText + "\r\n");
+        if (single_)
+            window_->messageBox(context_.messageText, messageCaption, MessageIcon::None);
+    }
+    bool writeHeaderArea(RecoveryJob &job, const AnalysisResult &analysis, BufferedWriter &out);
+    void showProgressRange(std::uint32_t records);
 
-  EngineContext &context_;
-  platform::Platform &os_;
-  RecoveryWindow *window_;
-  bool single_;
-  EngineLog log_;
+    EngineContext &context_;
+    platform::Platform &os_;
+    RecoveryWindow *window_;
+    bool single_;
+    EngineLog log_;
 };
 
-bool Run::writeHeaderArea(RecoveryJob &job, const AnalysisResult &analysis,
-                          BufferedWriter &out) {
-  const TableHeader &header = job.header;
-  if (!analysis.relocated) {
-    // Descriptors, terminator and backlink reach the output exactly as the
-    // source has them.
-    WindowReader reader(*job.source, job.sourceSize,
-                        std::max<std::size_t>(header.headerLength(), 1));
-    out.write(reader.view(analysis.headerOffset, header.headerLength()),
-              header.headerLength());
+bool Run::writeHeaderArea(RecoveryJob &job, const AnalysisResult &analysis, BufferedWriter &out) {
+    const TableHeader &header = job.header;
+    if (!analysis.relocated) {
+        // Descriptors, terminator and backlink reach the output exactly as the source has them.
+        WindowReader reader(*job.source, job.sourceSize,
+                            std::max<std::size_t>(header.headerLength(), 1));
+        out.write(reader.view(analysis.headerOffset, header.headerLength()), header.headerLength());
+        return true;
+    }
+    out.write(header.bytes.data(), header.bytes.size());
+    for (const FieldDescriptor &field : job.fields)
+        out.write(field.bytes.data(), field.bytes.size());
+    out.write(&headerTerminator, 1);
+    if (isVisualFoxProType(header.type())) {
+        std::vector<std::uint8_t> backlink(backlinkSize, 0);
+        out.write(backlink.data(), backlink.size());
+    }
     return true;
-  }
-  out.write(header.bytes.data(), header.bytes.size());
-  for (const FieldDescriptor &field : job.fields)
-    out.write(field.bytes.data(), field.bytes.size());
-  out.write(&headerTerminator, 1);
-  if (isVisualFoxProType(header.type())) {
-    std::vector<std::uint8_t> backlink(backlinkSize, 0);
-    out.write(backlink.data(), backlink.size());
-  }
-  return true;
 }
 
 void Run::showProgressRange(std::uint32_t records) {
-  if (!window_)
-    return;
-  window_->progressSetRange(control::progressBar, 0,
-                            records <= 100 ? records : records / 100);
-  window_->progressSetStep(control::progressBar,
-                           records >= 100 ? 1 : records / 2);
+    if (!window_)
+        return;
+    window_->progressSetRange(control::progressBar, 0, records <= 100 ? records : records / 100);
+    window_->progressSetStep(control::progressBar, records >= 100 ? 1 : records / 2);
 }
 
 int Run::execute(std::string source, std::string output) {
-  DuplicateTable duplicates;
-  if (context_.options.detailedLog)
-    log_.open(os_);
-  context_.lastError = 0;
+    DuplicateTable duplicates;
+    if (context_.options.detailedLog)
+        log_.open(os_);
+    context_.lastError = 0;
 
-  if (single_) {
-    source = window_->controlText(control::sourceBox, 255);
-    output = window_->controlText(control::outputBox, 255);
-    context_.lastOutput = output;
-  }
-  echo("Source file:" + source + "\r\nOutput file:" + output + " ");
-  if (source.empty())
-    return recoveryNothingProduced;
-
-  bool keepDeleted =
-      window_ ? window_->isChecked(control::keepDeletedCheck) : true;
-  context_.messageText = "Analyzing file...\r\n";
-  if (single_)
-    showMessage(true);
-
-  // Two spellings of one file are an in-place repair too: the source must never
-  // be truncated before its records have been read.
-  bool inPlace =
-      source == output || os_.sameFile(source, output).value_or(false);
-  bool sameName = source == output;
-
-  SourceAttributes attributes(os_, source);
-  attributes.clearReadOnly();
-
-  RecoveryJob job;
-  job.sourcePath = source;
-  job.memoName = source;
-  AnalysisResult analysis = analyseStructure(context_, job);
-  if (analysis.abort) {
-    context_.messageText += context_.loadString(stringUnrecoverableFile);
     if (single_) {
-      showMessage(false);
-      window_->setControlText(control::statusBar, "");
+        source = window_->controlText(control::sourceBox, 255);
+        output = window_->controlText(control::outputBox, 255);
+        context_.lastOutput = output;
     }
-    return recoveryNothingProduced;
-  }
-  if (!analysis.opened) {
-    reportSystemError(analysis.openError);
-    return recoveryUnusable;
-  }
+    echo("Source file:" + source + "\r\nOutput file:" + output + " ");
+    if (source.empty())
+        return recoveryNothingProduced;
 
-  TableHeader &header = job.header;
-  const char *typeName = tableTypeName(header.type());
-  if (!typeName) {
-    context_.messageText += "Unrecoverable file";
+    bool keepDeleted = window_ ? window_->isChecked(control::keepDeletedCheck) : true;
+    context_.messageText = "Analyzing file...\r\n";
+    if (single_)
+        showMessage(true);
+
+    // Two spellings of one file are an in-place repair too: the source must never be
+    // truncated before its records have been read.
+    bool inPlace = source == output || os_.sameFile(source, output).value_or(false);
+    bool sameName = source == output;
+
+    SourceAttributes attributes(os_, source);
+    attributes.clearReadOnly();
+
+    RecoveryJob job;
+    job.sourcePath = source;
+    job.memoName = source;
+    AnalysisResult analysis = analyseStructure(context_, job);
+    if (analysis.abort) {
+        context_.messageText += context_.loadString(stringUnrecoverableFile);
+        if (single_) {
+            showMessage(false);
+            window_->setControlText(control::statusBar, "");
+        }
+        return recoveryNothingProduced;
+    }
+    if (!analysis.opened) {
+        reportSystemError(analysis.openError);
+        return recoveryUnusable;
+    }
+
+    TableHeader &header = job.header;
+    const char *typeName = tableTypeName(header.type());
+    if (!typeName) {
+        context_.messageText += "Unrecoverable file";
+        if (window_)
+            showMessage(true);
+        return recoveryUnusable;
+    }
+    context_.messageText += formatText("File type: %s\r\nFields: %d", typeName, job.fieldCount);
     if (window_)
-      showMessage(true);
-    return recoveryUnusable;
-  }
-  context_.messageText +=
-      formatText("File type: %s\r\nFields: %d", typeName, job.fieldCount);
-  if (window_)
-    showMessage(true);
+        showMessage(true);
 
-  // The result is built beside the output and renamed over it only when it is
-  // complete, so that neither the output nor, in an in-place repair, the source
-  // is ever half-written. An in-place result replaces the file by the name it
-  // was opened with; the work file lives in the same folder so that the final
-  // rename is atomic. Through a symbolic link the table itself is replaced, not
-  // the link.
-  std::string target =
-      inPlace ? os_.resolvedPath(sameName ? output : source) : output;
-  WorkFile work(os_);
-  std::unique_ptr<platform::FileHandle> outputLock;
-  if (!inPlace) {
-    platform::OpenResult held =
-        os_.openFile(output, {platform::Access::Read, platform::Share::None,
-                              platform::Disposition::OpenExisting, false});
-    if (!held && held.error != platform::errorFileNotFound()) {
-      reportSystemError(held.error);
-      return recoveryNothingProduced;
+    // The result is built beside the output and renamed over it only when it is complete, so
+    // that neither the output nor, in an in-place repair, the source is ever half-written.
+    // An in-place result replaces the file by the name it was opened with; the work file
+    // lives in the same folder so that the final rename is atomic.
+    // Through a symbolic link the table itself is replaced, not the link.
+    std::string target = inPlace ? os_.resolvedPath(sameName ? output : source) : output;
+    WorkFile work(os_);
+    std::unique_ptr<platform::FileHandle> outputLock;
+    if (!inPlace) {
+        platform::OpenResult held =
+            os_.openFile(output, {platform::Access::Read, platform::Share::None,
+                                  platform::Disposition::OpenExisting, false});
+        if (!held && held.error != platform::errorFileNotFound()) {
+            reportSystemError(held.error);
+            return recoveryNothingProduced;
+        }
+        outputLock = std::move(held.file);
     }
-    outputLock = std::move(held.file);
-  }
-  platform::ErrorCode createError = 0;
-  std::optional<std::string> workPath =
-      os_.createUniqueFile(platform::folderOf(target), "uuu", &createError);
-  if (workPath) {
-    work.path = *workPath;
-    platform::OpenResult opened = os_.openFile(
-        work.path, {platform::Access::ReadWrite, platform::Share::None,
-                    platform::Disposition::CreateAlways, true});
-    createError = opened.error;
-    work.file = std::move(opened.file);
-  }
-  if (!work.file) {
-    reportSystemError(createError);
-    return recoveryNothingProduced;
-  }
-
-  // A Visual FoxPro table with memo fields has a memo file even when a damaged
-  // (or careless) header forgot to say so; without the flag the memos would be
-  // left behind.
-  if (isVisualFoxProType(header.type()) && hasMemoBearingField(job))
-    header.setTableFlags(header.tableFlags() | tableFlagHasMemo);
-
-  if (analysis.relocated || header.year() == 0 || header.month() == 0 ||
-      header.day() == 0) {
-    platform::LocalTime today = os_.localTime();
-    header.setDate(today.year, today.month, today.day);
-  }
-
-  BufferedWriter out(*work.file);
-  writeHeaderArea(job, analysis, out);
-
-  const std::uint32_t records = header.recordCount();
-  const std::uint32_t recordLength = header.recordLength();
-  const std::uint32_t headerLength = header.headerLength();
-  showProgressRange(records);
-
-  RecoveryMemos memos(os_);
-  if (platform::ErrorCode error = memos.open(job); error != 0) {
-    reportWriteError(error);
-    return recoveryNothingProduced;
-  }
-
-  out.seek(headerLength);
-  std::uint64_t base =
-      analysis.relocated ? job.dataStart : analysis.headerOffset + headerLength;
-  WindowReader reader(*job.source, job.sourceSize,
-                      std::max<std::size_t>(recordWindowSize, recordLength));
-  std::span<std::uint8_t> record(job.recordBuffer.data(), recordLength);
-  std::uint64_t kept = 0;
-  for (std::uint32_t i = 0; i < records; ++i) {
-    std::memcpy(
-        record.data(),
-        reader.view(base + std::uint64_t{i} * recordLength, recordLength),
-        recordLength);
-    // The duplicate table's memory is the slow part of that filter: start
-    // fetching the slot of a record a few places ahead while this one is
-    // checked.
-    constexpr std::uint32_t lookAhead = 8;
-    if (context_.options.deleteDuplicates && recordLength > 1 &&
-        i + lookAhead < records) {
-      std::uint64_t ahead = base + std::uint64_t{i + lookAhead} * recordLength;
-      if (const std::uint8_t *next = reader.peek(ahead, recordLength))
-        duplicates.prefetch({next + 1, recordLength - 1u}, i + lookAhead);
+    platform::ErrorCode createError = 0;
+    std::optional<std::string> workPath =
+        os_.createUniqueFile(platform::folderOf(target), "uuu", &createError);
+    if (workPath) {
+        work.path = *workPath;
+        platform::OpenResult opened =
+            os_.openFile(work.path, {platform::Access::ReadWrite, platform::Share::None,
+                                     platform::Disposition::CreateAlways, true});
+        createError = opened.error;
+        work.file = std::move(opened.file);
     }
-    RecordVerdict verdict =
-        checkRecord(record, i, context_.options, job, duplicates);
-    if (verdict == RecordVerdict::DroppedByFilter)
-      continue;
-    if (verdict == RecordVerdict::Keep && (keepDeleted || record[0] != '*')) {
-      memos.carry(record, job);
-      out.write(record.data(), recordLength);
-      ++kept;
+    if (!work.file) {
+        reportSystemError(createError);
+        return recoveryNothingProduced;
     }
-    if (window_ && i % 100 == 0)
-      window_->progressStepIt(control::progressBar);
-    if (context_.progress && (i & 0xFFF) == 0)
-      context_.progress->recordsDone(i, records);
-  }
-  if (context_.progress)
-    context_.progress->recordsDone(records, records);
-  if (window_)
-    window_->progressSetPos(control::progressBar, records);
-  memos.closeSource(job);
 
-  // The formats cannot address records past 2 GiB.
-  if (job.sourceSize > tableSizeLimit && headerLength < tableSizeLimit)
-    kept = std::min<std::uint64_t>(kept, (tableSizeLimit - 1 - headerLength) /
-                                             recordLength);
-  if (kept != records)
-    out.seek(headerLength + kept * recordLength);
-  if (kept != 0)
-    out.write(&endOfFileMarker, 1);
-  if (kept != records)
-    out.setEnd();
+    // A Visual FoxPro table with memo fields has a memo file even when a damaged (or careless)
+    // header forgot to say so; without the flag the memos would be left behind.
+    if (isVisualFoxProType(header.type()) && hasMemoBearingField(job))
+        header.setTableFlags(header.tableFlags() | tableFlagHasMemo);
 
-  header.setRecordCount(static_cast<std::uint32_t>(kept));
-  if (!inPlace)
-    header.setTableFlags(header.tableFlags() & ~tableFlagStructuralIndex);
-  out.seek(0);
-  out.write(header.bytes.data(), header.bytes.size());
-  // Detached from its database container; only a header with room for the
-  // backlink has one.
-  if (!inPlace && isVisualFoxProType(header.type()) &&
-      headerLength >= tableHeaderSize + 1 + backlinkSize) {
-    std::vector<std::uint8_t> zeros(backlinkSize, 0);
-    out.seek(headerLength - backlinkSize);
-    out.write(zeros.data(), zeros.size());
-  }
-  out.flush(true);
-  platform::ErrorCode writeError =
-      out.error() != 0 ? out.error() : memos.writeError();
-  if (writeError != 0) {
-    reportWriteError(writeError);
-    return recoveryNothingProduced;
-  }
+    if (analysis.relocated || header.year() == 0 || header.month() == 0 || header.day() == 0) {
+        platform::LocalTime today = os_.localTime();
+        header.setDate(today.year, today.month, today.day);
+    }
 
-  closeSource(job);
-  platform::FileTimes workTimes;
-  work.file->getTimes(workTimes);
-  work.file.reset();
+    BufferedWriter out(*work.file);
+    writeHeaderArea(job, analysis, out);
 
-  std::optional<InstallItem> memoItem;
-  if (platform::ErrorCode error =
-          memos.prepareOutput(output, inPlace, workTimes.lastWrite, memoItem);
-      error != 0) {
-    reportWriteError(error);
-    return recoveryNothingProduced;
-  }
-  outputLock.reset();
-  platform::ErrorCode renameError =
-      installFiles(os_, {work.path, target}, memoItem);
-  if (renameError != 0) {
-    context_.lastError = renameError;
-    std::string text = os_.errorText(renameError);
-    if (context_.ownerlessMessage)
-      context_.ownerlessMessage(text, messageCaption);
-    context_.messageText = text;
-    return recoveryUnusable;
-  }
-  work.installed = true;
-  memos.markInstalled();
-  if (inPlace)
-    attributes.markReplaced();
-  else if (attributes.wasReadOnly())
-    os_.setAttributes(output, *attributes.original());
+    const std::uint32_t records = header.recordCount();
+    const std::uint32_t recordLength = header.recordLength();
+    const std::uint32_t headerLength = header.headerLength();
+    showProgressRange(records);
 
-  std::string result =
-      formatText(context_.loadString(stringRecoverableRecords).c_str(),
-                 static_cast<std::int64_t>(kept));
-  context_.messageText = result;
-  echo(result);
-  if (single_) {
-    showMessage(false);
-    window_->setControlText(control::statusBar, "");
-  }
-  log_.close();
-  return recoveryFixed;
+    RecoveryMemos memos(os_);
+    if (platform::ErrorCode error = memos.open(job); error != 0) {
+        reportWriteError(error);
+        return recoveryNothingProduced;
+    }
+
+    out.seek(headerLength);
+    std::uint64_t base = analysis.relocated ? job.dataStart : analysis.headerOffset + headerLength;
+    WindowReader reader(*job.source, job.sourceSize,
+                        std::max<std::size_t>(recordWindowSize, recordLength));
+    std::span<std::uint8_t> record(job.recordBuffer.data(), recordLength);
+    std::uint64_t kept = 0;
+    for (std::uint32_t i = 0; i < records; ++i) {
+        std::memcpy(record.data(),
+                    reader.view(base + std::uint64_t{i} * recordLength, recordLength),
+                    recordLength);
+        // The duplicate table's memory is the slow part of that filter: start fetching the slot
+        // of a record a few places ahead while this one is checked.
+        constexpr std::uint32_t lookAhead = 8;
+        if (context_.options.deleteDuplicates && recordLength > 1 && i + lookAhead < records) {
+            std::uint64_t ahead = base + std::uint64_t{i + lookAhead} * recordLength;
+            if (const std::uint8_t *next = reader.peek(ahead, recordLength))
+                duplicates.prefetch({next + 1, recordLength - 1u}, i + lookAhead);
+        }
+        RecordVerdict verdict = checkRecord(record, i, context_.options, job, duplicates);
+        if (verdict == RecordVerdict::DroppedByFilter)
+            continue;
+        if (verdict == RecordVerdict::Keep && (keepDeleted || record[0] != '*')) {
+            memos.carry(record, job);
+            out.write(record.data(), recordLength);
+            ++kept;
+        }
+        if (window_ && i % 100 == 0)
+            window_->progressStepIt(control::progressBar);
+        if (context_.progress && (i & 0xFFF) == 0)
+            context_.progress->recordsDone(i, records);
+    }
+    if (context_.progress)
+        context_.progress->recordsDone(records, records);
+    if (window_)
+        window_->progressSetPos(control::progressBar, records);
+    memos.closeSource(job);
+
+    // The formats cannot address records past 2 GiB.
+    if (job.sourceSize > tableSizeLimit && headerLength < tableSizeLimit)
+        kept = std::min<std::uint64_t>(kept, (tableSizeLimit - 1 - headerLength) / recordLength);
+    if (kept != records)
+        out.seek(headerLength + kept * recordLength);
+    if (kept != 0)
+        out.write(&endOfFileMarker, 1);
+    if (kept != records)
+        out.setEnd();
+
+    header.setRecordCount(static_cast<std::uint32_t>(kept));
+    if (!inPlace)
+        header.setTableFlags(header.tableFlags() & ~tableFlagStructuralIndex);
+    out.seek(0);
+    out.write(header.bytes.data(), header.bytes.size());
+    // Detached from its database container; only a header with room for the backlink has one.
+    if (!inPlace && isVisualFoxProType(header.type()) &&
+        headerLength >= tableHeaderSize + 1 + backlinkSize) {
+        std::vector<std::uint8_t> zeros(backlinkSize, 0);
+        out.seek(headerLength - backlinkSize);
+        out.write(zeros.data(), zeros.size());
+    }
+    out.flush(true);
+    platform::ErrorCode writeError = out.error() != 0 ? out.error() : memos.writeError();
+    if (writeError != 0) {
+        reportWriteError(writeError);
+        return recoveryNothingProduced;
+    }
+
+    closeSource(job);
+    platform::FileTimes workTimes;
+    work.file->getTimes(workTimes);
+    work.file.reset();
+
+    std::optional<InstallItem> memoItem;
+    if (platform::ErrorCode error =
+            memos.prepareOutput(output, inPlace, workTimes.lastWrite, memoItem);
+        error != 0) {
+        reportWriteError(error);
+        return recoveryNothingProduced;
+    }
+    outputLock.reset();
+    platform::ErrorCode renameError = installFiles(os_, {work.path, target}, memoItem);
+    if (renameError != 0) {
+        context_.lastError = renameError;
+        std::string text = os_.errorText(renameError);
+        if (context_.ownerlessMessage)
+            context_.ownerlessMessage(text, messageCaption);
+        context_.messageText = text;
+        return recoveryUnusable;
+    }
+    work.installed = true;
+    memos.markInstalled();
+    if (inPlace)
+        attributes.markReplaced();
+    else if (attributes.wasReadOnly())
+        os_.setAttributes(output, *attributes.original());
+
+    std::string result = formatText(context_.loadString(stringRecoverableRecords).c_str(),
+                                    static_cast<std::int64_t>(kept));
+    context_.messageText = result;
+    echo(result);
+    if (single_) {
+        showMessage(false);
+        window_->setControlText(control::statusBar, "");
+    }
+    log_.close();
+    return recoveryFixed;
 }
 
 } // namespace
 
-int runRecovery(EngineContext &context, RecoveryWindow *window,
-                const std::string &sourcePath, const std::string &outputPath,
-                bool folderMode) {
-  Run run(context, window, folderMode);
-  return run.execute(sourcePath, outputPath);
+int runRecovery(EngineContext &context, RecoveryWindow *window, const std::string &sourcePath,
+                const std::string &outputPath, bool folderMode) {
+    Run run(context, window, folderMode);
+    return run.execute(sourcePath, outputPath);
 }
 
 } // namespace salvora
