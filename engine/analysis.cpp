@@ -70,7 +70,9 @@ struct Search {
         std::uint32_t headerLength = readLe16(raw + 8);
         std::uint32_t recordLength = readLe16(raw + 10);
         auto fieldCount = static_cast<std::int32_t>((headerLength - 32u) / 32u);
-        if (recordLength == 0 || headerLength > fileSize() || fieldCount < 1) {
+        // A header shorter than itself would have its records written over by it.
+        if (recordLength == 0 || headerLength > fileSize() || fieldCount < 1 ||
+            headerLength < tableHeaderSize) {
             acceptance = false;
             return false;
         }
@@ -266,10 +268,13 @@ struct Search {
         auto size = static_cast<std::int64_t>(fileSize());
         auto offset = static_cast<std::int64_t>(result.headerOffset);
         std::int64_t records = (size - offset - header.headerLength()) / header.recordLength();
+        result.storedRecordCount = header.recordCount();
         if (!result.relocated)
             header.setRecordCount(clampCount(records));
-        if (header.recordCount() == 0) {
-            std::int64_t rest = result.relocated ? size - 1 : size - offset - 1;
+        // A rebuilt header keeps the length of the rebuilt list: that is what the run writes,
+        // and a length taken from the file size would not describe the output.
+        if (header.recordCount() == 0 && !result.relocated) {
+            std::int64_t rest = size - offset - 1;
             header.setHeaderLength(static_cast<std::uint16_t>(rest & 0xFFFF));
         }
         job.alignedRecordLength = (header.recordLength() + 3) & ~3;
@@ -316,9 +321,60 @@ std::vector<FieldDescriptor> convertLevel7Descriptors(WindowReader &reader, std:
     return fields;
 }
 
-AnalysisResult analyseStructure(EngineContext &context, RecoveryJob &job) {
+namespace {
+
+// A check must neither lock the table nor leave a trace in the open flags of later runs.
+bool openReadOnly(platform::Platform &os, RecoveryJob &job, AnalysisResult &result) {
+    platform::OpenResult opened =
+        os.openFile(job.sourcePath, {platform::Access::Read, platform::Share::ReadWrite,
+                                     platform::Disposition::OpenExisting, true});
+    result.openError = opened.error;
+    job.source = std::move(opened.file);
+    return job.source != nullptr;
+}
+
+// Finds or rebuilds the structure of the opened source.
+AnalysisResult searchStructure(platform::Platform &os, RecoveryJob &job, AnalysisResult &result) {
+    result.opened = true;
+    result.openError = 0;
+
+    platform::ErrorCode sizeError = 0;
+    job.sourceSize = job.source->size(&sizeError).value_or(0);
+    // The descriptor chains look up to one list length behind the furthest offset read.
+    WindowReader reader(*job.source, job.sourceSize, 4u << 20, 64u << 10);
+    Search search(os, job, reader, result);
+
+    bool accepted = false;
+    for (std::uint64_t k = 0;; ++k) {
+        if (search.tryCandidate(k)) {
+            result.headerOffset = k;
+            accepted = true;
+            break;
+        }
+        if (k == 0 && search.descriptorsBehindDamagedHeader())
+            break;
+        if (k + 1 >= job.sourceSize)
+            break;
+    }
+    if (!accepted) {
+        search.rebuild();
+        if (result.abort)
+            return result;
+    }
+    search.finish();
+    return result;
+}
+
+} // namespace
+
+AnalysisResult analyseStructure(EngineContext &context, RecoveryJob &job, SourceAccess mode) {
     AnalysisResult result;
     platform::Platform &os = context.os;
+    if (mode == SourceAccess::ReadOnly) {
+        if (!openReadOnly(os, job, result))
+            return result;
+        return searchStructure(os, job, result);
+    }
 
     std::uint32_t savedFlags = context.globalFlags;
     auto attributes = os.getAttributes(job.sourcePath);
@@ -355,33 +411,7 @@ AnalysisResult analyseStructure(EngineContext &context, RecoveryJob &job) {
         result.openError = lastError;
         return result;
     }
-    result.opened = true;
-
-    platform::ErrorCode sizeError = 0;
-    job.sourceSize = job.source->size(&sizeError).value_or(0);
-    // The descriptor chains look up to one list length behind the furthest offset read.
-    WindowReader reader(*job.source, job.sourceSize, 4u << 20, 64u << 10);
-    Search search(os, job, reader, result);
-
-    bool accepted = false;
-    for (std::uint64_t k = 0;; ++k) {
-        if (search.tryCandidate(k)) {
-            result.headerOffset = k;
-            accepted = true;
-            break;
-        }
-        if (k == 0 && search.descriptorsBehindDamagedHeader())
-            break;
-        if (k + 1 >= job.sourceSize)
-            break;
-    }
-    if (!accepted) {
-        search.rebuild();
-        if (result.abort)
-            return result;
-    }
-    search.finish();
-    return result;
+    return searchStructure(os, job, result);
 }
 
 void closeSource(RecoveryJob &job) {

@@ -22,10 +22,20 @@ struct AnalysisResult {
     bool abort = false;
     // Header and descriptors were rebuilt; records start at the job's data start.
     bool relocated = false;
+    // The record count the accepted header held before it was set from the file's size.
+    std::uint32_t storedRecordCount = 0;
+};
+
+enum class SourceAccess {
+    // Exclusive read-write first, then shared, then shared read-only; remembered process-wide.
+    Repair,
+    // Read-only and shared from the start, leaving the process-wide open flags alone.
+    ReadOnly,
 };
 
 // Opens `job.sourcePath` and fills the job. Reads the source only.
-AnalysisResult analyseStructure(EngineContext &context, RecoveryJob &job);
+AnalysisResult analyseStructure(EngineContext &context, RecoveryJob &job,
+                                SourceAccess access = SourceAccess::Repair);
 
 // Converts the 48-byte descriptors of a level 7 table, read from `offset` (just after the
 // 32-byte header). Empty when a descriptor is not acceptable.

@@ -11,6 +11,8 @@
 
 namespace salvora {
 
+class RunReport;
+
 // Each flag holds 0 or 1; none is ever saved.
 struct RecoveryOptions {
     std::uint32_t recoverDeleted = 0;
@@ -53,6 +55,8 @@ struct EngineContext {
     // Set when the program has a console of the user's; the run echoes its texts there.
     TextSink *consoleOut = nullptr;
     ProgressObserver *progress = nullptr;
+    // Set while a report was asked for: the run tells it every finding. Null otherwise.
+    RunReport *report = nullptr;
     std::function<std::string(int)> loadString = defaultEngineString;
     // A message box with no owner window. Without a user interface it goes to standard error.
     std::function<void(const std::string &text, const std::string &caption)> ownerlessMessage;

@@ -35,8 +35,13 @@ void writeMemoReference(std::span<std::uint8_t> record, const FieldDescriptor &f
     std::memcpy(p + width - digits.size(), digits.data(), digits.size());
 }
 
-void transferMemos(std::span<std::uint8_t> record, const RecoveryJob &job, MemoFile &source,
-                   MemoFile &target) {
+namespace {
+
+// Visits the record's memo references: `carry` gets each sound one with its length and type
+// word, `clear` each that leads nowhere.
+template <typename Carry, typename Clear>
+void forEachMemo(std::span<const std::uint8_t> record, const RecoveryJob &job, MemoFile &source,
+                 Carry carry, Clear clear) {
     for (const FieldDescriptor &field : job.fields) {
         if (!isMemoBearingField(field.type()))
             continue;
@@ -45,16 +50,47 @@ void transferMemos(std::span<std::uint8_t> record, const RecoveryJob &job, MemoF
             continue;
         std::uint32_t typeWord = foxProTextBlock;
         std::uint32_t length = memoBlockLength(source, block, &typeWord);
-        if (length == 0) {
+        if (length == 0)
+            clear(field, block);
+        else
+            carry(field, block, length, typeWord);
+    }
+}
+
+} // namespace
+
+void transferMemos(std::span<std::uint8_t> record, const RecoveryJob &job, MemoFile &source,
+                   MemoFile &target, FindingSink *why, std::uint32_t index) {
+    forEachMemo(
+        record, job, source,
+        [&](const FieldDescriptor &field, std::uint32_t block, std::uint32_t length,
+            std::uint32_t typeWord) {
+            // Memos that begin with a NUL byte (binary data often does) are carried like any
+            // other.
+            std::size_t got = readMemo(source, block, length);
+            std::uint32_t newBlock = appendMemo(target, source.readBuffer.data(), got, typeWord);
+            writeMemoReference(record, field, newBlock);
+            if (why)
+                why->memoCarried();
+        },
+        [&](const FieldDescriptor &field, std::uint32_t block) {
             // A reference that leads nowhere must not survive into the new memo file.
             writeMemoReference(record, field, 0);
-            continue;
-        }
-        // Memos that begin with a NUL byte (binary data often does) are carried like any other.
-        std::size_t got = readMemo(source, block, length);
-        std::uint32_t newBlock = appendMemo(target, source.readBuffer.data(), got, typeWord);
-        writeMemoReference(record, field, newBlock);
-    }
+            if (why)
+                why->found(index, &field, Finding::InvalidMemoCleared, {}, block);
+        });
+}
+
+void inspectMemos(std::span<const std::uint8_t> record, const RecoveryJob &job, MemoFile &source,
+                  FindingSink &why, std::uint32_t index) {
+    forEachMemo(
+        record, job, source,
+        [&](const FieldDescriptor &, std::uint32_t, std::uint32_t, std::uint32_t) {
+            why.memoCarried();
+        },
+        [&](const FieldDescriptor &field, std::uint32_t block) {
+            why.found(index, &field, Finding::InvalidMemoCleared, {}, block);
+        });
 }
 
 } // namespace salvora

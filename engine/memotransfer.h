@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <span>
 
+#include "engine/findings.h"
 #include "engine/memofile.h"
 #include "engine/recoveryjob.h"
 
@@ -13,9 +14,14 @@ namespace salvora {
 bool isMemoBearingField(char type);
 
 // Copies every memo the record refers to from `source` to the end of `target` and rewrites the
-// references in the record to the new blocks.
+// references in the record to the new blocks. `why`, when given, hears of each memo carried and
+// of each reference cleared, as findings of record `index`.
 void transferMemos(std::span<std::uint8_t> record, const RecoveryJob &job, MemoFile &source,
-                   MemoFile &target);
+                   MemoFile &target, FindingSink *why = nullptr, std::uint32_t index = 0);
+
+// What `transferMemos` would find, without writing anything: the record keeps its references.
+void inspectMemos(std::span<const std::uint8_t> record, const RecoveryJob &job, MemoFile &source,
+                  FindingSink &why, std::uint32_t index);
 
 // Writes block number `block` into a memo field in the form its length calls for; 0 leaves
 // the field saying "no memo".

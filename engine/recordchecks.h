@@ -6,6 +6,7 @@
 
 #include "engine/duplicatetable.h"
 #include "engine/enginecontext.h"
+#include "engine/findings.h"
 #include "engine/recoveryjob.h"
 
 namespace salvora {
@@ -19,9 +20,10 @@ enum class RecordVerdict {
 
 // Applies the option filters and the field tests to one record of the job's table, repairing
 // it in place where a test repairs (logical values, invalid memo references, the deletion
-// flag). `record` holds exactly one record; nothing outside it is read or written.
+// flag). `record` holds exactly one record; nothing outside it is read or written. `why`,
+// when given, hears of every repair and of the reason a record is dropped.
 RecordVerdict checkRecord(std::span<std::uint8_t> record, std::uint32_t index,
                           const RecoveryOptions &options, const RecoveryJob &job,
-                          DuplicateTable &duplicates);
+                          DuplicateTable &duplicates, FindingSink *why = nullptr);
 
 } // namespace salvora

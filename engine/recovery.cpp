@@ -12,6 +12,7 @@
 #include "engine/memotransfer.h"
 #include "engine/recordchecks.h"
 #include "engine/recoverymemos.h"
+#include "engine/runreport.h"
 #include "engine/textformat.h"
 
 namespace salvora {
@@ -202,6 +203,8 @@ int Run::execute(std::string source, std::string output) {
         return recoveryUnusable;
     }
     context_.messageText += formatText("File type: %s\r\nFields: %d", typeName, job.fieldCount);
+    if (context_.report)
+        context_.report->table(job, analysis, typeName);
     if (window_)
         showMessage(true);
 
@@ -281,14 +284,21 @@ int Run::execute(std::string source, std::string output) {
             if (const std::uint8_t *next = reader.peek(ahead, recordLength))
                 duplicates.prefetch({next + 1, recordLength - 1u}, i + lookAhead);
         }
-        RecordVerdict verdict = checkRecord(record, i, context_.options, job, duplicates);
-        if (verdict == RecordVerdict::DroppedByFilter)
+        RecordVerdict verdict =
+            checkRecord(record, i, context_.options, job, duplicates, context_.report);
+        if (verdict == RecordVerdict::DroppedByFilter) {
+            if (context_.report)
+                context_.report->recordDone(i, verdict, false);
             continue;
-        if (verdict == RecordVerdict::Keep && (keepDeleted || record[0] != '*')) {
-            memos.carry(record, job);
+        }
+        bool written = verdict == RecordVerdict::Keep && (keepDeleted || record[0] != '*');
+        if (written) {
+            memos.carry(record, job, context_.report, i);
             out.write(record.data(), recordLength);
             ++kept;
         }
+        if (context_.report)
+            context_.report->recordDone(i, verdict, written);
         if (window_ && i % 100 == 0)
             window_->progressStepIt(control::progressBar);
         if (context_.progress && (i & 0xFFF) == 0)
@@ -303,6 +313,8 @@ int Run::execute(std::string source, std::string output) {
     // The formats cannot address records past 2 GiB.
     if (job.sourceSize > tableSizeLimit && headerLength < tableSizeLimit)
         kept = std::min<std::uint64_t>(kept, (tableSizeLimit - 1 - headerLength) / recordLength);
+    if (context_.report)
+        context_.report->finish(kept);
     if (kept != records)
         out.seek(headerLength + kept * recordLength);
     if (kept != 0)

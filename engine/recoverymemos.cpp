@@ -54,7 +54,13 @@ platform::ErrorCode RecoveryMemos::open(RecoveryJob &job) {
     if (!tableHasMemo(tableType_, header.tableFlags()))
         return 0;
     MemoTableInfo table{tableType_, header.tableFlags(), job.sourcePath};
-    job.sourceMemo = openMemo(os_, job.memoName, tableType_, false, false, table);
+    platform::ErrorCode sourceError = 0;
+    job.sourceMemo = openMemo(os_, job.memoName, tableType_, false, false, table, &sourceError);
+    // Only a missing memo file counts as empty: one that is there but cannot be read would
+    // have every reference cleared and be replaced by a file without its memos.
+    if (!job.sourceMemo->isOpen() && sourceError != 0 &&
+        sourceError != platform::errorFileNotFound())
+        return sourceError;
     hasSource_ = true;
     sourcePath_ = job.sourceMemo->path;
     // Level 7 tables keep their memo file as it is: their references stay valid.
@@ -81,8 +87,9 @@ platform::ErrorCode RecoveryMemos::open(RecoveryJob &job) {
     return temporary_->writeError;
 }
 
-void RecoveryMemos::transfer(std::span<std::uint8_t> record, const RecoveryJob &job) {
-    transferMemos(record, job, *job.sourceMemo, *temporary_);
+void RecoveryMemos::transfer(std::span<std::uint8_t> record, const RecoveryJob &job,
+                             FindingSink *why, std::uint32_t index) {
+    transferMemos(record, job, *job.sourceMemo, *temporary_, why, index);
 }
 
 platform::ErrorCode RecoveryMemos::writeError() const {

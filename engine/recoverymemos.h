@@ -7,6 +7,7 @@
 #include <span>
 #include <string>
 
+#include "engine/findings.h"
 #include "engine/installation.h"
 #include "engine/memofile.h"
 #include "engine/recoveryjob.h"
@@ -32,9 +33,10 @@ class RecoveryMemos {
     // run before anything is replaced, 0 otherwise.
     platform::ErrorCode open(RecoveryJob &job);
 
-    void carry(std::span<std::uint8_t> record, const RecoveryJob &job) {
+    void carry(std::span<std::uint8_t> record, const RecoveryJob &job, FindingSink *why = nullptr,
+               std::uint32_t index = 0) {
         if (temporary_)
-            transfer(record, job);
+            transfer(record, job, why, index);
     }
     platform::ErrorCode writeError() const;
     void closeSource(RecoveryJob &job);
@@ -47,7 +49,8 @@ class RecoveryMemos {
     void markInstalled() { prepared_.clear(); }
 
   private:
-    void transfer(std::span<std::uint8_t> record, const RecoveryJob &job);
+    void transfer(std::span<std::uint8_t> record, const RecoveryJob &job, FindingSink *why,
+                  std::uint32_t index);
 
     platform::Platform &os_;
     bool hasSource_ = false;

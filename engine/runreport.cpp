@@ -1,0 +1,171 @@
+#include "engine/runreport.h"
+
+#include <cstdio>
+
+#include "engine/memotransfer.h"
+#include "engine/textformat.h"
+
+namespace salvora {
+
+namespace {
+
+std::string number(std::uint64_t n) {
+    return std::to_string(n);
+}
+
+struct DropReason {
+    Finding finding;
+    const char *item;
+};
+
+// Summary items of the reasons, in the order the checks apply them.
+constexpr DropReason dropReasons[] = {
+    {Finding::DroppedByPack, "Dropped by /pack"},
+    {Finding::DroppedEmpty, "Dropped by /delempty"},
+    {Finding::Duplicate, "Dropped by /deldups"},
+    {Finding::InvalidMemoDropped, "Dropped for an invalid memo reference"},
+    {Finding::BadDateTime, "Dropped by the date-time test"},
+    {Finding::BadDate, "Dropped by the date test"},
+    {Finding::BadNumber, "Dropped by the numeric test"},
+    {Finding::DeletedNotKept, "Dropped as deleted"},
+};
+
+bool hasMemoBearingField(const RecoveryJob &job) {
+    for (const FieldDescriptor &field : job.fields)
+        if (isMemoBearingField(field.type()))
+            return true;
+    return false;
+}
+
+} // namespace
+
+RunReport::RunReport(std::string tableName, ReportFormat format, TextSink *lines, bool checkOnly)
+    : tableName_(std::move(tableName)), format_(format), lines_(lines), checkOnly_(checkOnly) {
+    write(reportHeaderLine(format_));
+}
+
+void RunReport::write(const std::string &text) {
+    if (lines_ && !text.empty())
+        lines_->write(text);
+}
+
+void RunReport::tableFinding(const std::string &problem, const std::string &action) {
+    ++findings_;
+    write(findingLine(format_, 0, {}, problem, action));
+}
+
+void RunReport::table(const RecoveryJob &job, const AnalysisResult &analysis,
+                      const char *typeName) {
+    analysed_ = true;
+    const TableHeader &header = job.header;
+    char type[8];
+    std::snprintf(type, sizeof type, "0x%02X", header.type());
+    typeName_ = std::string(typeName) + " (" + type + ")";
+    fields_ = job.fieldCount;
+
+    if (analysis.relocated) {
+        header_ = "rebuilt";
+        tableFinding("header and field list missing or damaged",
+                     formatText("rebuilt from the %d field descriptors found", job.fieldCount));
+    } else if (analysis.headerOffset != 0) {
+        header_ = formatText("found at offset %d", analysis.headerOffset);
+        tableFinding(
+            formatText("header found at offset %d, after damaged bytes", analysis.headerOffset),
+            "moved to the start of the file");
+    } else {
+        header_ = "sound";
+    }
+    if (!analysis.relocated && analysis.storedRecordCount != header.recordCount())
+        tableFinding(formatText("header says %d records, the file holds %d",
+                                analysis.storedRecordCount, header.recordCount()),
+                     "record count set to the records kept");
+    if (!analysis.relocated && (header.year() == 0 || header.month() == 0 || header.day() == 0))
+        tableFinding("last-update date missing", "set to today");
+    if (isVisualFoxProType(header.type()) && hasMemoBearingField(job) &&
+        (header.tableFlags() & tableFlagHasMemo) == 0)
+        tableFinding("header does not say that the table has a memo file", "memo flag set");
+}
+
+void RunReport::unreadable(const std::string &why) {
+    unreadable_ = why.empty() ? std::string("unknown reason") : why;
+}
+
+void RunReport::found(std::uint32_t index, const FieldDescriptor *field, Finding finding,
+                      std::span<const std::uint8_t> value, std::uint32_t number) {
+    ++findings_;
+    if (finding == Finding::InvalidMemoCleared || finding == Finding::InvalidMemoDropped)
+        ++invalidMemos_;
+    if (dropsRecord(finding) && !(dropKnown_ && dropIndex_ == index)) {
+        dropKnown_ = true;
+        dropIndex_ = index;
+        dropReason_ = finding;
+    }
+    if (!lines_)
+        return;
+    write(findingLine(format_, std::uint64_t{index} + 1, field ? field->name() : std::string(),
+                      findingProblem(finding, value, number), findingAction(finding)));
+}
+
+void RunReport::recordDone(std::uint32_t index, RecordVerdict verdict, bool written) {
+    ++read_;
+    if (written) {
+        ++kept_;
+        return;
+    }
+    if (verdict == RecordVerdict::Keep)
+        found(index, nullptr, Finding::DeletedNotKept, {}, 0);
+    if (dropKnown_ && dropIndex_ == index)
+        ++dropped_[static_cast<std::size_t>(dropReason_)];
+}
+
+void RunReport::finish(std::uint64_t kept) {
+    if (kept < kept_) {
+        cutBySizeLimit_ = kept_ - kept;
+        kept_ = kept;
+    }
+}
+
+std::string RunReport::summaryIn(ReportFormat format) const {
+    std::string text;
+    auto item = [&](const char *name, const std::string &value) {
+        text += summaryLine(format, name, value);
+    };
+    item("Table", tableName_);
+    item("Mode", checkOnly_ ? "check only, nothing written" : "repair");
+    if (!result_.empty())
+        item("Result", result_);
+    if (!unreadable_.empty()) {
+        item("Cannot be read", unreadable_);
+        if (checkOnly_)
+            item("Verdict", "cannot be read");
+        return text;
+    }
+    if (!analysed_)
+        return text;
+    item("Table kind", typeName_);
+    item("Header", header_);
+    item("Fields", number(static_cast<std::uint64_t>(fields_)));
+    item("Records read", number(read_));
+    item("Records kept", number(kept_));
+    item("Records dropped", number(read_ - kept_));
+    for (const DropReason &reason : dropReasons)
+        if (std::uint64_t n = dropped_[static_cast<std::size_t>(reason.finding)]; n != 0)
+            item(reason.item, number(n));
+    if (cutBySizeLimit_ != 0)
+        item("Cut by the 2 GiB limit", number(cutBySizeLimit_));
+    item("Memos carried", number(memosCarried_));
+    item("Invalid memo references", number(invalidMemos_));
+    item("Findings", number(findings_));
+    if (checkOnly_)
+        item("Verdict", needsRepair() ? "needs repair" : "no repair needed");
+    return text;
+}
+
+void RunReport::close() {
+    // A blank line sets the summary off from the findings in plain text.
+    if (format_ == ReportFormat::Text && findings_ != 0)
+        write("\r\n");
+    write(summary());
+}
+
+} // namespace salvora

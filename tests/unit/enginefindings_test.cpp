@@ -1,0 +1,70 @@
+// Engine faults found by the damage corpus and the fuzz targets, each kept fixed by a test
+// written from the table it was found with.
+#include <gtest/gtest.h>
+
+#include "engine/recovery.h"
+#include "engine/tableformat.h"
+#include "tests/support/scratchfolder.h"
+#include "tests/support/tablebuilder.h"
+
+namespace salvora {
+namespace {
+
+using testing::Bytes;
+using testing::TableBuilder;
+
+class EngineFindings : public ::testing::Test {
+  protected:
+    int repair(const Bytes &table, const std::string &output = "out.dbf") {
+        testing::writeFile(dir.file("t.dbf"), table);
+        return runRecovery(context, nullptr, dir.file("t.dbf"), dir.file(output), false);
+    }
+    Bytes read(const std::string &name) { return testing::readFile(dir.file(name)); }
+
+    testing::ScratchFolder dir;
+    testing::WorkingFolder cwd{dir.path()};
+    EngineContext context{platform::nativePlatform()};
+};
+
+// A header rebuilt from its descriptors when no record is left used to take the file size for
+// its header length, while the run writes the rebuilt list: the output's header then claimed
+// more (or fewer) bytes than it had.
+TEST_F(EngineFindings, RebuiltHeaderWithoutRecordsDescribesTheHeaderWritten) {
+    for (std::uint8_t type : {std::uint8_t{0x03}, std::uint8_t{0x30}}) {
+        TableBuilder t(type);
+        t.field("NAME", 'C', 10).field("WHEN", type == 0x30 ? 'T' : 'D', 8);
+        Bytes file = t.header();
+        std::fill(file.begin(), file.begin() + 32, 0);
+        // Ten bytes after the terminator: too few for a record, and for a backlink.
+        file.resize(32 + 2 * 32 + 1 + 10, 0x1A);
+        ASSERT_EQ(repair(file), recoveryFixed);
+        Bytes out = read("out.dbf");
+        EXPECT_EQ(readLe32(&out[4]), 0u);
+        EXPECT_EQ(readLe16(&out[8]), t.computedHeaderLength()) << int{type};
+        EXPECT_EQ(out.size(), t.computedHeaderLength()) << int{type};
+        EXPECT_EQ(out[32 + 2 * 32], 0x0D) << int{type};
+    }
+}
+
+// A Visual FoxPro header takes its field count from the header length less 296, so a header
+// length below 32 was accepted once the record length matched no descriptors at all: the
+// records were written at offset 0 and the header over them.
+TEST_F(EngineFindings, HeaderShorterThanItselfIsNotAccepted) {
+    TableBuilder t(0x02);
+    t.field("NAME", 'C', 6).record("alpha").record("bravo");
+    Bytes file = t.build();
+    // A would-be header in the record area: type '0', header length 0, record length 1.
+    const Bytes fake = {'0', 1, 1, 1, 9, 0, 0, 0, 0, 0, 1, 0};
+    file.insert(file.end() - 1, fake.begin(), fake.end());
+    file.insert(file.end() - 1, 20, ' ');
+    std::fill(file.begin() + 32, file.begin() + 64, 0); // the descriptor is lost
+    EXPECT_EQ(repair(file), recoveryNothingProduced);
+    EXPECT_FALSE(testing::fileExists(dir.file("out.dbf")));
+
+    // In place the table stays as it was.
+    EXPECT_EQ(repair(file, "t.dbf"), recoveryNothingProduced);
+    EXPECT_EQ(read("t.dbf"), file);
+}
+
+} // namespace
+} // namespace salvora
