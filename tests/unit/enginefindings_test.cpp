@@ -4,6 +4,8 @@
 
 #include "engine/recovery.h"
 #include "engine/tableformat.h"
+#include "tests/support/faultplatform.h"
+#include "tests/support/memobuilder.h"
 #include "tests/support/scratchfolder.h"
 #include "tests/support/tablebuilder.h"
 
@@ -64,6 +66,34 @@ TEST_F(EngineFindings, HeaderShorterThanItselfIsNotAccepted) {
     // In place the table stays as it was.
     EXPECT_EQ(repair(file, "t.dbf"), recoveryNothingProduced);
     EXPECT_EQ(read("t.dbf"), file);
+}
+
+// A memo file that is there but cannot be opened was taken for a missing one: every reference
+// was cleared and, in place, the memo file replaced by an empty one, with success reported.
+TEST(EngineFindingsMemo, MemoFileThatCannotBeOpenedStopsTheRun) {
+    testing::ScratchFolder dir;
+    testing::WorkingFolder cwd(dir.path());
+    testing::FaultPlatform os;
+    EngineContext context(os);
+    testing::BuiltMemo memo = testing::foxProMemoFile(64, {{1, testing::bytesOf("kept")}});
+    TableBuilder t(0xF5);
+    t.field("NOTES", 'M', 10).record(testing::memoReference(memo.blocks[0])).recordCount(9);
+    Bytes table = t.build();
+    for (const char *output : {"out.dbf", "t.dbf"}) {
+        testing::writeFile(dir.file("t.dbf"), table);
+        testing::writeFile(dir.file("t.fpt"), memo.file);
+        os.failOpen(testing::pathEndsWith("t.fpt"), testing::ioError(), platform::Access::Read);
+        EXPECT_EQ(runRecovery(context, nullptr, dir.file("t.dbf"), dir.file(output), false),
+                  recoveryNothingProduced)
+            << output;
+        os.clearFaults();
+        EXPECT_EQ(context.lastError, testing::ioError());
+        EXPECT_EQ(testing::readFile(dir.file("t.dbf")), table);
+        EXPECT_EQ(testing::readFile(dir.file("t.fpt")), memo.file);
+        EXPECT_FALSE(testing::fileExists(dir.file("out.dbf")));
+        EXPECT_FALSE(testing::fileExists(dir.file("out.fpt")));
+        EXPECT_FALSE(testing::fileExists(dir.file("tmpmemo.tmp")));
+    }
 }
 
 } // namespace
