@@ -6,6 +6,7 @@ packages=(
   cmake ninja-build g++ googletest
   g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64
   python3 python3-dbf python3-dbfread pgdbf
+  clang-14 libclang-rt-14-dev
 )
 
 missing=()
