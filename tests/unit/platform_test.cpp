@@ -53,8 +53,8 @@ std::vector<std::string> namesOf(const std::vector<DirectoryEntry> &entries) {
     return names;
 }
 
-const DirectoryEntry *findEntry(const std::vector<DirectoryEntry> &entries,
-                                const std::string &name) {
+[[maybe_unused]] const DirectoryEntry *findEntry(const std::vector<DirectoryEntry> &entries,
+                                                 const std::string &name) {
     for (const auto &entry : entries) {
         if (entry.name == name)
             return &entry;

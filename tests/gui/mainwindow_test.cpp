@@ -1,0 +1,495 @@
+// The real main window, created modeless and driven with messages as a user's clicks would.
+// Runs under Wine with a display (Xvfb); registry values land in the test prefix.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <commctrl.h>
+#include <shlobj.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/addresses.h"
+#include "app/language.h"
+#include "app/persistence.h"
+#include "app/settings.h"
+#include "gui/aboutbox.h"
+#include "gui/mainwindowdialog.h"
+#include "resources/resource.h"
+#include "tests/support/tablebuilder.h"
+
+namespace salvora {
+namespace {
+
+using testing::TempDir;
+
+// The system as it is, but shell launches and ownerless boxes are only written down.
+class RecordingAppSystem final : public platform::AppSystem {
+  public:
+    platform::AppSystem &real = platform::nativeAppSystem();
+    std::vector<std::string> opened;
+
+    std::optional<std::string> rawArgumentText() override { return real.rawArgumentText(); }
+    bool isTerminal(platform::StandardStream s) override { return real.isTerminal(s); }
+    void writeStandard(platform::StandardStream s, std::string_view t) override {
+        real.writeStandard(s, t);
+    }
+    platform::ConsoleAttach attachParentConsole() override { return real.attachParentConsole(); }
+    void createConsole() override {}
+    void initCommonControls() override { real.initCommonControls(); }
+    bool shellOpen(const std::string &target) override {
+        opened.push_back(target);
+        return true;
+    }
+    void messageBox(const std::string &, const std::string &) override {}
+    std::optional<std::string> environmentVariable(const std::string &name) override {
+        return real.environmentVariable(name);
+    }
+    std::uint16_t userDefaultLanguageId() override { return 0x0409; }
+    platform::ErrorCode createFolders(const std::string &path) override {
+        return real.createFolders(path);
+    }
+    platform::ModuleHandle ownModule() override { return real.ownModule(); }
+    platform::ModuleHandle loadLibrary(const std::string &name) override {
+        return real.loadLibrary(name);
+    }
+    std::optional<std::string> loadString(platform::ModuleHandle module, int id) override {
+        return real.loadString(module, id);
+    }
+};
+
+struct Box {
+    std::string text;
+    std::string caption;
+    UINT type;
+};
+
+void pump() {
+    MSG message;
+    while (::PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+        ::TranslateMessage(&message);
+        ::DispatchMessageA(&message);
+    }
+}
+
+std::string windowsPath(const std::string &path) {
+    std::string result = path;
+    for (char &c : result)
+        if (c == '/')
+            c = '\\';
+    return result;
+}
+
+class MainWindowTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        system.real.initCommonControls();
+        app.resourceModule = system.ownModule();
+        app.settings = std::make_unique<SettingsStore>(openNativeSettings(engine.os, system));
+        app.engine.loadString = [this](int id) { return loadString(app, id); };
+        hooks = gui::MainWindowHooks::system();
+        hooks.messageBox = [this](HWND, const std::string &text, const std::string &caption,
+                                  UINT type) {
+            boxes.push_back({text, caption, type});
+            return answer;
+        };
+        hooks.openTable = [this](HWND, const std::string &) { return chosenFile; };
+        hooks.saveTable = [this](HWND, const std::string &) { return chosenFile; };
+        hooks.chooseFolder = [this](HWND) { return chosenFolder; };
+        hooks.showAbout = [this](HWND, HINSTANCE) { ++aboutShown; };
+        hooks.currentFolder = [] { return std::string("C:\\current"); };
+    }
+
+    HWND open() {
+        window = std::make_unique<gui::MainWindow>(app, hooks);
+        HWND handle = window->createModeless();
+        EXPECT_NE(handle, nullptr);
+        ::ShowWindow(handle, SW_SHOW);
+        pump();
+        return handle;
+    }
+
+    void command(int id, int code = 0) {
+        ::SendMessageA(window->window(), WM_COMMAND, MAKEWPARAM(id, code), 0);
+    }
+
+    std::string text(int id) {
+        char buffer[4096] = {};
+        ::GetDlgItemTextA(window->window(), id, buffer, sizeof buffer);
+        return buffer;
+    }
+
+    std::string status() {
+        char buffer[512] = {};
+        ::SendDlgItemMessageA(window->window(), IDC_STATUS, SB_GETTEXTA, 0,
+                              reinterpret_cast<LPARAM>(buffer));
+        return buffer;
+    }
+
+    bool checked(int command) {
+        return (::GetMenuState(::GetMenu(window->window()), static_cast<UINT>(command),
+                               MF_BYCOMMAND) &
+                MF_CHECKED) != 0;
+    }
+
+    bool enabled(int id) { return ::IsWindowEnabled(::GetDlgItem(window->window(), id)) != 0; }
+    bool visible(int id) { return ::IsWindowVisible(::GetDlgItem(window->window(), id)) != 0; }
+
+    std::string damagedCopy(const std::string &name) {
+        std::string path = windowsPath(dir.file(name));
+        EXPECT_TRUE(
+            ::CopyFileA(SALVORA_EXAMPLES_DIR "/customers_damaged.dbf", path.c_str(), FALSE));
+        return path;
+    }
+
+    RecordingAppSystem system;
+    EngineContext engine{platform::nativePlatform()};
+    AppContext app{engine, system};
+    gui::MainWindowHooks hooks;
+    std::unique_ptr<gui::MainWindow> window;
+    std::vector<Box> boxes;
+    int answer = IDOK;
+    int aboutShown = 0;
+    std::optional<std::string> chosenFile;
+    std::optional<std::string> chosenFolder;
+    TempDir dir;
+};
+
+TEST_F(MainWindowTest, OpensWithPromptDisabledStartAndHiddenControls) {
+    open();
+    EXPECT_EQ(status(), "Please select the dbf file for recovery");
+    EXPECT_FALSE(enabled(IDC_START));
+    EXPECT_FALSE(enabled(IDC_COMMAND_LINE));
+    EXPECT_FALSE(visible(IDC_OUTPUT_FOLDER));
+    EXPECT_FALSE(visible(IDC_KEEP_DELETED));
+    EXPECT_EQ(::IsDlgButtonChecked(window->window(), IDC_KEEP_DELETED), BST_CHECKED);
+    EXPECT_EQ(text(IDC_LANGUAGE_LIST), "English");
+    HWND toolbar = ::GetDlgItem(window->window(), IDC_TOOLBAR);
+    ASSERT_NE(toolbar, nullptr);
+    EXPECT_EQ(::SendMessageA(toolbar, TB_BUTTONCOUNT, 0, 0), 5);
+    char label[64] = {};
+    ::SendMessageA(toolbar, TB_GETBUTTONTEXTA, IDM_EXIT, reinterpret_cast<LPARAM>(label));
+    EXPECT_STREQ(label, "Quit");
+}
+
+TEST_F(MainWindowTest, OptionsFromTheCommandLineShowAsCheckMarks) {
+    app.engine.options.deleteDuplicates = 1;
+    app.engine.options.pack = 1;
+    open();
+    EXPECT_TRUE(checked(IDM_DELETE_DUPLICATES));
+    EXPECT_TRUE(checked(IDM_PACK));
+    EXPECT_FALSE(checked(IDM_DELETE_EMPTY));
+    EXPECT_TRUE(checked(IDM_ENGLISH));
+}
+
+TEST_F(MainWindowTest, PackAndRecoverDeletedExcludeEachOther) {
+    open();
+    command(IDM_RECOVER_DELETED);
+    EXPECT_TRUE(checked(IDM_RECOVER_DELETED));
+    command(IDM_PACK);
+    EXPECT_TRUE(checked(IDM_PACK));
+    EXPECT_FALSE(checked(IDM_RECOVER_DELETED));
+    EXPECT_EQ(app.engine.options.recoverDeleted, 0u);
+    command(IDM_RECOVER_DELETED);
+    EXPECT_FALSE(checked(IDM_PACK));
+    EXPECT_EQ(app.engine.options.pack, 0u);
+    command(IDM_DELETE_EMPTY);
+    command(IDM_DELETE_INVALID_MEMO);
+    EXPECT_EQ(app.engine.options.deleteEmpty, 1u);
+    EXPECT_EQ(app.engine.options.deleteInvalidMemo, 1u);
+    EXPECT_TRUE(checked(IDM_DELETE_INVALID_MEMO));
+}
+
+TEST_F(MainWindowTest, StartWithoutASourceAsksForOneAndFocusesBrowse) {
+    open();
+    command(IDM_START);
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, "Please select the dbf file for recovery");
+    EXPECT_EQ(boxes[0].caption, "Salvora");
+    EXPECT_EQ(::GetFocus(), ::GetDlgItem(window->window(), IDC_BROWSE_SOURCE));
+}
+
+TEST_F(MainWindowTest, StartRepairsADamagedTableIntoTheOutputName) {
+    std::string source = damagedCopy("customers.dbf");
+    std::string output = windowsPath(dir.file("fixed.dbf"));
+    open();
+    ::SetDlgItemTextA(window->window(), IDC_SOURCE, source.c_str());
+    ::SetDlgItemTextA(window->window(), IDC_OUTPUT, output.c_str());
+    command(IDM_START);
+    EXPECT_TRUE(testing::fileExists(output));
+    EXPECT_NE(text(IDC_LOG).find("Recoverable records: "), std::string::npos) << text(IDC_LOG);
+    EXPECT_EQ(status(), "");
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, "Saved fixed file to " + output);
+    EXPECT_EQ(app.lastSource, source);
+    EXPECT_EQ(app.lastOutput, output);
+    LRESULT position = ::SendDlgItemMessageA(window->window(), IDC_PROGRESS, PBM_GETPOS, 0, 0);
+    EXPECT_GT(position, 0);
+}
+
+TEST_F(MainWindowTest, BrowseFillsBothBoxesAndEnablesStart) {
+    chosenFile = "C:\\data\\x.dbf";
+    open();
+    command(IDM_BROWSE);
+    EXPECT_EQ(text(IDC_SOURCE), "C:\\data\\x.dbf");
+    EXPECT_EQ(text(IDC_OUTPUT), "C:\\data\\x.dbf");
+    EXPECT_EQ(app.lastFolder, "C:\\current");
+    EXPECT_TRUE(enabled(IDC_START));
+    EXPECT_TRUE(enabled(IDC_COMMAND_LINE));
+    EXPECT_EQ(status(), "Click Start button to start the recovery process");
+    chosenFile = "C:\\out\\y.dbf";
+    command(IDC_BROWSE_OUTPUT);
+    EXPECT_EQ(text(IDC_SOURCE), "C:\\data\\x.dbf");
+    EXPECT_EQ(text(IDC_OUTPUT), "C:\\out\\y.dbf");
+}
+
+TEST_F(MainWindowTest, SelectFolderShowsTheOutputFolderButtonAndStartRunsTheFolder) {
+    damagedCopy("a.dbf");
+    damagedCopy("b.dbf");
+    chosenFolder = windowsPath(dir.path());
+    open();
+    command(IDC_SOURCE_FOLDER);
+    EXPECT_EQ(text(IDC_SOURCE), *chosenFolder);
+    EXPECT_EQ(text(IDC_OUTPUT), *chosenFolder);
+    EXPECT_TRUE(visible(IDC_OUTPUT_FOLDER));
+    EXPECT_TRUE(enabled(IDC_START));
+    EXPECT_EQ(app.lastFolder, *chosenFolder);
+    command(IDM_START);
+    std::string log = text(IDC_LOG);
+    EXPECT_NE(log.find("a.dbf: OK\r\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("b.dbf: OK\r\n"), std::string::npos) << log;
+    EXPECT_EQ(status(), "Process complete");
+    EXPECT_TRUE(boxes.empty());
+}
+
+TEST_F(MainWindowTest, OutputFolderButtonFillsOnlyTheOutput) {
+    chosenFolder = "C:\\fixed";
+    open();
+    ::SetDlgItemTextA(window->window(), IDC_SOURCE, "C:\\data");
+    command(IDC_OUTPUT_FOLDER);
+    EXPECT_EQ(text(IDC_SOURCE), "C:\\data");
+    EXPECT_EQ(text(IDC_OUTPUT), "C:\\fixed");
+}
+
+HGLOBAL dropOf(const std::string &path) {
+    std::size_t size = sizeof(DROPFILES) + path.size() + 2;
+    HGLOBAL memory = ::GlobalAlloc(GHND, size);
+    auto *drop = static_cast<DROPFILES *>(::GlobalLock(memory));
+    drop->pFiles = sizeof(DROPFILES);
+    drop->fWide = FALSE;
+    path.copy(reinterpret_cast<char *>(drop) + sizeof(DROPFILES), path.size());
+    ::GlobalUnlock(memory);
+    return memory;
+}
+
+TEST_F(MainWindowTest, DroppedTableIsTakenAndOtherFilesAreIgnored) {
+    open();
+    ::SendMessageA(window->window(), WM_DROPFILES,
+                   reinterpret_cast<WPARAM>(dropOf("C:\\notes\\x.txt")), 0);
+    EXPECT_EQ(text(IDC_SOURCE), "");
+    ::SendMessageA(window->window(), WM_DROPFILES,
+                   reinterpret_cast<WPARAM>(dropOf("C:\\old.data\\x.DBF")), 0);
+    EXPECT_EQ(text(IDC_SOURCE), "C:\\old.data\\x.DBF");
+    EXPECT_EQ(text(IDC_OUTPUT), "C:\\old.data\\x.DBF");
+    EXPECT_TRUE(enabled(IDC_START));
+}
+
+TEST_F(MainWindowTest, HistoryFillsTheBoxesAndAPickSelectsItsOutput) {
+    app.history.append("C:\\a.dbf", "C:\\a_out.dbf");
+    app.history.append("C:\\b.dbf", "C:\\b_out.dbf");
+    app.history.finishLoading();
+    open();
+    EXPECT_EQ(::SendDlgItemMessageA(window->window(), IDC_SOURCE, CB_GETCOUNT, 0, 0), 2);
+    ::SendDlgItemMessageA(window->window(), IDC_SOURCE, CB_SETCURSEL, 1, 0);
+    command(IDC_SOURCE, CBN_SELCHANGE);
+    EXPECT_EQ(::SendDlgItemMessageA(window->window(), IDC_OUTPUT, CB_GETCURSEL, 0, 0), 1);
+    EXPECT_EQ(text(IDC_OUTPUT), "C:\\b_out.dbf");
+    EXPECT_TRUE(enabled(IDC_START));
+}
+
+std::string registryText(const char *name) {
+    HKEY key = nullptr;
+    if (::RegOpenKeyExA(HKEY_CURRENT_USER, "SOFTWARE\\Salvora", 0, KEY_READ, &key) != 0)
+        return "<no key>";
+    char buffer[256] = {};
+    DWORD size = sizeof buffer;
+    DWORD type = 0;
+    LONG status =
+        ::RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE *>(buffer), &size);
+    ::RegCloseKey(key);
+    if (status != 0)
+        return "<missing>";
+    return type == REG_SZ ? std::string(buffer) : "<not text>";
+}
+
+TEST_F(MainWindowTest, CleanHistoryEmptiesTheListsAndTheRegistryValues) {
+    app.settings->writeText("SRC0", "C:\\a.dbf");
+    app.settings->writeText("DST0", "C:\\a_out.dbf");
+    app.settings->writeBytes("RECENTS", std::string("\x01\x00\x00\x00", 4));
+    loadRemembered(app);
+    ASSERT_EQ(app.history.size(), 1u);
+    open();
+    answer = IDNO;
+    command(IDM_CLEAN_HISTORY);
+    EXPECT_EQ(::SendDlgItemMessageA(window->window(), IDC_SOURCE, CB_GETCOUNT, 0, 0), 1);
+    answer = IDYES;
+    command(IDM_CLEAN_HISTORY);
+    ASSERT_EQ(boxes.size(), 2u);
+    EXPECT_EQ(boxes[1].text, "Do you wish to clean history list ?");
+    EXPECT_EQ(boxes[1].type & MB_YESNO, static_cast<UINT>(MB_YESNO));
+    EXPECT_EQ(::SendDlgItemMessageA(window->window(), IDC_SOURCE, CB_GETCOUNT, 0, 0), 0);
+    EXPECT_EQ(::SendDlgItemMessageA(window->window(), IDC_OUTPUT, CB_GETCOUNT, 0, 0), 0);
+    EXPECT_EQ(registryText("SRC0"), "");
+    EXPECT_EQ(registryText("DST0"), "");
+    EXPECT_EQ(saveRemembered(app, false), 0);
+    EXPECT_EQ(app.settings->readValue("RECENTS", 4), std::string(4, '\0'));
+}
+
+TEST_F(MainWindowTest, WindowArgumentsFillTheBoxesAndStartAtOnce) {
+    std::string source = damagedCopy("x.dbf");
+    std::string output = windowsPath(dir.file("y.dbf"));
+    app.windowArguments = source + " /output:" + output;
+    open();
+    pump();
+    EXPECT_EQ(text(IDC_SOURCE), source);
+    EXPECT_EQ(text(IDC_OUTPUT), output);
+    EXPECT_TRUE(testing::fileExists(output));
+    EXPECT_EQ(app.lastSource, source);
+}
+
+TEST_F(MainWindowTest, WindowArgumentsWithoutOutputRepairInPlace) {
+    app.windowArguments = "C:\\nowhere\\x.dbf";
+    hooks.messageBox = [this](HWND, const std::string &text, const std::string &caption, UINT) {
+        boxes.push_back({text, caption, 0});
+        return IDOK;
+    };
+    open();
+    EXPECT_EQ(text(IDC_SOURCE), "C:\\nowhere\\x.dbf");
+    EXPECT_EQ(text(IDC_OUTPUT), "C:\\nowhere\\x.dbf");
+}
+
+TEST_F(MainWindowTest, LanguageSwitchClosesAndTheNextWindowSpeaksGerman) {
+    open();
+    command(IDM_GERMAN);
+    EXPECT_EQ(window->result(), 2);
+    EXPECT_EQ(window->window(), nullptr);
+    EXPECT_TRUE(app.restartMainWindow);
+    ASSERT_EQ(app.language, 1);
+
+    open();
+    EXPECT_FALSE(app.restartMainWindow);
+    char item[128] = {};
+    ::GetMenuStringA(::GetMenu(window->window()), IDM_PACK, item, sizeof item, MF_BYCOMMAND);
+    EXPECT_STREQ(item, "Packen");
+    EXPECT_TRUE(checked(IDM_GERMAN));
+    EXPECT_FALSE(checked(IDM_ENGLISH));
+    EXPECT_EQ(status(), ""); // the prompt is English only
+    EXPECT_EQ(text(IDC_LANGUAGE_LIST), "Deutsch");
+    command(IDM_START);
+    ASSERT_EQ(boxes.size(), 1u);
+    wchar_t wide[128] = {};
+    ::MultiByteToWideChar(CP_ACP, 0, boxes[0].text.c_str(), -1, wide, 128);
+    EXPECT_STREQ(wide, L"Beschädigte DBF-Datei wählen");
+
+    command(IDM_ENGLISH);
+    EXPECT_EQ(app.language, 0);
+    open();
+    EXPECT_TRUE(checked(IDM_ENGLISH));
+}
+
+TEST_F(MainWindowTest, ChoosingTheCurrentLanguageKeepsTheWindow) {
+    open();
+    command(IDM_ENGLISH);
+    EXPECT_EQ(window->result(), -1);
+    EXPECT_FALSE(app.restartMainWindow);
+}
+
+TEST_F(MainWindowTest, HelpMailAndProductPageGoToTheShell) {
+    open();
+    command(IDM_MAIL);
+    command(IDM_PRODUCT_PAGE);
+    command(IDM_HELP);
+    ASSERT_EQ(system.opened.size(), 3u);
+    EXPECT_EQ(system.opened[0], std::string("mailto:") + supportMailAddress);
+    EXPECT_EQ(system.opened[1], productAddress);
+    EXPECT_NE(system.opened[2].find("\\salvora.chm"), std::string::npos) << system.opened[2];
+    command(IDM_ABOUT);
+    EXPECT_EQ(aboutShown, 1);
+}
+
+TEST_F(MainWindowTest, ToolbarTooltipsComeFromTheStringTable) {
+    open();
+    NMTTDISPINFOA request{};
+    request.hdr.hwndFrom = nullptr;
+    request.hdr.idFrom = IDM_START;
+    request.hdr.code = TTN_GETDISPINFOA;
+    ::SendMessageA(window->window(), WM_NOTIFY, 0, reinterpret_cast<LPARAM>(&request));
+    ASSERT_NE(request.lpszText, nullptr);
+    EXPECT_STREQ(request.lpszText, "Start recovery");
+    request.hdr.idFrom = IDM_EXIT;
+    ::SendMessageA(window->window(), WM_NOTIFY, 0, reinterpret_cast<LPARAM>(&request));
+    EXPECT_STREQ(request.lpszText, "Quit");
+}
+
+TEST_F(MainWindowTest, TrayModeHidesTheMinimisedWindowUntilTheIconIsClicked) {
+    open();
+    command(IDM_TRAY);
+    EXPECT_TRUE(checked(IDM_TRAY));
+    ::ShowWindow(window->window(), SW_MINIMIZE);
+    pump();
+    EXPECT_FALSE(::IsWindowVisible(window->window()));
+    ::SendMessageA(window->window(), gui::trayCallbackMessage, gui::trayIconId, WM_LBUTTONDOWN);
+    EXPECT_TRUE(::IsWindowVisible(window->window()));
+    EXPECT_FALSE(::IsIconic(window->window()));
+    EXPECT_FALSE(window->trayIconShown());
+}
+
+TEST_F(MainWindowTest, ExitClosesWithResultTwo) {
+    open();
+    command(IDM_EXIT);
+    EXPECT_EQ(window->result(), 2);
+    EXPECT_FALSE(app.restartMainWindow);
+}
+
+TEST(AboutBox, ShowsTheIconNameAndVersionAndClosesOnOk) {
+    HWND box = gui::createAboutBox(nullptr, ::GetModuleHandleA(nullptr));
+    ASSERT_NE(box, nullptr);
+    char name[128] = {};
+    ::GetDlgItemTextA(box, IDC_ABOUT_NAME, name, sizeof name);
+    EXPECT_STREQ(name, "Salvora v4.79");
+    EXPECT_NE(::SendDlgItemMessageA(box, IDC_ABOUT_ICON, STM_GETIMAGE, IMAGE_ICON, 0), 0);
+    EXPECT_NE(::GetDlgItem(box, IDC_ABOUT_WEB), nullptr);
+    EXPECT_NE(::GetDlgItem(box, IDC_ABOUT_MAIL), nullptr);
+    char caption[64] = {};
+    ::GetWindowTextA(box, caption, sizeof caption);
+    EXPECT_STREQ(caption, "About");
+    ::SendMessageA(box, WM_COMMAND, IDOK, 0);
+    EXPECT_FALSE(::IsWindow(box));
+}
+
+TEST(LanguageModules, CarryEveryDialogTheMenuTheStringsAndTheCursor) {
+    for (const char *name : {"de.dll", "it.dll", "es.dll", "fr.dll"}) {
+        HMODULE module = ::LoadLibraryA(name);
+        ASSERT_NE(module, nullptr) << name;
+        for (int dialog : {IDD_MAIN, IDD_ABOUT, IDD_COMMAND_LINE})
+            EXPECT_NE(::FindResourceA(module, MAKEINTRESOURCEA(dialog), MAKEINTRESOURCEA(5)),
+                      nullptr)
+                << name << " dialog " << dialog;
+        EXPECT_NE(::LoadMenuA(module, MAKEINTRESOURCEA(IDM_MAIN)), nullptr) << name;
+        EXPECT_NE(::LoadCursorA(module, "CURSOR_HAND2"), nullptr) << name;
+        for (int id : {110, 120, 160, 170, 190, 200, 210, 220, 230, 240, 250, 260, 300, 301, 302,
+                       303, 304}) {
+            char text[256] = {};
+            EXPECT_GT(::LoadStringA(module, static_cast<UINT>(id), text, sizeof text), 0)
+                << name << " string " << id;
+        }
+        char records[256] = {};
+        ::LoadStringA(module, 120, records, sizeof records);
+        EXPECT_NE(std::string(records).find("%d"), std::string::npos) << name;
+    }
+}
+
+} // namespace
+} // namespace salvora
