@@ -71,10 +71,25 @@ void setFlag(CommandLine &line, SwitchId id) {
     case SwitchId::Recurse:
         line.recurse = true;
         break;
+    case SwitchId::Check:
+        line.check = true;
+        break;
     case SwitchId::Uninstall:
     case SwitchId::HistoryTo:
+    case SwitchId::Report:
     case SwitchId::Output:
         break;
+    }
+}
+
+std::optional<std::string> &nameOf(CommandLine &line, SwitchId id) {
+    switch (id) {
+    case SwitchId::Output:
+        return line.output;
+    case SwitchId::Report:
+        return line.report;
+    default:
+        return line.historyTo;
     }
 }
 
@@ -124,6 +139,10 @@ const std::vector<SwitchSpec> &switchTable() {
         {SwitchId::Gui, "/gui", true, true, false, "start the repair in the main window"},
         {SwitchId::Recurse, "/recurse", false, true, false,
          "apply the wildcard in the folder and all its subfolders"},
+        {SwitchId::Check, "/check", false, true, false,
+         "check one table without writing anything; exit 0 sound, 1 needs repair, 2 unreadable"},
+        {SwitchId::Report, "/report:", false, true, true,
+         "write every finding and a summary to FILE (CSV when FILE ends in .csv)"},
         {SwitchId::Output, "/output:", false, false, true,
          "write the fixed table to FILE instead of repairing in place"},
     };
@@ -177,14 +196,22 @@ CommandLine readArgumentText(std::string_view text) {
 
     std::size_t cut = text.size();
     for (const auto &spec : switchTable()) {
-        if (spec.takesName || spec.id == SwitchId::Uninstall)
+        if (spec.id == SwitchId::Uninstall)
             continue;
         std::size_t at = findSwitch(text, spec);
         if (at == none)
             continue;
-        setFlag(line, spec.id);
+        if (!spec.takesName)
+            setFlag(line, spec.id);
         if (spec.endsNames)
             cut = std::min(cut, at);
+    }
+    // The report's name runs to the next switch, "/output:" included.
+    if (std::size_t at = findSwitch(text, specOf(SwitchId::Report)); at != none) {
+        std::size_t start = at + std::string_view(specOf(SwitchId::Report).text).size();
+        std::size_t end =
+            std::min(nextSwitchEnd(text, start), findSwitch(text, specOf(SwitchId::Output), start));
+        line.report = cleanName(text.substr(start, end - start));
     }
 
     std::string windowText(text.substr(0, cut));
@@ -252,7 +279,7 @@ CommandLine readArguments(const std::vector<std::string> &arguments) {
                     continue;
                 if (wantsNext && i + 1 < arguments.size())
                     value = arguments[++i];
-                (spec.id == SwitchId::Output ? line.output : line.historyTo) = cleanName(*value);
+                nameOf(line, spec.id) = cleanName(*value);
                 matched = true;
                 break;
             }

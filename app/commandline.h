@@ -23,6 +23,8 @@ enum class SwitchId {
     RecoverDeleted,
     Gui,
     Recurse,
+    Check,
+    Report,
     Output,
 };
 
@@ -55,8 +57,11 @@ struct CommandLine {
     bool recoverDeleted = false;
     bool gui = false;
     bool recurse = false;
+    // Analyse and check only; nothing is written.
+    bool check = false;
 
     std::optional<std::string> output;
+    std::optional<std::string> report;
     // Tables or wildcard patterns to work on; the raw text yields at most one.
     std::vector<std::string> names;
     // What the main window receives when the dispatch ends in window mode.

@@ -2,10 +2,12 @@
 
 #include "app/addresses.h"
 #include "app/batch.h"
+#include "app/checkmode.h"
 #include "app/language.h"
 #include "app/namelist.h"
 #include "app/persistence.h"
 #include "app/progressline.h"
+#include "app/reportfile.h"
 #include "app/singlefile.h"
 #include "app/usage.h"
 #include "engine/textformat.h"
@@ -103,6 +105,15 @@ int processCommandLine(AppContext &app, const CommandLine &line) {
     applyOptions(app.engine.options, line);
     if (!namesATable(line))
         return windowMode(app, line.windowArguments);
+    // A check and a report are about one table; a batch would mix tables in one answer.
+    bool oneTable = !line.recurse && line.names.size() == 1 && !hasWildcard(line.names.front());
+    if (line.check) {
+        if (!oneTable)
+            return refuse(app, "/check takes one table; name a single table with it.");
+        return runCheck(app, line.names.front(), line.report);
+    }
+    if (line.report && (!oneTable || line.gui))
+        return refuse(app, "/report: takes one table; name a single table with it.");
     if (line.recurse) {
         if (line.names.size() != 1)
             return refuse(app, "/recurse takes one pattern; quote it so that the shell leaves "
@@ -118,7 +129,10 @@ int processCommandLine(AppContext &app, const CommandLine &line) {
             return refuse(app, "/output: takes one table; name a single table with it.");
         return runNameListBatch(app, line.names, line.logAppend);
     }
-    return runSingleFile(app, line.names.front(), line.output);
+    if (line.report && reportWouldOverwrite(app.engine.os, *line.report, line.names.front(),
+                                            line.output.value_or(line.names.front())))
+        return refuse(app, *line.report + ": the report would overwrite the table.");
+    return runSingleFile(app, line.names.front(), line.output, line.report);
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 #include "app/singlefile.h"
 
+#include "app/reportfile.h"
 #include "app/resultlog.h"
 #include "engine/nametemplates.h"
 #include "engine/recovery.h"
@@ -18,8 +19,27 @@ bool expandOutputName(std::string &name, const platform::LocalTime &now, std::st
     return expandDateTemplate(name, now, &error) && expandTimeTemplate(name, now, &error);
 }
 
+namespace {
+
+// The report's summary also says how the run ended, and why when it never saw the table.
+void finishReport(AppContext &app, ReportSetUp &setUp, const std::string &reportName, int result) {
+    EngineContext &engine = app.engine;
+    if (result == recoveryUnusable && !setUp.report->hasTable())
+        setUp.report->unreadable(engine.lastError != 0 ? engine.os.errorText(engine.lastError)
+                                                       : engine.messageText);
+    setUp.report->result(resultWord(result));
+    setUp.report->close();
+    if (setUp.file)
+        if (platform::ErrorCode error = setUp.file->close(); error != 0)
+            app.standardError.write(
+                formatText("%s: %s\r\n", reportName, engine.os.errorText(error)));
+}
+
+} // namespace
+
 int runSingleFile(AppContext &app, const std::string &source,
-                  const std::optional<std::string> &output) {
+                  const std::optional<std::string> &output,
+                  const std::optional<std::string> &report) {
     EngineContext &engine = app.engine;
     std::string outputName = output.value_or(source);
     std::string expanded = outputName;
@@ -31,11 +51,22 @@ int runSingleFile(AppContext &app, const std::string &source,
     engine.options.detailedLog = 0;
     ResultLog log(engine.os, logName, false);
 
+    std::optional<ReportSetUp> reporting;
+    if (report) {
+        reporting = setUpReport(engine.os, source, report, false);
+        if (!reporting->problem.empty())
+            app.standardError.write(reporting->problem + "\r\n");
+        engine.report = reporting->report.get();
+    }
+
     int result = recoveryNothingProduced;
     if (nameUsable)
         result = runRecovery(engine, nullptr, source, expanded, false);
     else
         app.standardError.write(formatText("%s: %s\r\n", outputName, error));
+    engine.report = nullptr;
+    if (reporting)
+        finishReport(app, *reporting, *report, result);
 
     std::string line = resultLine(source, result);
     log.write(line);

@@ -17,8 +17,10 @@ std::string logNameFor(const std::string &outputName);
 // result would be unusable.
 bool expandOutputName(std::string &name, const platform::LocalTime &now, std::string &error);
 
-// Returns the exit code: 0 when the table came out "OK", 1 otherwise.
+// Returns the exit code: 0 when the table came out "OK", 1 otherwise. With `report` every
+// finding of the run and its summary go to that file as well.
 int runSingleFile(AppContext &app, const std::string &source,
-                  const std::optional<std::string> &output);
+                  const std::optional<std::string> &output,
+                  const std::optional<std::string> &report = std::nullopt);
 
 } // namespace salvora

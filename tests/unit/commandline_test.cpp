@@ -15,8 +15,10 @@ struct Expected {
     std::vector<std::string> names;
     std::optional<std::string> output;
     std::string flags; // letters: c console, e delempty, d deldups, a logappend, l LOG, p pack,
-                       // r recoverydeleted, g gui, R recurse, C clearhistory, h help, v version
+                       // r recoverydeleted, g gui, R recurse, C clearhistory, h help, v version,
+                       // K check
     std::optional<std::string> historyTo = std::nullopt;
+    std::optional<std::string> report = std::nullopt;
 };
 
 struct SharedCase {
@@ -43,6 +45,7 @@ std::string flagsOf(const CommandLine &line) {
     add(line.clearHistory, 'C');
     add(line.help, 'h');
     add(line.version, 'v');
+    add(line.check, 'K');
     return flags;
 }
 
@@ -52,6 +55,7 @@ void expectParsed(const CommandLine &line, const Expected &expected, const std::
     EXPECT_EQ(line.output, expected.output);
     EXPECT_EQ(flagsOf(line), expected.flags);
     EXPECT_EQ(line.historyTo, expected.historyTo);
+    EXPECT_EQ(line.report, expected.report);
     EXPECT_FALSE(line.uninstall);
 }
 
@@ -102,6 +106,21 @@ const std::vector<SharedCase> sharedCases = {
     {"/UNINSTALL", {"/UNINSTALL"}, {{"/UNINSTALL"}, std::nullopt, ""}},
     {"folder", {"folder"}, {{"folder"}, std::nullopt, ""}},
     {"", {}, {{}, std::nullopt, ""}},
+    {"x.dbf /check", {"x.dbf", "/check"}, {{"x.dbf"}, std::nullopt, "K"}},
+    {"X.DBF /CHECK /pack", {"X.DBF", "/CHECK", "/pack"}, {{"X.DBF"}, std::nullopt, "pK"}},
+    {"x.dbf /report:r.csv",
+     {"x.dbf", "/report:r.csv"},
+     {{"x.dbf"}, std::nullopt, "", std::nullopt, "r.csv"}},
+    // The report's name ends at the next switch, "/output:" included, and ends the source.
+    {"x.dbf /check /report:r.txt /pack",
+     {"x.dbf", "/check", "/report:r.txt", "/pack"},
+     {{"x.dbf"}, std::nullopt, "pK", std::nullopt, "r.txt"}},
+    {"x.dbf /report:r.txt /output:y.dbf",
+     {"x.dbf", "/report:r.txt", "/output:y.dbf"},
+     {{"x.dbf"}, "y.dbf", "", std::nullopt, "r.txt"}},
+    {"x.dbf /output:y.dbf /REPORT:\"my report.txt\"",
+     {"x.dbf", "/output:y.dbf", "/REPORT:\"my report.txt\""},
+     {{"x.dbf"}, "y.dbf", "", std::nullopt, "my report.txt"}},
 };
 
 TEST(CommandLineReaders, AgreeOnTheSharedCases) {
@@ -192,6 +211,10 @@ TEST(ArgumentReader, LongFormsAndNamesInTheNextArgument) {
     EXPECT_EQ(readArguments({"x.dbf", "/output:", "y.dbf"}).output, "y.dbf");
     EXPECT_EQ(readArguments({"--historyto", "h.txt"}).historyTo, "h.txt");
     EXPECT_EQ(readArguments({"--historyto=h.txt"}).historyTo, "h.txt");
+    EXPECT_EQ(readArguments({"x.dbf", "--report=r.csv"}).report, "r.csv");
+    EXPECT_EQ(readArguments({"x.dbf", "--report", "r.csv"}).report, "r.csv");
+    EXPECT_TRUE(readArguments({"x.dbf", "--check"}).check);
+    EXPECT_EQ(readArguments({"x.dbf", "--check"}).names, std::vector<std::string>{"x.dbf"});
     EXPECT_FALSE(readArguments({"x.dbf", "--GUI"}).gui);
     EXPECT_TRUE(readArguments({"x.dbf", "--gui"}).gui);
 }
