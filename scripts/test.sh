@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Everything CI checks, from a fresh Debian 12 machine: dependencies, the native build with
-# warnings as errors, the tests (also under the address and undefined-behaviour sanitizers),
-# the Windows cross build, and the demo on the bundled sample.
+# warnings as errors, the tests (also under the address and undefined-behaviour sanitizers,
+# interoperability with independent DBF readers included), a bounded fuzzing run, the Windows
+# cross build, and the demo on the bundled sample.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -19,6 +20,9 @@ cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DSALVORA_WERROR=ON -
 cmake --build build/asan -j "$jobs"
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --test-dir build/asan --output-on-failure -j "$jobs"
+
+echo "== fuzzing (bounded)"
+FUZZ_SECONDS="${FUZZ_SECONDS:-120}" "$root/scripts/ci/fuzz.sh"
 
 echo "== Windows cross build"
 cmake -S . -B build/win -G Ninja -DCMAKE_BUILD_TYPE=Release -DSALVORA_WERROR=ON \
