@@ -1,5 +1,5 @@
-// In-place repairs from the damage corpus under injected faults: a full disk at every byte the
-// run writes, a crash at every step, and each file operation failing on each file. Afterwards
+// In-place repairs from the damage corpus under injected faults: a full disk in every write the
+// run makes, a crash at every step, and each file operation failing on each file. Afterwards
 // the table and its memo are either both as before or both the finished repair, nothing is left
 // behind unless the crash or a failed removal left it, and the run never reports success when
 // the pair is not the finished repair.
@@ -11,6 +11,7 @@
 #include "tests/support/corpusrun.h"
 #include "tests/support/faultplatform.h"
 #include "tests/support/scratchfolder.h"
+#include "tests/support/writelog.h"
 
 namespace salvora {
 namespace {
@@ -85,32 +86,42 @@ class CorpusFaults : public ::testing::TestWithParam<std::string> {
 
     const CorpusCase &c;
     testing::ScratchFolder dir;
-    FaultPlatform os;
+    // Beneath the faults: what reaches the disk.
+    testing::WriteLog log;
+    FaultPlatform os{log};
     Pair original;
     Pair repaired;
 };
 
-// The sweep costs a run per byte written, so it covers a few kinds: no memo, dBASE III, FoxPro
-// and Visual FoxPro memos.
-class CorpusDiskFull : public CorpusFaults {};
-
-TEST_P(CorpusDiskFull, DiskFullAtEveryByteLeavesTheOldPairOrTheNewOne) {
-    std::uint64_t budget = 0;
-    for (;; ++budget) {
-        SCOPED_TRACE("room for " + std::to_string(budget) + " bytes");
-        os.failWritesAfter(budget);
-        CorpusOutcome out = run();
-        os.clearFaults();
-        expectWholePair(out, false);
-        if (out.result == recoveryFixed)
-            break;
-        EXPECT_NE(out.message.find(os.errorText(platform::errorDiskFull())), std::string::npos)
-            << out.message;
-        ASSERT_LT(budget, 100000u) << "the run never finished";
-        if (::testing::Test::HasFailure())
-            return;
+// A clean run notes every write and copy; then the disk fills at the first and at the last byte
+// of each in turn.
+TEST_P(CorpusFaults, DiskFullInEveryWriteLeavesTheOldPairOrTheNewOne) {
+    log.clear();
+    ASSERT_EQ(run().result, recoveryFixed);
+    const std::vector<std::uint64_t> sizes = log.sizes();
+    ASSERT_GT(sizes.size(), 2u);
+    std::uint64_t start = 0;
+    for (std::size_t i = 0; i < sizes.size(); ++i) {
+        for (std::uint64_t room : {start, start + sizes[i] - 1}) {
+            SCOPED_TRACE("write " + std::to_string(i) + " of " + std::to_string(sizes.size()) +
+                         ", room for " + std::to_string(room) + " bytes");
+            os.failWritesAfter(room);
+            CorpusOutcome out = run();
+            os.clearFaults();
+            EXPECT_NE(out.result, recoveryFixed);
+            expectWholePair(out, false);
+            EXPECT_NE(out.message.find(os.errorText(platform::errorDiskFull())), std::string::npos)
+                << out.message;
+            if (::testing::Test::HasFailure())
+                return;
+        }
+        start += sizes[i];
     }
-    EXPECT_GT(budget, 100u);
+    // Room for every byte is room enough.
+    os.failWritesAfter(start);
+    EXPECT_EQ(run().result, recoveryFixed);
+    os.clearFaults();
+    EXPECT_TRUE(pairNow() == repaired);
 }
 
 TEST_P(CorpusFaults, CrashAtEveryStepNeverLosesTheTableOrTheMemo) {
@@ -170,13 +181,6 @@ TEST_P(CorpusFaults, EachFileOperationFailingOnEachFileLeavesAWholePair) {
         }
     }
 }
-
-INSTANTIATE_TEST_SUITE_P(InPlace, CorpusDiskFull,
-                         ::testing::Values("t03_in_place_pack", "t83_in_place_pack",
-                                           "tf5_in_place_pack", "t30_in_place_pack"),
-                         [](const ::testing::TestParamInfo<std::string> &info) {
-                             return info.param;
-                         });
 
 INSTANTIATE_TEST_SUITE_P(
     InPlace, CorpusFaults,
