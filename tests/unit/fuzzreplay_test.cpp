@@ -16,14 +16,21 @@ std::filesystem::path regressionFolder() {
            "regressions";
 }
 
-TEST(FuzzReplay, CorpusSeedsPassTheFuzzChecks) {
-    for (const testing::CorpusCase &c : testing::damageCorpus()) {
+class FuzzReplaySeeds : public ::testing::TestWithParam<std::string> {};
+
+TEST_P(FuzzReplaySeeds, PassTheFuzzChecks) {
+    for (const testing::CorpusCase &c : testing::damageCorpus(GetParam())) {
         SCOPED_TRACE(c.name);
         fuzz::Bytes input = testing::fuzzInputOf(c);
         EXPECT_EQ(fuzz::runRecoveryInput(input.data(), input.size()), "");
         EXPECT_EQ(fuzz::runAnalysisInput(input.data(), input.size()), "");
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(Kinds, FuzzReplaySeeds, ::testing::ValuesIn(testing::corpusKindTags()),
+                         [](const ::testing::TestParamInfo<std::string> &info) {
+                             return info.param;
+                         });
 
 TEST(FuzzReplay, EarlierFindingsStayFixed) {
     ASSERT_TRUE(std::filesystem::is_directory(regressionFolder())) << regressionFolder();
