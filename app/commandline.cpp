@@ -31,9 +31,9 @@ bool startsWithNoCase(std::string_view text, std::string_view prefix) {
 }
 
 const SwitchSpec &specOf(SwitchId id) {
-    for (const auto &spec : switchTable())
-        if (spec.id == id)
-            return spec;
+    for (const auto &entry : switchTable())
+        if (entry.id == id)
+            return entry;
     return switchTable().front();
 }
 
@@ -93,10 +93,10 @@ std::optional<std::string> &nameOf(CommandLine &line, SwitchId id) {
     }
 }
 
-std::size_t findSwitch(std::string_view text, const SwitchSpec &spec, std::size_t from = 0) {
-    if (spec.exactCase)
-        return text.find(spec.text, from);
-    return findNoCase(text, spec.text, from);
+std::size_t findSwitch(std::string_view text, const SwitchSpec &entry, std::size_t from = 0) {
+    if (entry.exactCase)
+        return text.find(entry.text, from);
+    return findNoCase(text, entry.text, from);
 }
 
 bool isHelp(std::string_view word) {
@@ -106,9 +106,9 @@ bool isHelp(std::string_view word) {
 // Where the first name-ending switch at or after `from` begins; the text's end when none.
 std::size_t nextSwitchEnd(std::string_view text, std::size_t from) {
     std::size_t end = text.size();
-    for (const auto &spec : switchTable())
-        if (spec.endsNames)
-            end = std::min(end, findSwitch(text, spec, from));
+    for (const auto &entry : switchTable())
+        if (entry.endsNames)
+            end = std::min(end, findSwitch(text, entry, from));
     return end;
 }
 
@@ -195,15 +195,15 @@ CommandLine readArgumentText(std::string_view text) {
         line.historyTo = cleanName(text.substr(text.find(':') + 1));
 
     std::size_t cut = text.size();
-    for (const auto &spec : switchTable()) {
-        if (spec.id == SwitchId::Uninstall)
+    for (const auto &entry : switchTable()) {
+        if (entry.id == SwitchId::Uninstall)
             continue;
-        std::size_t at = findSwitch(text, spec);
+        std::size_t at = findSwitch(text, entry);
         if (at == none)
             continue;
-        if (!spec.takesName)
-            setFlag(line, spec.id);
-        if (spec.endsNames)
+        if (!entry.takesName)
+            setFlag(line, entry.id);
+        if (entry.endsNames)
             cut = std::min(cut, at);
     }
     // The report's name runs to the next switch, "/output:" included.
@@ -259,10 +259,10 @@ CommandLine readArguments(const std::vector<std::string> &arguments) {
         }
 
         bool matched = false;
-        for (const auto &spec : switchTable()) {
-            std::string_view slashForm = spec.text;
+        for (const auto &entry : switchTable()) {
+            std::string_view slashForm = entry.text;
             std::string longForm = "--" + std::string(slashForm.substr(1));
-            if (spec.takesName) {
+            if (entry.takesName) {
                 longForm.pop_back(); // "--output", without the colon
                 std::optional<std::string> value;
                 bool wantsNext = false;
@@ -279,17 +279,17 @@ CommandLine readArguments(const std::vector<std::string> &arguments) {
                     continue;
                 if (wantsNext && i + 1 < arguments.size())
                     value = arguments[++i];
-                nameOf(line, spec.id) = cleanName(*value);
+                nameOf(line, entry.id) = cleanName(*value);
                 matched = true;
                 break;
             }
-            if (spec.id == SwitchId::Uninstall)
+            if (entry.id == SwitchId::Uninstall)
                 continue;
-            bool same = spec.exactCase
+            bool same = entry.exactCase
                             ? (argument == slashForm || argument == longForm)
                             : (equalNoCase(argument, slashForm) || equalNoCase(argument, longForm));
             if (same) {
-                setFlag(line, spec.id);
+                setFlag(line, entry.id);
                 matched = true;
                 break;
             }
