@@ -273,8 +273,13 @@ struct Search {
             header.setRecordCount(clampCount(records));
         // A rebuilt header keeps the length of the rebuilt list: that is what the run writes,
         // and a length taken from the file size would not describe the output.
+        // The header then ends where the end marker stands. A file that ends without one keeps
+        // its header whole: taking one byte off would cut the terminator, one more at each repair.
         if (header.recordCount() == 0 && !result.relocated) {
             std::int64_t rest = size - offset - 1;
+            if (size > 0 &&
+                reader.view(static_cast<std::uint64_t>(size - 1), 1)[0] != endOfFileMarker)
+                rest = std::min<std::int64_t>(header.headerLength(), size - offset);
             header.setHeaderLength(static_cast<std::uint16_t>(rest & 0xFFFF));
         }
         job.alignedRecordLength = (header.recordLength() + 3) & ~3;

@@ -125,7 +125,9 @@ void readExistingHeader(MemoFile &memo, bool writable) {
                 writeAt(memo, memo.fileSize, zeros.data(), zeros.size());
             }
         }
-    } else if (memo.kind == 0x8B) {
+    } else if (isDBase4LayoutKind(memo.kind)) {
+        // Level 7 memo files are dBASE IV ones whatever their header names: a copy beside a
+        // table of another name must keep its block size.
         std::int32_t size = static_cast<std::int16_t>(readBe16(header + 18));
         if (size % 2 != 0)
             size -= 1;
