@@ -7,7 +7,12 @@ namespace salvora {
 
 WindowReader::WindowReader(platform::FileHandle &file, std::uint64_t fileSize, std::size_t capacity,
                            std::size_t lookBack)
-    : file_(file), fileSize_(fileSize), buffer_(capacity), lookBack_(lookBack) {}
+    // A small file needs no more than itself: batches of small tables must not pay for
+    // clearing megabytes each.
+    : file_(file), fileSize_(fileSize),
+      buffer_(static_cast<std::size_t>(
+          std::min<std::uint64_t>(capacity, std::max<std::uint64_t>(fileSize + 64, 4096)))),
+      lookBack_(lookBack) {}
 
 void WindowReader::fill(std::uint64_t offset, std::size_t length) {
     if (length > buffer_.size())
@@ -43,19 +48,20 @@ void WindowReader::fill(std::uint64_t offset, std::size_t length) {
 }
 
 BufferedWriter::BufferedWriter(platform::FileHandle &file, std::size_t capacity)
-    : file_(file), buffer_(capacity) {}
+    : file_(file), buffer_(new std::uint8_t[std::max<std::size_t>(capacity, 1)]),
+      capacity_(std::max<std::size_t>(capacity, 1)) {}
 
 void BufferedWriter::write(const void *data, std::size_t length) {
     if (error_ != 0)
         return;
     const auto *bytes = static_cast<const std::uint8_t *>(data);
     while (length > 0) {
-        if (used_ == buffer_.size()) {
+        if (used_ == capacity_) {
             drain();
             if (error_ != 0)
                 return;
         }
-        if (used_ == 0 && length >= buffer_.size()) {
+        if (used_ == 0 && length >= capacity_) {
             platform::IoResult result = file_.write(bytes, length);
             if (!result.ok()) {
                 error_ = result.error;
@@ -64,8 +70,8 @@ void BufferedWriter::write(const void *data, std::size_t length) {
             position_ += length;
             return;
         }
-        std::size_t chunk = std::min(length, buffer_.size() - used_);
-        std::memcpy(buffer_.data() + used_, bytes, chunk);
+        std::size_t chunk = std::min(length, capacity_ - used_);
+        std::memcpy(buffer_.get() + used_, bytes, chunk);
         used_ += chunk;
         position_ += chunk;
         bytes += chunk;
@@ -76,7 +82,7 @@ void BufferedWriter::write(const void *data, std::size_t length) {
 void BufferedWriter::drain() {
     if (used_ == 0 || error_ != 0)
         return;
-    platform::IoResult result = file_.write(buffer_.data(), used_);
+    platform::IoResult result = file_.write(buffer_.get(), used_);
     if (!result.ok())
         error_ = result.error;
     used_ = 0;

@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "platform/platform.h"
@@ -70,7 +71,9 @@ class BufferedWriter {
     void drain();
 
     platform::FileHandle &file_;
-    std::vector<std::uint8_t> buffer_;
+    // Left uninitialised: only what is written is ever read back.
+    std::unique_ptr<std::uint8_t[]> buffer_;
+    std::size_t capacity_;
     std::size_t used_ = 0;
     std::uint64_t position_ = 0;
     platform::ErrorCode error_ = 0;
