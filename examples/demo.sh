@@ -17,8 +17,22 @@ else
     [[ "$build" == /* ]] || build="$PWD/$build"
     salvora="$build/app/salvora"
     if [[ ! -f "$build/build.ninja" ]]; then
+        # A fresh machine may lack the compiler and build tools; the program needs nothing else.
+        missing=()
+        for tool in cmake:cmake ninja:ninja-build g++:g++; do
+            command -v "${tool%%:*}" >/dev/null || missing+=("${tool##*:}")
+        done
+        if [[ ${#missing[@]} -gt 0 ]]; then
+            echo "== Installing ${missing[*]}"
+            sudo_cmd=()
+            [[ "$(id -u)" -eq 0 ]] || sudo_cmd=(sudo)
+            "${sudo_cmd[@]}" apt-get update -qq
+            DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq \
+                --no-install-recommends "${missing[@]}"
+        fi
         echo "== Configuring a build in $build"
-        cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+        cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+            -DSALVORA_BUILD_TESTS=OFF >/dev/null
     fi
     # An existing build tree keeps its own settings; only the program is brought up to date.
     ninja -C "$build" salvora >/dev/null
