@@ -11,13 +11,26 @@ namespace {
 
 constexpr std::uint64_t stride = fieldDescriptorSize;
 
-// Starts a chain afresh at `start`, keeping its storage: most offsets of a damaged file stop
-// at once, and allocating anew for each would dominate the search.
-template <typename Chain> void restart(Chain &chain, std::uint64_t start) {
-    chain.entries.clear();
-    chain.front = chain.next = start;
-    chain.stopped = false;
-    chain.stopIsTerminator = false;
+// The chain of `start`'s residue, positioned so that its first entry is the block at `start`:
+// started afresh when `start` lies outside what it holds (keeping its storage: most offsets of
+// a damaged file stop at once, and allocating anew for each would dominate the search).
+template <typename Chain, std::size_t count>
+Chain &chainAt(std::array<Chain, count> &chains, bool (&used)[count], std::uint64_t start,
+               std::uint64_t step) {
+    std::size_t residue = static_cast<std::size_t>(start % step);
+    Chain &chain = chains[residue];
+    if (!used[residue] || start < chain.front || start > chain.next) {
+        chain.entries.clear();
+        chain.front = chain.next = start;
+        chain.stopped = false;
+        chain.stopIsTerminator = false;
+        used[residue] = true;
+    }
+    while (chain.front < start) {
+        chain.entries.pop_front();
+        chain.front += step;
+    }
+    return chain;
 }
 
 // The type a descriptor sets outright, whatever came before it; 0 when it sets none.
@@ -72,16 +85,7 @@ DescriptorWalk DescriptorChains::walk(std::uint64_t start, std::int32_t limit,
     DescriptorWalk result;
     if (limit <= 0)
         return result;
-    std::size_t residue = static_cast<std::size_t>(start % stride);
-    Chain &chain = chains_[residue];
-    if (!used_[residue] || start < chain.front || start > chain.next) {
-        restart(chain, start);
-        used_[residue] = true;
-    }
-    while (chain.front < start) {
-        chain.entries.pop_front();
-        chain.front += stride;
-    }
+    Chain &chain = chainAt(chains_, used_, start, stride);
     extend(chain, static_cast<std::size_t>(limit));
 
     std::size_t walked = std::min(chain.entries.size(), static_cast<std::size_t>(limit));
@@ -164,16 +168,7 @@ void Level7Chains::extend(Chain &chain, std::uint64_t wantedCollected) {
 
 Level7Walk Level7Chains::walk(std::uint64_t start, std::uint32_t maximum, std::uint8_t &inferred) {
     Level7Walk result;
-    std::size_t residue = static_cast<std::size_t>(start % level7Stride);
-    Chain &chain = chains_[residue];
-    if (!used_[residue] || start < chain.front || start > chain.next) {
-        restart(chain, start);
-        used_[residue] = true;
-    }
-    while (chain.front < start) {
-        chain.entries.pop_front();
-        chain.front += level7Stride;
-    }
+    Chain &chain = chainAt(chains_, used_, start, level7Stride);
     const std::uint64_t limit = std::min<std::uint64_t>(maximum, level7ReadLimit);
     extend(chain, std::max<std::uint64_t>(limit, 1));
     const std::deque<Entry> &entries = chain.entries;
