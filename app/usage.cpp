@@ -18,12 +18,12 @@ std::string usageText() {
             "Without /output: the table is repaired in place. Each switch may also be written\r\n"
             "as --name (--pack, --output=FILE); switch letters may be in any case except\r\n"
             "/gui and /uninstall.\r\n\r\n";
-    for (const auto &spec : switchTable()) {
-        std::string name = spec.text;
-        if (spec.takesName)
+    for (const auto &entry : switchTable()) {
+        std::string name = entry.text;
+        if (entry.takesName)
             name += "FILE";
         name.resize(std::max<std::size_t>(name.size(), 20), ' ');
-        text += "  " + name + " " + spec.usage + "\r\n";
+        text += "  " + name + " " + entry.usage + "\r\n";
     }
     text += "  --help, -h, /?       show this text\r\n"
             "  --version            show the version\r\n\r\n"

@@ -22,7 +22,8 @@ ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --test-dir build/asan --output-on-failure -j "$jobs"
 
 echo "== fuzzing (bounded)"
-FUZZ_SECONDS="${FUZZ_SECONDS:-120}" "$root/scripts/ci/fuzz.sh"
+# About two minutes a target; an input slower than a second counts as a finding.
+FUZZ_SECONDS="${FUZZ_SECONDS:-240}" FUZZ_TIMEOUT="${FUZZ_TIMEOUT:-1}" "$root/scripts/ci/fuzz.sh"
 
 echo "== Windows build, tests and the same repair under Wine"
 "$root/scripts/ci/windows.sh"

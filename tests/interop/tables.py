@@ -17,15 +17,15 @@ DELETED_ROWS = (DELETED, DELDUP)
 
 
 class Kind:
-    def __init__(self, name, dbf_type, spec, memo_ext=None, pgdbf=True):
+    def __init__(self, name, dbf_type, layout, memo_ext=None, pgdbf=True):
         self.name = name
         self.dbf_type = dbf_type
-        self.spec = spec
+        self.layout = layout
         self.memo_ext = memo_ext
         # pgdbf cannot read every table the library writes (see readers.py).
         self.pgdbf = pgdbf
         self.field_types = {}
-        for item in spec.split(';'):
+        for item in layout.split(';'):
             name_, kind = item.split()[:2]
             self.field_types[name_] = kind[0]
 
@@ -126,7 +126,7 @@ FIXED_DATE = bytes([124, 5, 17])
 def write_baseline(kind, folder, stem='base'):
     """Writes the baseline table of a kind; returns its path. Every reader opens it."""
     path = os.path.join(folder, stem + '.dbf')
-    table = dbf.Table(path, kind.spec, dbf_type=kind.dbf_type, codepage=ENCODING)
+    table = dbf.Table(path, kind.layout, dbf_type=kind.dbf_type, codepage=ENCODING)
     table.open(dbf.READ_WRITE)
     for row in _values(kind):
         table.append(row)
