@@ -43,20 +43,20 @@ class LoggedFile final : public platform::FileHandle {
 } // namespace
 
 WriteLog::WriteLog(platform::Platform &inner)
-    : inner_(inner), sizes_(std::make_shared<std::vector<std::uint64_t>>()) {}
+    : ForwardingPlatform(inner), sizes_(std::make_shared<std::vector<std::uint64_t>>()) {}
 
 platform::OpenResult WriteLog::openFile(const std::string &path,
                                         const platform::OpenRequest &request) {
-    platform::OpenResult opened = inner_.openFile(path, request);
+    platform::OpenResult opened = inner().openFile(path, request);
     if (opened.file)
         opened.file = std::make_unique<LoggedFile>(std::move(opened.file), sizes_);
     return opened;
 }
 
 platform::ErrorCode WriteLog::copyFile(const std::string &from, const std::string &to) {
-    platform::ErrorCode error = inner_.copyFile(from, to);
+    platform::ErrorCode error = inner().copyFile(from, to);
     if (error == 0) {
-        platform::OpenResult copy = inner_.openFile(to, {});
+        platform::OpenResult copy = inner().openFile(to, {});
         std::uint64_t size = copy.file ? copy.file->size().value_or(0) : 0;
         if (size > 0)
             sizes_->push_back(size);

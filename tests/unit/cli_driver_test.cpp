@@ -188,8 +188,8 @@ TEST_F(Cli, HelpListsEverySwitchAndVersionTellsTheVersion) {
     for (const char *help : {"--help", "-h", "/?"}) {
         ProgramResult result = run({help});
         EXPECT_EQ(result.exitCode, 0);
-        for (const auto &spec : switchTable())
-            EXPECT_NE(result.out.find(spec.text), std::string::npos) << help << " " << spec.text;
+        for (const auto &entry : switchTable())
+            EXPECT_NE(result.out.find(entry.text), std::string::npos) << help << " " << entry.text;
     }
     ProgramResult version = run({"--version"});
     EXPECT_EQ(version.exitCode, 0);

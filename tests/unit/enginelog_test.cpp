@@ -9,6 +9,7 @@
 
 #include "engine/enginelog.h"
 #include "engine/recovery.h"
+#include "tests/support/forwardingplatform.h"
 #include "tests/support/recordingwindow.h"
 #include "tests/support/tablebuilder.h"
 
@@ -27,53 +28,17 @@ class CapturedText : public TextSink {
 };
 
 // Counts the writes that reach "recovery.log", so that a test can tell two writes from many.
-class LogWriteCounter final : public platform::Platform {
+class LogWriteCounter final : public testing::ForwardingPlatform {
   public:
     int logWrites = 0;
 
     platform::OpenResult openFile(const std::string &path,
                                   const platform::OpenRequest &request) override {
-        platform::OpenResult opened = inner_.openFile(path, request);
+        platform::OpenResult opened = inner().openFile(path, request);
         if (opened && path == engineLogName)
             opened.file = std::make_unique<CountingFile>(std::move(opened.file), logWrites);
         return opened;
     }
-    std::optional<platform::FileAttributes> getAttributes(const std::string &path,
-                                                          platform::ErrorCode *error) override {
-        return inner_.getAttributes(path, error);
-    }
-    platform::ErrorCode setAttributes(const std::string &path,
-                                      const platform::FileAttributes &attributes) override {
-        return inner_.setAttributes(path, attributes);
-    }
-    platform::ErrorCode setReadOnly(const std::string &path, bool readOnly) override {
-        return inner_.setReadOnly(path, readOnly);
-    }
-    platform::ErrorCode copyFile(const std::string &from, const std::string &to) override {
-        return inner_.copyFile(from, to);
-    }
-    platform::ErrorCode removeFile(const std::string &path) override {
-        return inner_.removeFile(path);
-    }
-    platform::ErrorCode renameFile(const std::string &from, const std::string &to) override {
-        return inner_.renameFile(from, to);
-    }
-    std::string tempFolder() override { return inner_.tempFolder(); }
-    std::optional<std::string> createUniqueFile(const std::string &folder,
-                                                const std::string &prefix,
-                                                platform::ErrorCode *error) override {
-        return inner_.createUniqueFile(folder, prefix, error);
-    }
-    std::string currentDirectory() override { return inner_.currentDirectory(); }
-    std::optional<bool> sameFile(const std::string &a, const std::string &b) override {
-        return inner_.sameFile(a, b);
-    }
-    platform::ErrorCode listDirectory(const std::string &folder, const std::string &pattern,
-                                      std::vector<platform::DirectoryEntry> &entries) override {
-        return inner_.listDirectory(folder, pattern, entries);
-    }
-    platform::LocalTime localTime() override { return inner_.localTime(); }
-    std::string errorText(platform::ErrorCode code) override { return inner_.errorText(code); }
 
   private:
     class CountingFile final : public platform::FileHandle {
@@ -104,8 +69,6 @@ class LogWriteCounter final : public platform::Platform {
         std::unique_ptr<platform::FileHandle> inner_;
         int &writes_;
     };
-
-    platform::Platform &inner_ = platform::nativePlatform();
 };
 
 using testing::WorkingFolder;
