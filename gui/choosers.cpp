@@ -14,6 +14,7 @@ constexpr DWORD nameBufferSize = 255;
 constexpr char openFilter[] = "Dbf files(*.dbf)\0*.dbf;*.frx;*.lbx;*.vcx;*.mnx;*.pjx\0"
                               "Dbc files(*.dbc)\0*.dbc\0";
 constexpr char saveFilter[] = "Dbf files (*.dbf)\0*.dbf\0";
+constexpr char batchFilter[] = "Command files (*.bat)\0*.bat\0";
 
 std::optional<std::string> chooseTable(HWND owner, const std::string &initialFolder,
                                        const char *filter, DWORD flags, bool save) {
@@ -47,6 +48,11 @@ std::optional<std::string> chooseTableToOpen(HWND owner, const std::string &init
 std::optional<std::string> chooseTableToSave(HWND owner, const std::string &initialFolder) {
     // No OFN_FILEMUSTEXIST: the output is usually a new file, as the output box allows too.
     return chooseTable(owner, initialFolder, saveFilter, OFN_HIDEREADONLY, true);
+}
+
+std::optional<std::string> chooseBatchFile(HWND owner) {
+    return chooseTable(owner, std::string(), batchFilter, OFN_OVERWRITEPROMPT | OFN_HIDEREADONLY,
+                       true);
 }
 
 std::optional<std::string> chooseFolder(HWND owner) {

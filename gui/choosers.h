@@ -13,6 +13,8 @@ namespace salvora::gui {
 std::optional<std::string> chooseTableToOpen(HWND owner, const std::string &initialFolder);
 // Browse for the output table; a new name may be typed.
 std::optional<std::string> chooseTableToSave(HWND owner, const std::string &initialFolder);
+// Where to save the command line: batch files, asking before one is replaced.
+std::optional<std::string> chooseBatchFile(HWND owner);
 // "Choose a folder", file-system folders only.
 std::optional<std::string> chooseFolder(HWND owner);
 

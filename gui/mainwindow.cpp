@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "app/addresses.h"
+#include "app/commandlinetext.h"
 #include "app/language.h"
 #include "app/persistence.h"
 #include "app/windowtask.h"
@@ -14,6 +15,7 @@
 #include "engine/textformat.h"
 #include "gui/aboutbox.h"
 #include "gui/choosers.h"
+#include "gui/commandlinedialog.h"
 #include "gui/mainwindowdialog.h"
 #include "resources/resource.h"
 
@@ -88,7 +90,11 @@ MainWindowHooks MainWindowHooks::system() {
     hooks.saveTable = chooseTableToSave;
     hooks.chooseFolder = gui::chooseFolder;
     hooks.messageBox = systemMessageBox;
-    hooks.showAbout = showAboutBox;
+    hooks.showAbout = [](HWND owner, HINSTANCE resources) { showAboutBox(owner, resources); };
+    hooks.showCommandLine = [](HWND owner, HINSTANCE resources, platform::Platform &os,
+                               const std::optional<std::string> &text) {
+        showCommandLineDialog(owner, resources, os, text);
+    };
     hooks.currentFolder = gui::currentFolder;
     return hooks;
 }
@@ -344,8 +350,7 @@ void MainWindow::command(int id, int code, HWND control) {
         selectOutputFolder();
         return;
     case IDC_COMMAND_LINE:
-        if (hooks_.showCommandLine)
-            hooks_.showCommandLine(window_);
+        showCommandLine();
         return;
     case IDM_CLEAN_HISTORY:
         cleanHistory();
@@ -449,6 +454,16 @@ void MainWindow::selectOutputFolder() {
     app_.lastFolder = *chosen;
     ::SetDlgItemTextA(window_, IDC_OUTPUT, chosen->c_str());
     enableStart(true);
+}
+
+void MainWindow::showCommandLine() {
+    if (!hooks_.showCommandLine)
+        return;
+    std::string source = controlText(IDC_SOURCE, nameLimit);
+    std::string output = controlText(IDC_OUTPUT, nameLimit);
+    hooks_.showCommandLine(
+        window_, resources(), app_.engine.os,
+        buildCommandLineText(programFolder(), source, output, app_.engine.options));
 }
 
 void MainWindow::historyPicked() {

@@ -27,8 +27,11 @@ struct MainWindowHooks {
     std::function<int(HWND owner, const std::string &text, const std::string &caption, UINT type)>
         messageBox;
     std::function<void(HWND owner, HINSTANCE resources)> showAbout;
-    // The Command Line dialog; command 220 does nothing while it is empty.
-    std::function<void(HWND owner)> showCommandLine;
+    // The Command Line dialog with the command built from the boxes and options, or nothing
+    // when that command would be too long.
+    std::function<void(HWND owner, HINSTANCE resources, platform::Platform &os,
+                       const std::optional<std::string> &text)>
+        showCommandLine;
     // The folder "Current folder" means after a file dialog.
     std::function<std::string()> currentFolder;
 
@@ -89,6 +92,7 @@ class MainWindow final : public RecoveryWindow {
     void browseOutput();
     void selectSourceFolder();
     void selectOutputFolder();
+    void showCommandLine();
     void historyPicked();
     void dropped(HDROP drop);
     void cleanHistory();

@@ -16,14 +16,18 @@
 #include "app/persistence.h"
 #include "app/settings.h"
 #include "gui/aboutbox.h"
+#include "gui/commandlinedialog.h"
 #include "gui/mainwindowdialog.h"
 #include "resources/resource.h"
+#include "tests/gui/guisupport.h"
 #include "tests/support/tablebuilder.h"
 
 namespace salvora {
 namespace {
 
+using testing::pump;
 using testing::TempDir;
+using testing::windowsPath;
 
 // The system as it is, but shell launches and ownerless boxes are only written down.
 class RecordingAppSystem final : public platform::AppSystem {
@@ -65,22 +69,6 @@ struct Box {
     std::string caption;
     UINT type;
 };
-
-void pump() {
-    MSG message;
-    while (::PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
-        ::TranslateMessage(&message);
-        ::DispatchMessageA(&message);
-    }
-}
-
-std::string windowsPath(const std::string &path) {
-    std::string result = path;
-    for (char &c : result)
-        if (c == '/')
-            c = '\\';
-    return result;
-}
 
 class MainWindowTest : public ::testing::Test {
   protected:
@@ -451,6 +439,77 @@ TEST_F(MainWindowTest, ExitClosesWithResultTwo) {
     command(IDM_EXIT);
     EXPECT_EQ(window->result(), 2);
     EXPECT_FALSE(app.restartMainWindow);
+}
+
+TEST_F(MainWindowTest, CommandLineShowsTheTaskOfTheBoxesAndOptions) {
+    std::vector<std::optional<std::string>> shown;
+    hooks.showCommandLine = [&](HWND, HINSTANCE, platform::Platform &,
+                                const std::optional<std::string> &text) { shown.push_back(text); };
+    open();
+    ::SetDlgItemTextA(window->window(), IDC_SOURCE, "C:\\My Data\\x.dbf");
+    ::SetDlgItemTextA(window->window(), IDC_OUTPUT, "C:\\out\\y.dbf");
+    command(IDM_PACK);
+    command(IDM_DELETE_EMPTY);
+    command(IDC_COMMAND_LINE);
+    ::SetDlgItemTextA(window->window(), IDC_SOURCE, "C:\\data");
+    command(IDC_COMMAND_LINE);
+    std::string program = "\"" + testing::programFolder() + "salvora.exe\"";
+    ASSERT_EQ(shown.size(), 2u);
+    EXPECT_EQ(shown[0], program + " \"C:\\My Data\\x.dbf\" /output:C:\\out\\y.dbf /delempty /pack");
+    EXPECT_EQ(shown[1], program + " C:\\data\\*.dbf /delempty /pack");
+}
+
+// The whole way from the window to a repaired table: the command is saved from the dialog and
+// the batch file runs in the command interpreter, which starts salvora.exe beside this test.
+TEST_F(MainWindowTest, SavedCommandLineRepairsItsTableUnderCmd) {
+    ASSERT_TRUE(::CreateDirectoryA(windowsPath(dir.file("My Data")).c_str(), nullptr));
+    std::string source = damagedCopy("My Data/customers.dbf");
+    std::string output = windowsPath(dir.file("My Data/fixed copy.dbf"));
+    std::string batch = windowsPath(dir.file("run"));
+    std::vector<std::string> errors;
+    hooks.showCommandLine = [&](HWND owner, HINSTANCE resources, platform::Platform &os,
+                                const std::optional<std::string> &text) {
+        gui::CommandLineDialogHooks dialogHooks;
+        dialogHooks.chooseBatchFile = [&](HWND) { return std::optional<std::string>(batch); };
+        dialogHooks.informationBox = [&](HWND, const std::string &message, const std::string &) {
+            errors.push_back(message);
+        };
+        HWND dialog = gui::createCommandLineDialog(owner, resources, os, text, dialogHooks);
+        ASSERT_NE(dialog, nullptr);
+        ::SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDC_SAVE_BAT, BN_CLICKED), 0);
+        ::SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+        EXPECT_FALSE(::IsWindow(dialog));
+    };
+    open();
+    ::SetDlgItemTextA(window->window(), IDC_SOURCE, source.c_str());
+    ::SetDlgItemTextA(window->window(), IDC_OUTPUT, output.c_str());
+    command(IDM_DELETE_DUPLICATES);
+    command(IDC_COMMAND_LINE);
+    EXPECT_TRUE(errors.empty());
+    testing::Bytes saved = testing::readFile(batch + ".bat");
+    std::string savedText(saved.begin(), saved.end());
+    EXPECT_EQ(savedText, "\"" + testing::programFolder() + "salvora.exe\" \"" + source +
+                             "\" /output:\"" + output + "\" /deldups");
+
+    std::string commandLine = "cmd.exe /c \"" + batch + ".bat\"";
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    ASSERT_TRUE(::CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE,
+                                 CREATE_NO_WINDOW, nullptr, nullptr, &startup, &process));
+    ::WaitForSingleObject(process.hProcess, 60000);
+    ::CloseHandle(process.hThread);
+    ::CloseHandle(process.hProcess);
+    // The interpreter may not wait for a windowed program; the log is written last.
+    std::string log = windowsPath(dir.file("My Data/fixed copy.log"));
+    auto logText = [&] {
+        testing::Bytes bytes = testing::fileExists(log) ? testing::readFile(log) : testing::Bytes();
+        return std::string(bytes.begin(), bytes.end());
+    };
+    for (int i = 0; i < 600 && logText().find("\r\n") == std::string::npos; ++i)
+        ::Sleep(100);
+    EXPECT_EQ(logText(), source + ": OK\r\n");
+    EXPECT_TRUE(testing::fileExists(output));
 }
 
 TEST(AboutBox, ShowsTheIconNameAndVersionAndClosesOnOk) {
