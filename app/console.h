@@ -20,7 +20,7 @@ class StandardStreamSink final : public TextSink {
     platform::StandardStream stream_;
 };
 
-// "Salvora v4.79" with its line end.
+// "Salvora v" and the project version, with its line end.
 std::string bannerLine();
 
 } // namespace salvora

@@ -7,6 +7,7 @@ packages=(
   g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 wine64 wine fonts-wine xvfb xauth imagemagick fp-utils
   python3 python3-dbf python3-dbfread pgdbf
   clang-14 libclang-rt-14-dev
+  dpkg-dev unzip man-db
 )
 
 missing=()

@@ -2,7 +2,8 @@
 # Everything CI checks, from a fresh Debian 12 machine: dependencies, the native build with
 # warnings as errors, the tests (also under the address and undefined-behaviour sanitizers,
 # interoperability with independent DBF readers included), a bounded fuzzing run, the Windows
-# build with its tests under Wine, and the demo on the bundled sample.
+# build with its tests under Wine and its zip, the Debian package installed and used, and the
+# demo on the bundled sample.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -25,8 +26,11 @@ echo "== fuzzing (bounded)"
 # About two minutes a target; an input slower than a second counts as a finding.
 FUZZ_SECONDS="${FUZZ_SECONDS:-240}" FUZZ_TIMEOUT="${FUZZ_TIMEOUT:-1}" "$root/scripts/ci/fuzz.sh"
 
-echo "== Windows build, tests and the same repair under Wine"
+echo "== Windows build, tests, the same repair under Wine, and the zip"
 "$root/scripts/ci/windows.sh"
+
+echo "== Debian package"
+"$root/scripts/ci/packages.sh"
 
 echo "== demo"
 SALVORA_BUILD_DIR="$root/build/ci" "$root/examples/demo.sh"
