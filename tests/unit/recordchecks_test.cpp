@@ -263,6 +263,44 @@ TEST_F(RecordChecksTest, FieldsAreTestedInOrderUntilOneRejects) {
     EXPECT_EQ(logicalFirst[1], ' ');
 }
 
+TEST_F(RecordChecksTest, ADuplicateHasItsFirstFieldTestedEvenWhenLaterOnesAreNot) {
+    options.deleteDuplicates = 1;
+    table(0x03, {{'L', 1}, {'C', 2}, {'L', 1}});
+    Bytes first = record("Tabx");
+    EXPECT_EQ(check(first, 0), RecordVerdict::Keep);
+    EXPECT_EQ(text(first), " Tab ");
+    Bytes again = record("Tabx");
+    EXPECT_EQ(check(again, 1), RecordVerdict::Reject);
+    EXPECT_EQ(text(again), " Tabx");
+    Bytes repaired = record("yabT");
+    EXPECT_EQ(check(repaired, 2), RecordVerdict::Keep);
+    Bytes repairedAgain = record("yabT");
+    EXPECT_EQ(check(repairedAgain, 3), RecordVerdict::Reject);
+    EXPECT_EQ(text(repairedAgain), "  abT");
+}
+
+TEST_F(RecordChecksTest, OneFieldListServesEveryRecordOfARun) {
+    table(0x03, {{'C', 3}, {'D', 8}, {'N', 5}, {'L', 1}, {'C', 2}, {'N', 12}});
+    RecordChecks checks(job, options, duplicates, nullptr, recordLength);
+    const std::pair<std::string, RecordVerdict> records[] = {
+        {"abc20230507  1.5xde-12345678.9", RecordVerdict::Keep},
+        {"abc2023x507  1.5Tde         -1", RecordVerdict::Reject},
+        {"abc         1-5 Tde123456789012", RecordVerdict::Reject},
+        {"abc          1.5Fde12345678901-", RecordVerdict::Reject},
+        {"   20231939-----Tde-.-.-.-.-.-.", RecordVerdict::Keep},
+    };
+    std::uint32_t index = 0;
+    for (const auto &[values, verdict] : records) {
+        Bytes planned = record(values), single = record(values);
+        EXPECT_EQ(checks.check({planned.data(), planned.size()}, index), verdict) << values;
+        EXPECT_EQ(checkRecord({single.data(), single.size()}, index, options, job, duplicates),
+                  verdict)
+            << values;
+        EXPECT_EQ(planned, single) << values;
+        ++index;
+    }
+}
+
 TEST_F(RecordChecksTest, DeletionFlagIsBlankUnlessTheRecordIsDeleted) {
     table(0x03, {{'D', 8}});
     for (char flag : {'\0', 'x', '\x1A', ' '}) {
