@@ -21,7 +21,7 @@ namespace {
 
 constexpr const char *messageCaption = "Salvora";
 constexpr std::uint64_t tableSizeLimit = 0x7FFFFFFF;
-constexpr std::size_t recordWindowSize = 1u << 20;
+constexpr std::size_t recordBatchBytes = 256u << 10;
 
 // Puts a changed source attribute back however the run ends, and gives an in-place result
 // the attributes of the file it replaced.
@@ -70,6 +70,34 @@ class WorkFile {
 
   private:
     platform::Platform &os_;
+};
+
+// Kept records that follow each other in the read window go out in one write; the window's
+// bytes must stay put until the run is written, which the destructor does at the latest.
+class KeptRun {
+  public:
+    explicit KeptRun(BufferedWriter &out) : out_(out) {}
+    ~KeptRun() { flush(); }
+    KeptRun(const KeptRun &) = delete;
+    KeptRun &operator=(const KeptRun &) = delete;
+
+    void add(const std::uint8_t *record, std::size_t length) {
+        if (record != start_ + length_)
+            flush();
+        if (length_ == 0)
+            start_ = record;
+        length_ += length;
+    }
+    void flush() {
+        if (length_ != 0)
+            out_.write(start_, length_);
+        length_ = 0;
+    }
+
+  private:
+    BufferedWriter &out_;
+    const std::uint8_t *start_ = nullptr;
+    std::size_t length_ = 0;
 };
 
 bool hasMemoBearingField(const RecoveryJob &job) {
@@ -268,41 +296,50 @@ int Run::execute(std::string source, std::string output) {
 
     out.seek(headerLength);
     std::uint64_t base = analysis.relocated ? job.dataStart : analysis.headerOffset + headerLength;
+    // Records are checked and repaired where they were read, and kept ones go out from there:
+    // a window small enough to stay in the processor's cache between the read and the write.
+    const std::size_t batchRecords =
+        std::max<std::size_t>(1, recordBatchBytes / std::max<std::uint32_t>(recordLength, 1));
     WindowReader reader(*job.source, job.sourceSize,
-                        std::max<std::size_t>(recordWindowSize, recordLength));
-    std::span<std::uint8_t> record(job.recordBuffer.data(), recordLength);
+                        std::max<std::size_t>(batchRecords * recordLength, 1));
+    RecordChecks checks(job, context_.options, duplicates, context_.report, recordLength);
     std::uint64_t kept = 0;
-    for (std::uint32_t i = 0; i < records; ++i) {
-        std::memcpy(record.data(),
-                    reader.view(base + std::uint64_t{i} * recordLength, recordLength),
-                    recordLength);
-        // The duplicate table's memory is the slow part of that filter: start fetching the slot
-        // of a record a few places ahead while this one is checked.
-        constexpr std::uint32_t lookAhead = 8;
-        if (context_.options.deleteDuplicates && recordLength > 1 && i + lookAhead < records) {
-            std::uint64_t ahead = base + std::uint64_t{i + lookAhead} * recordLength;
-            if (const std::uint8_t *next = reader.peek(ahead, recordLength))
+    for (std::uint32_t first = 0; first < records;) {
+        const std::uint32_t count =
+            static_cast<std::uint32_t>(std::min<std::uint64_t>(batchRecords, records - first));
+        std::uint8_t *batch = reader.mutableView(base + std::uint64_t{first} * recordLength,
+                                                 std::size_t{count} * recordLength);
+        KeptRun run(out);
+        for (std::uint32_t k = 0; k < count; ++k) {
+            const std::uint32_t i = first + k;
+            std::span<std::uint8_t> record(batch + std::size_t{k} * recordLength, recordLength);
+            // The duplicate table's memory is the slow part of that filter: start fetching the
+            // slot of a record a few places ahead while this one is checked.
+            constexpr std::uint32_t lookAhead = 8;
+            if (context_.options.deleteDuplicates && recordLength > 1 && k + lookAhead < count) {
+                const std::uint8_t *next = record.data() + std::size_t{lookAhead} * recordLength;
                 duplicates.prefetch({next + 1, recordLength - 1u}, i + lookAhead);
-        }
-        RecordVerdict verdict =
-            checkRecord(record, i, context_.options, job, duplicates, context_.report);
-        if (verdict == RecordVerdict::DroppedByFilter) {
+            }
+            RecordVerdict verdict = checks.check(record, i);
+            if (verdict == RecordVerdict::DroppedByFilter) {
+                if (context_.report)
+                    context_.report->recordDone(i, verdict, false);
+                continue;
+            }
+            bool written = verdict == RecordVerdict::Keep && (keepDeleted || record[0] != '*');
+            if (written) {
+                memos.carry(record, job, context_.report, i);
+                run.add(record.data(), recordLength);
+                ++kept;
+            }
             if (context_.report)
-                context_.report->recordDone(i, verdict, false);
-            continue;
+                context_.report->recordDone(i, verdict, written);
+            if (window_ && i % 100 == 0)
+                window_->progressStepIt(control::progressBar);
+            if (context_.progress && (i & 0xFFF) == 0)
+                context_.progress->recordsDone(i, records);
         }
-        bool written = verdict == RecordVerdict::Keep && (keepDeleted || record[0] != '*');
-        if (written) {
-            memos.carry(record, job, context_.report, i);
-            out.write(record.data(), recordLength);
-            ++kept;
-        }
-        if (context_.report)
-            context_.report->recordDone(i, verdict, written);
-        if (window_ && i % 100 == 0)
-            window_->progressStepIt(control::progressBar);
-        if (context_.progress && (i & 0xFFF) == 0)
-            context_.progress->recordsDone(i, records);
+        first += count;
     }
     if (context_.progress)
         context_.progress->recordsDone(records, records);
