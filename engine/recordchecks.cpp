@@ -69,7 +69,8 @@ void RecordChecks::plan(std::size_t recordLength) {
         case 'N':
         case 'F':
             if (std::size_t length = std::min<std::size_t>(fieldLength(field), inside))
-                add(Test::Number, length);
+                add(inside >= fieldwords::laneRoom(length) ? Test::NumberLanes : Test::NumberWords,
+                    length);
             break;
         default:
             // General and picture fields refer to memo blocks too, but are left as they are.
@@ -115,12 +116,16 @@ bool RecordChecks::passes(const Step &step, std::span<std::uint8_t> record, std:
         passes = isValidDate(record, step.offset);
         finding = Finding::BadDate;
         break;
-    case Test::Number:
+    case Test::NumberLanes:
+        passes = fieldwords::isValidNumberLanes(at, step.length);
+        break;
+    case Test::NumberWords:
         passes = fieldwords::isValidNumberWords(at, step.length, record.size() - step.offset);
         break;
     }
     if (!passes && why_) {
-        std::size_t shown = step.test == Test::Number ? fieldLength(field) : step.length;
+        bool number = step.test == Test::NumberLanes || step.test == Test::NumberWords;
+        std::size_t shown = number ? fieldLength(field) : step.length;
         why_->found(index, &field, finding, found(record, step.offset, shown), 0);
     }
     return passes;
@@ -140,7 +145,11 @@ bool RecordChecks::allPass(std::span<std::uint8_t> record, std::uint32_t index) 
             if (!fieldwords::isValidDateWord(fieldwords::loadWord(at)))
                 return false;
             break;
-        case Test::Number:
+        case Test::NumberLanes:
+            if (!fieldwords::isValidNumberLanes(at, step.length))
+                return false;
+            break;
+        case Test::NumberWords:
             if (!fieldwords::isValidNumberWords(at, step.length, record.size() - step.offset))
                 return false;
             break;

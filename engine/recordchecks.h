@@ -36,7 +36,15 @@ class RecordChecks {
     RecordVerdict check(std::span<std::uint8_t> record, std::uint32_t index);
 
   private:
-    enum class Test : std::uint8_t { Memo, Logical, DateTime, DateWord, DateCut, Number };
+    enum class Test : std::uint8_t {
+        Memo,
+        Logical,
+        DateTime,
+        DateWord,
+        DateCut,
+        NumberLanes,
+        NumberWords,
+    };
     struct Step {
         Test test;
         std::uint32_t offset;

@@ -280,7 +280,7 @@ int Run::execute(std::string source, std::string output) {
         header.setDate(today.year, today.month, today.day);
     }
 
-    BufferedWriter out(*work.file);
+    BufferedWriter out(*work.file, recordBatchBytes);
     writeHeaderArea(job, analysis, out);
 
     const std::uint32_t records = header.recordCount();

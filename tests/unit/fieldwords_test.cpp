@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <random>
 #include <vector>
@@ -11,7 +12,9 @@ namespace salvora {
 namespace {
 
 using fieldwords::isValidDateWord;
+using fieldwords::isValidNumberLanes;
 using fieldwords::isValidNumberWords;
+using fieldwords::laneRoom;
 using fieldwords::loadWord;
 
 // Bytes that sit on the edges of what the tests allow, and a few that are far from them.
@@ -58,6 +61,10 @@ TEST(FieldWords, EveryByteAtEveryPlaceOfANumberAgreesWithTheByteTest) {
                         << length << " bytes, byte " << k << " = " << b;
                     ASSERT_EQ(isValidNumberWords(record.data(), length, length + 8), expected)
                         << length << " bytes, byte " << k << " = " << b << ", room after";
+                    std::vector<std::uint8_t> lanes(record.begin(), record.begin() + length);
+                    lanes.resize(laneRoom(length), left);
+                    ASSERT_EQ(isValidNumberLanes(lanes.data(), length), expected)
+                        << length << " bytes, byte " << k << " = " << b << ", by lanes";
                 }
             }
         }
@@ -74,8 +81,10 @@ TEST(FieldWords, RandomNumbersAgreeWithTheByteTest) {
         for (std::uint8_t &b : record)
             b = n % 2 ? numberBytes[random() % std::size(numberBytes)]
                       : edgeBytes[random() % std::size(edgeBytes)];
-        ASSERT_EQ(isValidNumberWords(record.data(), length, room),
-                  isValidNumber(record, 0, length));
+        bool expected = isValidNumber(record, 0, length);
+        ASSERT_EQ(isValidNumberWords(record.data(), length, room), expected);
+        record.resize(std::max(room, laneRoom(length)), record.back());
+        ASSERT_EQ(isValidNumberLanes(record.data(), length), expected);
     }
 }
 
@@ -84,9 +93,11 @@ TEST(FieldWords, MinusSignsFollowTheDigitBeforeThemAcrossWords) {
                                  "       .-", "--------1", "1234567 -", "12345678 -"};
     for (const std::string &c : cases) {
         std::vector<std::uint8_t> bytes(c.begin(), c.end());
-        EXPECT_EQ(isValidNumberWords(bytes.data(), bytes.size(), bytes.size()),
-                  isValidNumber(bytes, 0, bytes.size()))
-            << c;
+        bool expected = isValidNumber(bytes, 0, bytes.size());
+        EXPECT_EQ(isValidNumberWords(bytes.data(), bytes.size(), bytes.size()), expected) << c;
+        std::size_t length = bytes.size();
+        bytes.resize(laneRoom(length), '9');
+        EXPECT_EQ(isValidNumberLanes(bytes.data(), length), expected) << c;
     }
 }
 
