@@ -162,7 +162,8 @@ bool RecordChecks::allPass(std::span<std::uint8_t> record, std::uint32_t index) 
     return true;
 }
 
-RecordVerdict RecordChecks::check(std::span<std::uint8_t> record, std::uint32_t index) {
+RecordVerdict RecordChecks::decide(std::span<std::uint8_t> record, std::uint32_t index,
+                                   const std::uint32_t *keyHash) {
     // Without even a deletion flag there is nothing to test; such a record is empty.
     if (record.empty()) {
         if (!options_.deleteEmpty)
@@ -197,7 +198,8 @@ RecordVerdict RecordChecks::check(std::span<std::uint8_t> record, std::uint32_t 
     if (options_.deleteDuplicates && flag != deletedFlag) {
         std::uint32_t earlier = 0;
         std::uint32_t *earlierIndex = why_ ? &earlier : nullptr;
-        rejected = duplicates_.findOrAdd(values, index, earlierIndex);
+        rejected = keyHash ? duplicates_.findOrAdd(values, *keyHash, index, earlierIndex)
+                           : duplicates_.findOrAdd(values, index, earlierIndex);
         if (rejected && why_)
             why_->found(index, nullptr, Finding::Duplicate, {}, earlier);
     }

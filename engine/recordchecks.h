@@ -33,7 +33,15 @@ class RecordChecks {
     // where a test repairs (logical values, invalid memo references, the deletion flag).
     // `record` holds exactly one record; nothing outside it is read or written. `why`, when
     // given, hears of every repair and of the reason a record is dropped.
-    RecordVerdict check(std::span<std::uint8_t> record, std::uint32_t index);
+    RecordVerdict check(std::span<std::uint8_t> record, std::uint32_t index) {
+        return decide(record, index, nullptr);
+    }
+    // The same with the hash of the duplicate key (the record's bytes after the deletion flag,
+    // as read) taken ahead by `DuplicateTable::hashOf`.
+    RecordVerdict check(std::span<std::uint8_t> record, std::uint32_t index,
+                        std::uint32_t keyHash) {
+        return decide(record, index, &keyHash);
+    }
 
   private:
     enum class Test : std::uint8_t {
@@ -54,6 +62,8 @@ class RecordChecks {
     };
 
     void plan(std::size_t recordLength);
+    RecordVerdict decide(std::span<std::uint8_t> record, std::uint32_t index,
+                         const std::uint32_t *keyHash);
     bool allPass(std::span<std::uint8_t> record, std::uint32_t index);
     bool passes(const Step &step, std::span<std::uint8_t> record, std::uint32_t index);
 

@@ -100,6 +100,19 @@ class KeptRun {
     std::size_t length_ = 0;
 };
 
+constexpr std::uint32_t slotLookAhead = 16;
+constexpr std::uint32_t keyLookAhead = 4;
+
+// The duplicate keys of a batch of records, hashed before any of them is checked: the checks
+// change no record before its key has been looked up.
+void hashKeysAhead(const std::uint8_t *batch, std::uint32_t count, std::uint32_t recordLength,
+                   const DuplicateTable &duplicates, std::vector<std::uint32_t> &hashes) {
+    hashes.resize(count);
+    DuplicateTable::hashEach(batch + 1, recordLength, recordLength - std::size_t{1}, hashes);
+    for (std::uint32_t k = 0; k < count && k < slotLookAhead; ++k)
+        duplicates.prefetch(hashes[k]);
+}
+
 bool hasMemoBearingField(const RecoveryJob &job) {
     for (const FieldDescriptor &field : job.fields)
         if (isMemoBearingField(field.type()))
@@ -303,24 +316,33 @@ int Run::execute(std::string source, std::string output) {
     WindowReader reader(*job.source, job.sourceSize,
                         std::max<std::size_t>(batchRecords * recordLength, 1));
     RecordChecks checks(job, context_.options, duplicates, context_.report, recordLength);
+    const bool deduplicating = context_.options.deleteDuplicates != 0 && recordLength > 0;
+    std::vector<std::uint32_t> keyHashes;
     std::uint64_t kept = 0;
     for (std::uint32_t first = 0; first < records;) {
         const std::uint32_t count =
             static_cast<std::uint32_t>(std::min<std::uint64_t>(batchRecords, records - first));
         std::uint8_t *batch = reader.mutableView(base + std::uint64_t{first} * recordLength,
                                                  std::size_t{count} * recordLength);
+        if (deduplicating)
+            hashKeysAhead(batch, count, recordLength, duplicates, keyHashes);
         KeptRun run(out);
         for (std::uint32_t k = 0; k < count; ++k) {
             const std::uint32_t i = first + k;
             std::span<std::uint8_t> record(batch + std::size_t{k} * recordLength, recordLength);
-            // The duplicate table's memory is the slow part of that filter: start fetching the
-            // slot of a record a few places ahead while this one is checked.
-            constexpr std::uint32_t lookAhead = 8;
-            if (context_.options.deleteDuplicates && recordLength > 1 && k + lookAhead < count) {
-                const std::uint8_t *next = record.data() + std::size_t{lookAhead} * recordLength;
-                duplicates.prefetch({next + 1, recordLength - 1u}, i + lookAhead);
+            RecordVerdict verdict;
+            if (deduplicating) {
+                // The duplicate table's memory is the slow part of that filter: fetch the
+                // index slot of a record some places ahead, and the key it leads to a few
+                // places later, while this record is checked.
+                if (k + slotLookAhead < count)
+                    duplicates.prefetch(keyHashes[k + slotLookAhead]);
+                if (k + keyLookAhead < count)
+                    duplicates.prefetchKey(keyHashes[k + keyLookAhead]);
+                verdict = checks.check(record, i, keyHashes[k]);
+            } else {
+                verdict = checks.check(record, i);
             }
-            RecordVerdict verdict = checks.check(record, i);
             if (verdict == RecordVerdict::DroppedByFilter) {
                 if (context_.report)
                     context_.report->recordDone(i, verdict, false);
