@@ -240,5 +240,7 @@ int main(int argc, char **argv) {
                 plainPeak, dedupPeak);
     std::printf("stored keys:       %.1f MiB (%llu x %zu bytes); peak / keys = %.2f\n", keyMiB,
                 static_cast<unsigned long long>(distinct), recordLength - 1, dedupPeak / keyMiB);
+    std::printf("checks/cp ratio: %.2f\n", plainTime / cpTime);
+    std::printf("dedup/cp ratio: %.2f\n", dedupTime / cpTime);
     return failed ? 1 : 0;
 }
