@@ -95,11 +95,6 @@ bool DuplicateTable::fixKeyLength(std::size_t length) {
     return true;
 }
 
-void DuplicateTable::prefetch(std::uint32_t hash) const {
-    if (slots_)
-        __builtin_prefetch(&slots_[homeOf(hash)]);
-}
-
 void DuplicateTable::prefetchKey(std::uint32_t hash) const {
     if (!slots_ || keyLength_ == 0)
         return;

@@ -48,7 +48,10 @@ class DuplicateTable {
     // For a caller that hashes records ahead of their lookup: starts fetching the index slot
     // that a lookup of this hash begins with, and later, once that has arrived, the first key
     // stored under the hash. Neither changes an answer.
-    void prefetch(std::uint32_t hash) const;
+    void prefetch(std::uint32_t hash) const {
+        if (slots_)
+            __builtin_prefetch(&slots_[homeOf(hash)]);
+    }
     void prefetchKey(std::uint32_t hash) const;
 
     std::uint32_t count() const { return count_; }

@@ -163,7 +163,7 @@ bool RecordChecks::allPass(std::span<std::uint8_t> record, std::uint32_t index) 
 }
 
 RecordVerdict RecordChecks::decide(std::span<std::uint8_t> record, std::uint32_t index,
-                                   const std::uint32_t *keyHash) {
+                                   const KeyAhead *key) {
     // Without even a deletion flag there is nothing to test; such a record is empty.
     if (record.empty()) {
         if (!options_.deleteEmpty)
@@ -195,11 +195,11 @@ RecordVerdict RecordChecks::decide(std::span<std::uint8_t> record, std::uint32_t
 
     // Keyed on the values as read, before any field repair.
     bool rejected = false;
-    if (options_.deleteDuplicates && flag != deletedFlag) {
+    if (options_.deleteDuplicates && flag != deletedFlag && !(key && key->unique)) {
         std::uint32_t earlier = 0;
         std::uint32_t *earlierIndex = why_ ? &earlier : nullptr;
-        rejected = keyHash ? duplicates_.findOrAdd(values, *keyHash, index, earlierIndex)
-                           : duplicates_.findOrAdd(values, index, earlierIndex);
+        rejected = key ? duplicates_.findOrAdd(values, key->hash, index, earlierIndex)
+                       : duplicates_.findOrAdd(values, index, earlierIndex);
         if (rejected && why_)
             why_->found(index, nullptr, Finding::Duplicate, {}, earlier);
     }

@@ -36,11 +36,17 @@ class RecordChecks {
     RecordVerdict check(std::span<std::uint8_t> record, std::uint32_t index) {
         return decide(record, index, nullptr);
     }
-    // The same with the hash of the duplicate key (the record's bytes after the deletion flag,
-    // as read) taken ahead by `DuplicateTable::hashOf`.
-    RecordVerdict check(std::span<std::uint8_t> record, std::uint32_t index,
-                        std::uint32_t keyHash) {
-        return decide(record, index, &keyHash);
+    // The same for a run that looked at the duplicate key (the record's bytes after the
+    // deletion flag, as read) ahead of the checks.
+    struct KeyAhead {
+        // As `DuplicateTable::hashOf` takes it.
+        std::uint32_t hash = 0;
+        // No other record of the table has a key of that hash: the key needs neither a
+        // lookup nor a place in the table.
+        bool unique = false;
+    };
+    RecordVerdict check(std::span<std::uint8_t> record, std::uint32_t index, KeyAhead key) {
+        return decide(record, index, &key);
     }
 
   private:
@@ -62,8 +68,7 @@ class RecordChecks {
     };
 
     void plan(std::size_t recordLength);
-    RecordVerdict decide(std::span<std::uint8_t> record, std::uint32_t index,
-                         const std::uint32_t *keyHash);
+    RecordVerdict decide(std::span<std::uint8_t> record, std::uint32_t index, const KeyAhead *key);
     bool allPass(std::span<std::uint8_t> record, std::uint32_t index);
     bool passes(const Step &step, std::span<std::uint8_t> record, std::uint32_t index);
 

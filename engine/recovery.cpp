@@ -7,6 +7,7 @@
 
 #include "engine/analysis.h"
 #include "engine/bufferedio.h"
+#include "engine/duplicatecandidates.h"
 #include "engine/enginelog.h"
 #include "engine/installation.h"
 #include "engine/memotransfer.h"
@@ -14,6 +15,7 @@
 #include "engine/recoverymemos.h"
 #include "engine/runreport.h"
 #include "engine/textformat.h"
+#include "platform/largememory.h"
 
 namespace salvora {
 
@@ -100,17 +102,30 @@ class KeptRun {
     std::size_t length_ = 0;
 };
 
-constexpr std::uint32_t slotLookAhead = 16;
-constexpr std::uint32_t keyLookAhead = 4;
+// How many candidates ahead of its lookup a duplicate key starts fetching its index slot, and
+// then the key that slot leads to.
+constexpr std::size_t slotLookAhead = 8;
+constexpr std::size_t keyLookAhead = 3;
 
-// The duplicate keys of a batch of records, hashed before any of them is checked: the checks
-// change no record before its key has been looked up.
-void hashKeysAhead(const std::uint8_t *batch, std::uint32_t count, std::uint32_t recordLength,
-                   const DuplicateTable &duplicates, std::vector<std::uint32_t> &hashes) {
-    hashes.resize(count);
-    DuplicateTable::hashEach(batch + 1, recordLength, recordLength - std::size_t{1}, hashes);
-    for (std::uint32_t k = 0; k < count && k < slotLookAhead; ++k)
-        duplicates.prefetch(hashes[k]);
+// The duplicate keys' hashes of all records, in record order, from a first pass over the
+// table. Empty when the memory is not to be had.
+platform::LargeMemory hashAllKeys(WindowReader &reader, std::uint64_t base, std::uint32_t records,
+                                  std::uint32_t recordLength, std::size_t batchRecords) {
+    std::size_t bytes = std::size_t{records} * sizeof(std::uint32_t);
+    platform::LargeMemory memory(bytes, bytes >= (2u << 20));
+    if (!memory)
+        return memory;
+    auto *hashes = reinterpret_cast<std::uint32_t *>(memory.data());
+    for (std::uint32_t first = 0; first < records;) {
+        const std::uint32_t count =
+            static_cast<std::uint32_t>(std::min<std::uint64_t>(batchRecords, records - first));
+        const std::uint8_t *batch = reader.view(base + std::uint64_t{first} * recordLength,
+                                                std::size_t{count} * recordLength);
+        DuplicateTable::hashEach(batch + 1, recordLength, recordLength - std::size_t{1},
+                                 {hashes + first, count});
+        first += count;
+    }
+    return memory;
 }
 
 bool hasMemoBearingField(const RecoveryJob &job) {
@@ -316,30 +331,47 @@ int Run::execute(std::string source, std::string output) {
     WindowReader reader(*job.source, job.sourceSize,
                         std::max<std::size_t>(batchRecords * recordLength, 1));
     RecordChecks checks(job, context_.options, duplicates, context_.report, recordLength);
-    const bool deduplicating = context_.options.deleteDuplicates != 0 && recordLength > 0;
-    std::vector<std::uint32_t> keyHashes;
+    // Which records can be duplicates, or be repeated by one, is worked out ahead in a first
+    // pass; the others' keys are unique. Keys shorter than a few hashes are cheaper to look up
+    // than to hash twice.
+    std::optional<DuplicateCandidates> candidates;
+    if (context_.options.deleteDuplicates != 0 && recordLength > 8 && records > 0) {
+        platform::LargeMemory keyHashes =
+            hashAllKeys(reader, base, records, recordLength, batchRecords);
+        if (keyHashes)
+            candidates = DuplicateCandidates::of(
+                {reinterpret_cast<const std::uint32_t *>(keyHashes.data()), records});
+    }
+    std::span<const DuplicateCandidates::Candidate> pending;
+    if (candidates)
+        pending = candidates->all();
+    std::size_t nextCandidate = 0;
+    for (std::size_t c = 0; c < pending.size() && c < slotLookAhead; ++c)
+        duplicates.prefetch(pending[c].hash);
     std::uint64_t kept = 0;
     for (std::uint32_t first = 0; first < records;) {
         const std::uint32_t count =
             static_cast<std::uint32_t>(std::min<std::uint64_t>(batchRecords, records - first));
         std::uint8_t *batch = reader.mutableView(base + std::uint64_t{first} * recordLength,
                                                  std::size_t{count} * recordLength);
-        if (deduplicating)
-            hashKeysAhead(batch, count, recordLength, duplicates, keyHashes);
         KeptRun run(out);
         for (std::uint32_t k = 0; k < count; ++k) {
             const std::uint32_t i = first + k;
             std::span<std::uint8_t> record(batch + std::size_t{k} * recordLength, recordLength);
             RecordVerdict verdict;
-            if (deduplicating) {
-                // The duplicate table's memory is the slow part of that filter: fetch the
-                // index slot of a record some places ahead, and the key it leads to a few
-                // places later, while this record is checked.
-                if (k + slotLookAhead < count)
-                    duplicates.prefetch(keyHashes[k + slotLookAhead]);
-                if (k + keyLookAhead < count)
-                    duplicates.prefetchKey(keyHashes[k + keyLookAhead]);
-                verdict = checks.check(record, i, keyHashes[k]);
+            if (candidates) {
+                RecordChecks::KeyAhead key{0, true};
+                if (nextCandidate < pending.size() && pending[nextCandidate].record == i) {
+                    key = {pending[nextCandidate].hash, false};
+                    // The duplicate table's memory is the slow part of that filter: what a
+                    // candidate some places ahead needs is on its way while this one is checked.
+                    if (nextCandidate + slotLookAhead < pending.size())
+                        duplicates.prefetch(pending[nextCandidate + slotLookAhead].hash);
+                    if (nextCandidate + keyLookAhead < pending.size())
+                        duplicates.prefetchKey(pending[nextCandidate + keyLookAhead].hash);
+                    ++nextCandidate;
+                }
+                verdict = checks.check(record, i, key);
             } else {
                 verdict = checks.check(record, i);
             }
