@@ -23,7 +23,7 @@ namespace {
 
 constexpr const char *messageCaption = "Salvora";
 constexpr std::uint64_t tableSizeLimit = 0x7FFFFFFF;
-constexpr std::size_t recordBatchBytes = 256u << 10;
+constexpr std::size_t recordBatchBytes = 1u << 20;
 
 // Puts a changed source attribute back however the run ends, and gives an in-place result
 // the attributes of the file it replaced.
@@ -324,8 +324,8 @@ int Run::execute(std::string source, std::string output) {
 
     out.seek(headerLength);
     std::uint64_t base = analysis.relocated ? job.dataStart : analysis.headerOffset + headerLength;
-    // Records are checked and repaired where they were read, and kept ones go out from there:
-    // a window small enough to stay in the processor's cache between the read and the write.
+    // Records are checked and repaired where they were read, and kept ones go out from there.
+    // Windows of a megabyte cost the fewest system calls without losing the cache.
     const std::size_t batchRecords =
         std::max<std::size_t>(1, recordBatchBytes / std::max<std::uint32_t>(recordLength, 1));
     WindowReader reader(*job.source, job.sourceSize,
