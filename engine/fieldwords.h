@@ -80,9 +80,10 @@ inline Lanes digitLanes(Lanes bytes) {
     return reinterpret_cast<Lanes>(static_cast<Lanes>(bytes - '0') < 10);
 }
 
-// Sixteen bytes of a number, with the digit lanes of the sixteen bytes one place to the left.
-inline bool numberLanesPass(Lanes bytes, Lanes digitsLeft) {
-    Lanes allowed = digitLanes(bytes) | reinterpret_cast<Lanes>(bytes == ' ') |
+// Sixteen bytes of a number, with their digit lanes and those of the bytes one place to the
+// left.
+inline bool numberLanesPass(Lanes bytes, Lanes digits, Lanes digitsLeft) {
+    Lanes allowed = digits | reinterpret_cast<Lanes>(bytes == ' ') |
                     reinterpret_cast<Lanes>(bytes == '.') |
                     (reinterpret_cast<Lanes>(bytes == '-') & ~digitsLeft);
     return !anyLaneSet(~allowed);
@@ -106,12 +107,13 @@ inline bool isValidNumberLanes(const std::uint8_t *field, std::size_t length) {
                                                  0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
     for (std::size_t k = 0; k < length; k += 16) {
         Lanes bytes = loadLanes(field + k);
-        Lanes left = k == 0 ? shiftedUp(bytes) : loadLanes(field + k - 1);
         if (std::size_t rest = length - k; rest < 16) {
             Lanes keep = loadLanes(inField + 16 - rest);
             bytes = (bytes & keep) | (~keep & ' ');
         }
-        if (!numberLanesPass(bytes, digitLanes(left)))
+        Lanes digits = digitLanes(bytes);
+        Lanes digitsLeft = k == 0 ? shiftedUp(digits) : digitLanes(loadLanes(field + k - 1));
+        if (!numberLanesPass(bytes, digits, digitsLeft))
             return false;
     }
     return true;

@@ -133,7 +133,7 @@ bool RecordChecks::passes(const Step &step, std::span<std::uint8_t> record, std:
 
 // The tests every record of a sound table passes, without a sink to tell: kept apart from the
 // rest so that they cost a few instructions a field.
-bool RecordChecks::allPass(std::span<std::uint8_t> record, std::uint32_t index) {
+inline bool RecordChecks::allPass(std::span<std::uint8_t> record, std::uint32_t index) {
     for (const Step &step : steps_) {
         std::uint8_t *at = record.data() + step.offset;
         switch (step.test) {
