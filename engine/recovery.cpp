@@ -1,8 +1,8 @@
 #include "engine/recovery.h"
 
 #include <algorithm>
-#include <cstring>
 #include <optional>
+#include <span>
 #include <vector>
 
 #include "engine/analysis.h"
@@ -102,19 +102,16 @@ class KeptRun {
     std::size_t length_ = 0;
 };
 
-// How many candidates ahead of its lookup a duplicate key starts fetching its index slot, and
-// then the key that slot leads to.
-constexpr std::size_t slotLookAhead = 8;
-constexpr std::size_t keyLookAhead = 3;
-
-// The duplicate keys' hashes of all records, in record order, from a first pass over the
-// table. Empty when the memory is not to be had.
-platform::LargeMemory hashAllKeys(WindowReader &reader, std::uint64_t base, std::uint32_t records,
-                                  std::uint32_t recordLength, std::size_t batchRecords) {
+// Which records can be duplicates, or be repeated by one, worked out in a first pass over the
+// table that hashes every key. Nothing when the memory for it is not to be had.
+std::optional<DuplicateCandidates> findDuplicateCandidates(WindowReader &reader, std::uint64_t base,
+                                                           std::uint32_t records,
+                                                           std::uint32_t recordLength,
+                                                           std::size_t batchRecords) {
     std::size_t bytes = std::size_t{records} * sizeof(std::uint32_t);
     platform::LargeMemory memory(bytes, bytes >= (2u << 20));
     if (!memory)
-        return memory;
+        return std::nullopt;
     auto *hashes = reinterpret_cast<std::uint32_t *>(memory.data());
     for (std::uint32_t first = 0; first < records;) {
         const std::uint32_t count =
@@ -125,8 +122,41 @@ platform::LargeMemory hashAllKeys(WindowReader &reader, std::uint64_t base, std:
                                  {hashes + first, count});
         first += count;
     }
-    return memory;
+    return DuplicateCandidates::of({hashes, records});
 }
+
+// Walks the duplicate candidates alongside the records. The duplicate table's memory is the
+// slow part of that filter: what a candidate some places ahead needs is on its way while the
+// current record is checked.
+class CandidateWalk {
+  public:
+    CandidateWalk(std::span<const DuplicateCandidates::Candidate> candidates,
+                  const DuplicateTable &duplicates)
+        : candidates_(candidates), duplicates_(duplicates) {
+        for (std::size_t c = 0; c < candidates_.size() && c < slotLookAhead; ++c)
+            duplicates_.prefetch(candidates_[c].hash);
+    }
+
+    // What is known of the key of `record`, the next record in order.
+    RecordChecks::KeyAhead keyOf(std::uint32_t record) {
+        if (next_ >= candidates_.size() || candidates_[next_].record != record)
+            return {0, true};
+        if (next_ + slotLookAhead < candidates_.size())
+            duplicates_.prefetch(candidates_[next_ + slotLookAhead].hash);
+        if (next_ + keyLookAhead < candidates_.size())
+            duplicates_.prefetchKey(candidates_[next_ + keyLookAhead].hash);
+        return {candidates_[next_++].hash, false};
+    }
+
+  private:
+    // Candidates ahead at which the index slot, and then the key it leads to, is fetched.
+    static constexpr std::size_t slotLookAhead = 8;
+    static constexpr std::size_t keyLookAhead = 3;
+
+    std::span<const DuplicateCandidates::Candidate> candidates_;
+    const DuplicateTable &duplicates_;
+    std::size_t next_ = 0;
+};
 
 bool hasMemoBearingField(const RecoveryJob &job) {
     for (const FieldDescriptor &field : job.fields)
@@ -331,23 +361,14 @@ int Run::execute(std::string source, std::string output) {
     WindowReader reader(*job.source, job.sourceSize,
                         std::max<std::size_t>(batchRecords * recordLength, 1));
     RecordChecks checks(job, context_.options, duplicates, context_.report, recordLength);
-    // Which records can be duplicates, or be repeated by one, is worked out ahead in a first
-    // pass; the others' keys are unique. Keys shorter than a few hashes are cheaper to look up
-    // than to hash twice.
+    // Only candidates can be duplicates or be repeated by one; the others' keys are unique.
+    // Keys shorter than a few hashes are cheaper to look up than to hash twice.
     std::optional<DuplicateCandidates> candidates;
-    if (context_.options.deleteDuplicates != 0 && recordLength > 8 && records > 0) {
-        platform::LargeMemory keyHashes =
-            hashAllKeys(reader, base, records, recordLength, batchRecords);
-        if (keyHashes)
-            candidates = DuplicateCandidates::of(
-                {reinterpret_cast<const std::uint32_t *>(keyHashes.data()), records});
-    }
-    std::span<const DuplicateCandidates::Candidate> pending;
+    if (context_.options.deleteDuplicates != 0 && recordLength > 8 && records > 0)
+        candidates = findDuplicateCandidates(reader, base, records, recordLength, batchRecords);
+    std::optional<CandidateWalk> walk;
     if (candidates)
-        pending = candidates->all();
-    std::size_t nextCandidate = 0;
-    for (std::size_t c = 0; c < pending.size() && c < slotLookAhead; ++c)
-        duplicates.prefetch(pending[c].hash);
+        walk.emplace(candidates->all(), duplicates);
     std::uint64_t kept = 0;
     for (std::uint32_t first = 0; first < records;) {
         const std::uint32_t count =
@@ -358,23 +379,8 @@ int Run::execute(std::string source, std::string output) {
         for (std::uint32_t k = 0; k < count; ++k) {
             const std::uint32_t i = first + k;
             std::span<std::uint8_t> record(batch + std::size_t{k} * recordLength, recordLength);
-            RecordVerdict verdict;
-            if (candidates) {
-                RecordChecks::KeyAhead key{0, true};
-                if (nextCandidate < pending.size() && pending[nextCandidate].record == i) {
-                    key = {pending[nextCandidate].hash, false};
-                    // The duplicate table's memory is the slow part of that filter: what a
-                    // candidate some places ahead needs is on its way while this one is checked.
-                    if (nextCandidate + slotLookAhead < pending.size())
-                        duplicates.prefetch(pending[nextCandidate + slotLookAhead].hash);
-                    if (nextCandidate + keyLookAhead < pending.size())
-                        duplicates.prefetchKey(pending[nextCandidate + keyLookAhead].hash);
-                    ++nextCandidate;
-                }
-                verdict = checks.check(record, i, key);
-            } else {
-                verdict = checks.check(record, i);
-            }
+            RecordVerdict verdict =
+                walk ? checks.check(record, i, walk->keyOf(i)) : checks.check(record, i);
             if (verdict == RecordVerdict::DroppedByFilter) {
                 if (context_.report)
                     context_.report->recordDone(i, verdict, false);
