@@ -238,7 +238,9 @@ int main(int argc, char **argv) {
                 dedupTime / cpTime, dedupTime / cpSyncTime);
     std::printf("peak resident:     %.1f MiB without duplicates filter, %.1f MiB with it\n",
                 plainPeak, dedupPeak);
-    std::printf("stored keys:       %.1f MiB (%llu x %zu bytes); peak / keys = %.2f\n", keyMiB,
+    std::printf("distinct keys:     %.1f MiB (%llu x %zu bytes); peak / keys = %.2f\n", keyMiB,
                 static_cast<unsigned long long>(distinct), recordLength - 1, dedupPeak / keyMiB);
+    std::printf("checks/cp ratio: %.2f\n", plainTime / cpTime);
+    std::printf("dedup/cp ratio: %.2f\n", dedupTime / cpTime);
     return failed ? 1 : 0;
 }

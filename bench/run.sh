@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Times a repair of a large sound table against a plain copy of it, then the header search
-# over a file in which no header can be found.
+# over a file in which no header can be found, then delete-duplicates over a large table.
 #   BENCH_MIB            size of the sound table in MiB (1024)
 #   BENCH_NOHEADER_MIB   size of the headerless file in MiB (256)
+#   BENCH_DEDUP_RECORDS  records of the delete-duplicates table (10000000); 0 skips it
 #   BENCH_DIR            where the scratch folder goes (a fresh one under /var/tmp)
 #   BENCH_RUNS           runs of each measured command (2)
 # Every measured command runs BENCH_RUNS times on a warm cache and the fastest run counts.
@@ -16,13 +17,14 @@ build="$root/build-release"
 mib="${BENCH_MIB:-1024}"
 noheader_mib="${BENCH_NOHEADER_MIB:-256}"
 runs="${BENCH_RUNS:-2}"
+dedup_records="${BENCH_DEDUP_RECORDS:-10000000}"
 
 if [[ ! -f "$build/build.ninja" ]]; then
     echo "== Configuring a Release build in $build"
     cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
         -DSALVORA_BUILD_TESTS=OFF >/dev/null
 fi
-ninja -C "$build" salvora salvora_make_table >/dev/null
+ninja -C "$build" salvora salvora_make_table salvora_dedup_bench >/dev/null
 salvora="$build/app/salvora"
 make_table="$build/bench/salvora_make_table"
 
@@ -137,3 +139,9 @@ echo "  cp: $cp_time s"
 echo "header search over $noheader_mib MiB: $search_time s ($verdict)"
 report_peak
 echo "header search/cp ratio: $(calc "$search_time / $cp_time")"
+rm -f "$work/noheader.dbf" "$work/out2.dbf"
+
+if [[ "$dedup_records" != 0 ]]; then
+    echo "== Delete duplicates over $dedup_records records"
+    "$build/bench/salvora_dedup_bench" "$dedup_records" "$work" "$runs" | sed 's/^/  /;s/^  \(.*\/cp ratio:\)/\1/'
+fi

@@ -55,20 +55,24 @@ void BufferedWriter::write(const void *data, std::size_t length) {
     if (error_ != 0)
         return;
     const auto *bytes = static_cast<const std::uint8_t *>(data);
+    if (length > 0 && length >= capacity_ / 2) {
+        drain();
+        if (error_ != 0)
+            return;
+        platform::IoResult result = file_.write(bytes, length);
+        if (!result.ok()) {
+            error_ = result.error;
+            return;
+        }
+        position_ += length;
+        writeBackIfDue();
+        return;
+    }
     while (length > 0) {
         if (used_ == capacity_) {
             drain();
             if (error_ != 0)
                 return;
-        }
-        if (used_ == 0 && length >= capacity_) {
-            platform::IoResult result = file_.write(bytes, length);
-            if (!result.ok()) {
-                error_ = result.error;
-                return;
-            }
-            position_ += length;
-            return;
         }
         std::size_t chunk = std::min(length, capacity_ - used_);
         std::memcpy(buffer_.get() + used_, bytes, chunk);
@@ -86,7 +90,11 @@ void BufferedWriter::drain() {
     if (!result.ok())
         error_ = result.error;
     used_ = 0;
-    // Let the system write out what is done while we go on, instead of all of it at the flush.
+    writeBackIfDue();
+}
+
+// Lets the system write out what is done while we go on, instead of all of it at the flush.
+void BufferedWriter::writeBackIfDue() {
     constexpr std::uint64_t writeBackStep = 16u << 20;
     if (position_ >= writeBackFrom_ + writeBackStep) {
         file_.startWriteBack(writeBackFrom_, position_ - writeBackFrom_);

@@ -27,6 +27,13 @@ class WindowReader {
         return buffer_.data() + (offset - windowStart_);
     }
 
+    // As `view`, for a reader that repairs what it reads where it lies: the bytes may be
+    // changed until the next call.
+    std::uint8_t *mutableView(std::uint64_t offset, std::size_t length) {
+        view(offset, length);
+        return buffer_.data() + (offset - windowStart_);
+    }
+
     // The bytes at `offset` when the window already holds all `length` of them, else null;
     // never reads, so a reader can look ahead without moving the window.
     const std::uint8_t *peek(std::uint64_t offset, std::size_t length) const {
@@ -52,7 +59,8 @@ class WindowReader {
 };
 
 // Buffered writer with a sticky error: once a write failed, later calls do nothing and the
-// first error stays available.
+// first error stays available. A write of half the buffer or more goes straight to the file
+// after what is buffered: copying it through the buffer would gain nothing.
 class BufferedWriter {
   public:
     explicit BufferedWriter(platform::FileHandle &file, std::size_t capacity = 1u << 20);
@@ -69,6 +77,7 @@ class BufferedWriter {
 
   private:
     void drain();
+    void writeBackIfDue();
 
     platform::FileHandle &file_;
     // Left uninitialised: only what is written is ever read back.

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "engine/fieldchecks.h"
+#include "engine/fieldwords.h"
 
 namespace salvora {
 
@@ -24,112 +25,213 @@ std::span<const std::uint8_t> found(std::span<const std::uint8_t> record, std::s
     return record.subspan(offset, std::min(length, record.size() - offset));
 }
 
-bool fieldPasses(std::span<std::uint8_t> record, const FieldDescriptor &field,
-                 const RecoveryOptions &options, MemoFile *memo, std::uint8_t tableType,
-                 FindingSink *why, std::uint32_t index) {
-    std::size_t offset = field.displacement();
+} // namespace
+
+RecordChecks::RecordChecks(const RecoveryJob &job, const RecoveryOptions &options,
+                           DuplicateTable &duplicates, FindingSink *why, std::size_t recordLength)
+    : job_(job), options_(options), duplicates_(duplicates), why_(why),
+      memo_(job.sourceMemo && job.sourceMemo->isOpen() ? job.sourceMemo.get() : nullptr),
+      tableType_(job.header.type()) {
+    plan(recordLength);
+}
+
+// A field that lies (partly) outside the record is judged by the bytes it has inside; a test
+// that then has nothing to judge is left out, as it would pass every record.
+void RecordChecks::plan(std::size_t recordLength) {
+    recordLength_ = recordLength;
+    steps_.clear();
+    for (const FieldDescriptor &field : job_.fields) {
+        std::size_t offset = field.displacement();
+        std::size_t inside = offset < recordLength ? recordLength - offset : 0;
+        auto add = [&](Test test, std::size_t length) {
+            steps_.push_back({test, static_cast<std::uint32_t>(offset),
+                              static_cast<std::uint32_t>(length), &field});
+        };
+        switch (field.type()) {
+        case 'M':
+            if (memo_)
+                add(Test::Memo, 0);
+            break;
+        case 'L':
+            if (inside > 0)
+                add(Test::Logical, 1);
+            break;
+        case 'T':
+            if (inside >= 4)
+                add(Test::DateTime, 4);
+            break;
+        case 'D':
+            if (inside >= 8)
+                add(Test::DateWord, 8);
+            else if (inside > 0)
+                add(Test::DateCut, 8);
+            break;
+        case 'N':
+        case 'F':
+            if (std::size_t length = std::min<std::size_t>(fieldLength(field), inside))
+                add(inside >= fieldwords::laneRoom(length) ? Test::NumberLanes : Test::NumberWords,
+                    length);
+            break;
+        default:
+            // General and picture fields refer to memo blocks too, but are left as they are.
+            break;
+        }
+    }
+    firstFieldTested_ = !steps_.empty() && steps_.front().field == &job_.fields.front();
+}
+
+bool RecordChecks::passes(const Step &step, std::span<std::uint8_t> record, std::uint32_t index) {
+    const FieldDescriptor &field = *step.field;
+    // A memo reference may start past the record's end; every other step starts inside it.
+    std::uint8_t *at = step.test == Test::Memo ? nullptr : record.data() + step.offset;
     bool passes = true;
     Finding finding = Finding::BadNumber;
-    std::size_t shown = 0;
-    switch (field.type()) {
-    case 'M': {
-        if (!memo)
+    switch (step.test) {
+    case Test::Memo: {
+        std::uint32_t block = why_ ? getMemoBlockNumber(record, field) : 0;
+        if (!clearInvalidMemoReference(record, field, *memo_, tableType_))
             return true;
-        std::uint32_t block = why ? getMemoBlockNumber(record, field) : 0;
-        if (!clearInvalidMemoReference(record, field, *memo, tableType))
-            return true;
-        bool drop = options.deleteInvalidMemo != 0;
-        if (why)
-            why->found(index, &field,
-                       drop ? Finding::InvalidMemoDropped : Finding::InvalidMemoCleared, {}, block);
+        bool drop = options_.deleteInvalidMemo != 0;
+        if (why_)
+            why_->found(index, &field,
+                        drop ? Finding::InvalidMemoDropped : Finding::InvalidMemoCleared, {},
+                        block);
         return !drop;
     }
-    case 'L':
-        if (why) {
-            std::span<const std::uint8_t> value = found(record, offset, 1);
-            if (!value.empty() && value[0] != 'T' && value[0] != 'F' && value[0] != ' ')
-                why->found(index, &field, Finding::LogicalRepaired, value, 0);
+    case Test::Logical:
+        if (*at != 'T' && *at != 'F') {
+            if (why_ && *at != ' ')
+                why_->found(index, &field, Finding::LogicalRepaired, {at, 1}, 0);
+            *at = ' ';
         }
-        repairLogical(record, offset);
         return true;
-    case 'T':
-        passes = isValidDateTime(record, offset, tableType);
+    case Test::DateTime:
+        passes = dayNumberInRange(static_cast<std::int32_t>(readLe32(at)), tableType_);
         finding = Finding::BadDateTime;
-        shown = 4;
         break;
-    case 'D':
-        passes = isValidDate(record, offset);
+    case Test::DateWord:
+        passes = fieldwords::isValidDateWord(fieldwords::loadWord(at));
         finding = Finding::BadDate;
-        shown = 8;
         break;
-    case 'N':
-    case 'F':
-        passes = isValidNumber(record, offset, fieldLength(field));
-        shown = fieldLength(field);
+    case Test::DateCut:
+        passes = isValidDate(record, step.offset);
+        finding = Finding::BadDate;
         break;
-    default:
-        // General and picture fields refer to memo blocks too, but are left as they are.
-        return true;
+    case Test::NumberLanes:
+        passes = fieldwords::isValidNumberLanes(at, step.length);
+        break;
+    case Test::NumberWords:
+        passes = fieldwords::isValidNumberWords(at, step.length, record.size() - step.offset);
+        break;
     }
-    if (!passes && why)
-        why->found(index, &field, finding, found(record, offset, shown), 0);
+    if (!passes && why_) {
+        bool number = step.test == Test::NumberLanes || step.test == Test::NumberWords;
+        std::size_t shown = number ? fieldLength(field) : step.length;
+        why_->found(index, &field, finding, found(record, step.offset, shown), 0);
+    }
     return passes;
 }
 
-} // namespace
+// The tests every record of a sound table passes, without a sink to tell: kept apart from the
+// rest so that they cost a few instructions a field.
+inline bool RecordChecks::allPass(std::span<std::uint8_t> record, std::uint32_t index) {
+    for (const Step &step : steps_) {
+        std::uint8_t *at = record.data() + step.offset;
+        switch (step.test) {
+        case Test::Logical:
+            if (*at != 'T' && *at != 'F')
+                *at = ' ';
+            break;
+        case Test::DateWord:
+            if (!fieldwords::isValidDateWord(fieldwords::loadWord(at)))
+                return false;
+            break;
+        case Test::NumberLanes:
+            if (!fieldwords::isValidNumberLanes(at, step.length))
+                return false;
+            break;
+        case Test::NumberWords:
+            if (!fieldwords::isValidNumberWords(at, step.length, record.size() - step.offset))
+                return false;
+            break;
+        default:
+            if (!passes(step, record, index))
+                return false;
+            break;
+        }
+    }
+    return true;
+}
+
+RecordVerdict RecordChecks::decide(std::span<std::uint8_t> record, std::uint32_t index,
+                                   const KeyAhead *key) {
+    // Without even a deletion flag there is nothing to test; such a record is empty.
+    if (record.empty()) {
+        if (!options_.deleteEmpty)
+            return RecordVerdict::Keep;
+        if (why_)
+            why_->found(index, nullptr, Finding::DroppedEmpty, {}, 0);
+        return RecordVerdict::DroppedByFilter;
+    }
+    if (record.size() != recordLength_)
+        plan(record.size());
+    std::uint8_t &flag = record[0];
+    std::span<std::uint8_t> values = record.subspan(1);
+
+    if (options_.pack && flag == deletedFlag) {
+        if (why_)
+            why_->found(index, nullptr, Finding::DroppedByPack, {}, 0);
+        return RecordVerdict::DroppedByFilter;
+    }
+    if (options_.deleteEmpty && isEmpty(values)) {
+        if (why_)
+            why_->found(index, nullptr, Finding::DroppedEmpty, {}, 0);
+        return RecordVerdict::DroppedByFilter;
+    }
+    if (options_.recoverDeleted && flag == deletedFlag) {
+        flag = liveFlag;
+        if (why_)
+            why_->found(index, nullptr, Finding::Undeleted, {}, 0);
+    }
+
+    // Keyed on the values as read, before any field repair.
+    bool rejected = false;
+    if (options_.deleteDuplicates && flag != deletedFlag && !(key && key->unique)) {
+        std::uint32_t earlier = 0;
+        std::uint32_t *earlierIndex = why_ ? &earlier : nullptr;
+        rejected = key ? duplicates_.findOrAdd(values, key->hash, index, earlierIndex)
+                       : duplicates_.findOrAdd(values, index, earlierIndex);
+        if (rejected && why_)
+            why_->found(index, nullptr, Finding::Duplicate, {}, earlier);
+    }
+
+    // A duplicate still has its first field looked at, as every record does.
+    if (rejected) {
+        if (firstFieldTested_)
+            passes(steps_.front(), record, index);
+    } else if (why_) {
+        for (const Step &step : steps_) {
+            if (!passes(step, record, index)) {
+                rejected = true;
+                break;
+            }
+        }
+    } else {
+        rejected = !allPass(record, index);
+    }
+
+    if (flag != deletedFlag && flag != liveFlag) {
+        if (why_)
+            why_->found(index, nullptr, Finding::DeletionFlagRepaired, {&flag, 1}, 0);
+        flag = liveFlag;
+    }
+    return rejected ? RecordVerdict::Reject : RecordVerdict::Keep;
+}
 
 RecordVerdict checkRecord(std::span<std::uint8_t> record, std::uint32_t index,
                           const RecoveryOptions &options, const RecoveryJob &job,
                           DuplicateTable &duplicates, FindingSink *why) {
-    // Without even a deletion flag there is nothing to test; such a record is empty.
-    if (record.empty()) {
-        if (!options.deleteEmpty)
-            return RecordVerdict::Keep;
-        if (why)
-            why->found(index, nullptr, Finding::DroppedEmpty, {}, 0);
-        return RecordVerdict::DroppedByFilter;
-    }
-    std::uint8_t &flag = record[0];
-    std::span<std::uint8_t> values = record.subspan(1);
-
-    if (options.pack && flag == deletedFlag) {
-        if (why)
-            why->found(index, nullptr, Finding::DroppedByPack, {}, 0);
-        return RecordVerdict::DroppedByFilter;
-    }
-    if (options.deleteEmpty && isEmpty(values)) {
-        if (why)
-            why->found(index, nullptr, Finding::DroppedEmpty, {}, 0);
-        return RecordVerdict::DroppedByFilter;
-    }
-    if (options.recoverDeleted && flag == deletedFlag) {
-        flag = liveFlag;
-        if (why)
-            why->found(index, nullptr, Finding::Undeleted, {}, 0);
-    }
-
-    // Keyed on the values as read, before any field repair.
-    std::uint32_t earlier = 0;
-    bool rejected = options.deleteDuplicates && flag != deletedFlag &&
-                    duplicates.findOrAdd(values, index, why ? &earlier : nullptr);
-    if (rejected && why)
-        why->found(index, nullptr, Finding::Duplicate, {}, earlier);
-
-    MemoFile *memo = job.sourceMemo && job.sourceMemo->isOpen() ? job.sourceMemo.get() : nullptr;
-    std::uint8_t tableType = job.header.type();
-    for (const FieldDescriptor &field : job.fields) {
-        if (!fieldPasses(record, field, options, memo, tableType, why, index))
-            rejected = true;
-        if (rejected)
-            break;
-    }
-
-    if (flag != deletedFlag && flag != liveFlag) {
-        if (why)
-            why->found(index, nullptr, Finding::DeletionFlagRepaired, {&flag, 1}, 0);
-        flag = liveFlag;
-    }
-    return rejected ? RecordVerdict::Reject : RecordVerdict::Keep;
+    return RecordChecks(job, options, duplicates, why, record.size()).check(record, index);
 }
 
 } // namespace salvora

@@ -77,12 +77,13 @@ CheckVerdict checkTable(EngineContext &context, const std::string &sourcePath, R
                         std::max<std::size_t>(recordWindowSize, recordLength));
     std::span<std::uint8_t> record(job.recordBuffer.data(), recordLength);
     DuplicateTable duplicates;
+    RecordChecks checks(job, context.options, duplicates, &report, recordLength);
     std::uint64_t kept = 0;
     for (std::uint32_t i = 0; i < records; ++i) {
         std::memcpy(record.data(),
                     reader.view(base + std::uint64_t{i} * recordLength, recordLength),
                     recordLength);
-        RecordVerdict verdict = checkRecord(record, i, context.options, job, duplicates, &report);
+        RecordVerdict verdict = checks.check(record, i);
         // Without a window deleted records are kept, as in a repair from the command line.
         bool written = verdict == RecordVerdict::Keep;
         if (written) {

@@ -237,16 +237,19 @@ TEST(BufferedWriter, LargeWritesBypassTheBuffer) {
         EXPECT_EQ(faults.counters().writes, 1u) << "one direct write, no copying";
         writer.write("abc", 3);
         writer.write(big.data(), big.size());
-        // The small piece tops up the buffer, which goes out before the rest goes direct.
+        // The small piece goes out on its own before the large one goes direct.
         EXPECT_EQ(faults.counters().writes, 3u);
-        EXPECT_EQ(faults.counters().bytesWritten, 1000u + 64u + (1000u + 3u - 64u));
+        EXPECT_EQ(faults.counters().bytesWritten, 1000u + 3u + 1000u);
+        writer.write(big.data(), 32); // half the buffer is large enough
+        EXPECT_EQ(faults.counters().writes, 4u);
         writer.flush();
         EXPECT_EQ(writer.error(), 0);
-        EXPECT_EQ(writer.position(), 2003u);
+        EXPECT_EQ(writer.position(), 2035u);
     }
     Bytes expected = big;
     expected.insert(expected.end(), {'a', 'b', 'c'});
     expected.insert(expected.end(), big.begin(), big.end());
+    expected.insert(expected.end(), big.begin(), big.begin() + 32);
     EXPECT_EQ(readFile(path), expected);
 }
 

@@ -65,6 +65,25 @@ TEST(SuperFastHash, MissingKeyOrNoLengthHashesToZero) {
     EXPECT_EQ(superFastHash(key, -1), 0u);
 }
 
+TEST(SuperFastHash, HashesOfManyKeysAtOnceAreTheHashesOfEach) {
+    // Every tail length, keys shorter and longer than what is taken at once, and counts
+    // around the number of keys taken at once; bytes of 0x80 and above throughout.
+    constexpr std::size_t stride = 110;
+    Bytes records(64 * stride);
+    for (std::size_t i = 0; i < records.size(); ++i)
+        records[i] = static_cast<std::uint8_t>(i * 131 + (i >> 5) * 7);
+    for (std::size_t length : {0, 1, 2, 3, 4, 5, 7, 8, 11, 15, 16, 17, 20, 33, 99, 100, 101, 102}) {
+        for (std::size_t count : {0, 1, 3, 4, 7, 8, 9, 16, 17, 63}) {
+            std::vector<std::uint32_t> hashes(count, 0xDEAD);
+            DuplicateTable::hashEach(records.data() + 1, stride, length, hashes);
+            for (std::size_t k = 0; k < count; ++k)
+                ASSERT_EQ(hashes[k], superFastHash(records.data() + 1 + k * stride,
+                                                   static_cast<std::int32_t>(length)))
+                    << length << " bytes, key " << k << " of " << count;
+        }
+    }
+}
+
 TEST(DuplicateTable, EqualKeyIsFoundAndNamesTheFirstRecord) {
     DuplicateTable table;
     std::uint32_t earlier = 99;
@@ -120,25 +139,83 @@ TEST(DuplicateTable, LookAheadNeverChangesAnAnswer) {
         keys.push_back(bytesOf(k));
     const bool duplicate[] = {false, false, false, true, false, true, true, false, true};
     DuplicateTable table;
+    table.prefetch(DuplicateTable::hashOf(view(keys[0]))); // before there is an index
+    table.prefetchKey(DuplicateTable::hashOf(view(keys[0])));
     constexpr std::uint32_t ahead = 3;
-    for (std::uint32_t i = 0; i < ahead; ++i)
-        table.prefetch(view(keys[i]), i);
+    std::vector<std::uint32_t> hashes;
+    for (const Bytes &key : keys)
+        hashes.push_back(DuplicateTable::hashOf(view(key)));
     for (std::uint32_t i = 0; i < keys.size(); ++i) {
         if (i + ahead < keys.size())
-            table.prefetch(view(keys[i + ahead]), i + ahead);
-        EXPECT_EQ(table.findOrAdd(view(keys[i]), i), duplicate[i]) << i;
+            table.prefetch(hashes[i + ahead]);
+        if (i + 1 < keys.size())
+            table.prefetchKey(hashes[i + 1]);
+        EXPECT_EQ(table.findOrAdd(view(keys[i]), hashes[i], i), duplicate[i]) << i;
     }
+    EXPECT_EQ(table.count(), 5u);
 
-    // A look-ahead taken of other bytes, or overtaken by a later record's, is not trusted.
-    const Bytes stored = bytesOf("aaaaaaaa"), other = bytesOf("zzzzzzzz");
-    table.prefetch(view(other), 20);
-    EXPECT_TRUE(table.findOrAdd(view(stored), 20));
-    table.prefetch(view(other), 21);
-    table.prefetch(view(bytesOf("yyyyyyyy")), 21 + 16);
-    EXPECT_TRUE(table.findOrAdd(view(stored), 21));
-    table.prefetch(view(bytesOf("abc")), 22); // another length: ignored
-    EXPECT_FALSE(table.findOrAdd(view(other), 22));
-    EXPECT_TRUE(table.findOrAdd(view(other), 23));
+    // A hash taken ahead is the one the table takes itself.
+    for (const Bytes &key : keys)
+        EXPECT_EQ(DuplicateTable::hashOf(view(key)),
+                  superFastHash(key.data(), static_cast<std::int32_t>(key.size())));
+}
+
+TEST(DuplicateTable, KeysThatAllShareOneHashAreStillToldApart) {
+    // Any hash serves as long as equal keys share it; with one hash for all, every lookup
+    // walks past all the others and the index still grows.
+    constexpr std::uint32_t keys = 3000;
+    auto key = [](std::uint32_t i) { return bytesOf("key " + std::to_string(i * 7) + "    "); };
+    DuplicateTable table;
+    for (std::uint32_t i = 0; i < keys; ++i) {
+        Bytes k = key(i);
+        k.resize(12, ' ');
+        ASSERT_FALSE(table.findOrAdd(view(k), 0x5EED, i)) << i;
+    }
+    for (std::uint32_t i = 0; i < keys; i += 37) {
+        Bytes k = key(i);
+        k.resize(12, ' ');
+        std::uint32_t earlier = 0;
+        ASSERT_TRUE(table.findOrAdd(view(k), 0x5EED, keys + i, &earlier)) << i;
+        EXPECT_EQ(earlier, i);
+        table.prefetchKey(0x5EED);
+    }
+    Bytes other = bytesOf("not a key   ");
+    EXPECT_FALSE(table.findOrAdd(view(other), 0x5EED, 2 * keys));
+    EXPECT_EQ(table.count(), keys + 1);
+}
+
+TEST(DuplicateTable, TheIndexGrowsPastItsFirstSizeWithoutLosingAKey) {
+    // Past the first index and through many doublings, with keys checked after each.
+    auto key = [](std::uint32_t i) {
+        char text[16];
+        std::snprintf(text, sizeof text, "r%09u", i);
+        return bytesOf(text);
+    };
+    DuplicateTable table;
+    std::uint32_t added = 0;
+    for (std::uint32_t round = 0; round < 7; ++round) {
+        std::uint32_t until = 1000u << round;
+        for (; added < until; ++added)
+            ASSERT_FALSE(table.findOrAdd(view(key(added)), added)) << added;
+        for (std::uint32_t i = 0; i < added; i += 97) {
+            std::uint32_t earlier = 0;
+            ASSERT_TRUE(table.findOrAdd(view(key(i)), added + i, &earlier)) << i;
+            ASSERT_EQ(earlier, i);
+        }
+    }
+    EXPECT_EQ(table.count(), added);
+}
+
+TEST(DuplicateTable, EmptyKeysGrowNoIndexBeyondTheFirst) {
+    DuplicateTable table;
+    std::uint32_t earlier = 7;
+    EXPECT_FALSE(table.findOrAdd({}, 0, &earlier));
+    for (std::uint32_t i = 1; i < 5000; ++i)
+        ASSERT_TRUE(table.findOrAdd({}, i, &earlier));
+    EXPECT_EQ(earlier, 0u);
+    EXPECT_EQ(table.count(), 1u);
+    // One key block (of record indexes alone) and the first index.
+    EXPECT_LE(table.memoryBytes(), (std::size_t{4} << 20) + (std::size_t{64} << 10));
 }
 
 TEST(DuplicateTable, ManyRecordsStayDistinctAndCostLittleMoreThanTheirKeys) {
@@ -170,11 +247,9 @@ TEST(DuplicateTable, ManyRecordsStayDistinctAndCostLittleMoreThanTheirKeys) {
     EXPECT_EQ(wrongRecord, 0u);
     EXPECT_EQ(table.count(), keys);
 
-    // The keys, a few words per entry, one partly used key block and the bucket array: no
-    // allocation per entry.
+    // The keys, a few words per entry and one partly used key block: no allocation per entry.
     std::size_t keyBytes = std::size_t{keys} * keyLength;
-    EXPECT_LE(table.memoryBytes(),
-              keyBytes + std::size_t{keys} * 32 + (4u << 20) + DuplicateTable::bucketCount * 16);
+    EXPECT_LE(table.memoryBytes(), keyBytes + std::size_t{keys} * 32 + (4u << 20));
 }
 
 } // namespace

@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <climits>
+#include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "engine/memofile.h"
@@ -263,6 +266,44 @@ TEST_F(RecordChecksTest, FieldsAreTestedInOrderUntilOneRejects) {
     EXPECT_EQ(logicalFirst[1], ' ');
 }
 
+TEST_F(RecordChecksTest, ADuplicateHasItsFirstFieldTestedEvenWhenLaterOnesAreNot) {
+    options.deleteDuplicates = 1;
+    table(0x03, {{'L', 1}, {'C', 2}, {'L', 1}});
+    Bytes first = record("Tabx");
+    EXPECT_EQ(check(first, 0), RecordVerdict::Keep);
+    EXPECT_EQ(text(first), " Tab ");
+    Bytes again = record("Tabx");
+    EXPECT_EQ(check(again, 1), RecordVerdict::Reject);
+    EXPECT_EQ(text(again), " Tabx");
+    Bytes repaired = record("yabT");
+    EXPECT_EQ(check(repaired, 2), RecordVerdict::Keep);
+    Bytes repairedAgain = record("yabT");
+    EXPECT_EQ(check(repairedAgain, 3), RecordVerdict::Reject);
+    EXPECT_EQ(text(repairedAgain), "  abT");
+}
+
+TEST_F(RecordChecksTest, OneFieldListServesEveryRecordOfARun) {
+    table(0x03, {{'C', 3}, {'D', 8}, {'N', 5}, {'L', 1}, {'C', 2}, {'N', 12}});
+    RecordChecks checks(job, options, duplicates, nullptr, recordLength);
+    const std::pair<std::string, RecordVerdict> records[] = {
+        {"abc20230507  1.5xde-12345678.9", RecordVerdict::Keep},
+        {"abc2023x507  1.5Tde         -1", RecordVerdict::Reject},
+        {"abc         1-5 Tde123456789012", RecordVerdict::Reject},
+        {"abc          1.5Fde12345678901-", RecordVerdict::Reject},
+        {"   20231939-----Tde-.-.-.-.-.-.", RecordVerdict::Keep},
+    };
+    std::uint32_t index = 0;
+    for (const auto &[values, verdict] : records) {
+        Bytes planned = record(values), single = record(values);
+        EXPECT_EQ(checks.check({planned.data(), planned.size()}, index), verdict) << values;
+        EXPECT_EQ(checkRecord({single.data(), single.size()}, index, options, job, duplicates),
+                  verdict)
+            << values;
+        EXPECT_EQ(planned, single) << values;
+        ++index;
+    }
+}
+
 TEST_F(RecordChecksTest, DeletionFlagIsBlankUnlessTheRecordIsDeleted) {
     table(0x03, {{'D', 8}});
     for (char flag : {'\0', 'x', '\x1A', ' '}) {
@@ -489,6 +530,68 @@ TEST_F(RecordFiltersRunTest, PackAndEmptyFiltersDropRecordsAndUndeleteRevivesThe
     TableBuilder revived = people();
     revived.record("annaT19900101").record("bertF19910101").record("carlT19920101");
     EXPECT_EQ(repair(source), revived.build());
+}
+
+TEST_F(RecordFiltersRunTest, ARunDecidesEveryRecordAsTheChecksOneByOneDo) {
+    // Enough records for several read batches, drawn from a small pool so that many repeat,
+    // with deleted, stray and blank flags, bad fields and empty records; each option set
+    // against the same records checked one at a time with a fresh table.
+    const std::vector<std::string> pool = {
+        "annaT19900101   1.5", "annaT19900101   1.5", "bertt19910101  -2  ", "carlT2023x101   3  ",
+        "dora?19920101  1-2 ", "                   ", "eve F        12.5.1", "fritT19930101 99999",
+    };
+    std::mt19937 random(5);
+    TableBuilder source(0x03);
+    source.field("NAME", 'C', 4).field("OK", 'L', 1).field("BORN", 'D', 8).field("N", 'N', 6);
+    std::vector<Bytes> records;
+    for (int i = 0; i < 40000; ++i) {
+        std::string values = pool[random() % pool.size()];
+        if (random() % 4 == 0)
+            values[random() % values.size()] = static_cast<char>('a' + random() % 3);
+        const char flags[] = {' ', ' ', ' ', '*', 'x', '\0'};
+        char flag = flags[random() % 6];
+        source.record(values, flag);
+        records.push_back(bytesOf(std::string(1, flag) + values));
+    }
+    for (int set = 0; set < 8; ++set) {
+        context.options = {};
+        context.options.deleteDuplicates = 1;
+        context.options.pack = set & 1;
+        context.options.recoverDeleted = (set >> 1) & 1;
+        context.options.deleteEmpty = (set >> 2) & 1;
+
+        // The job as the analysis leaves it for this table.
+        RecoveryJob job;
+        job.header.setType(0x03);
+        job.header.setRecordLength(20);
+        std::uint16_t displacement = 1;
+        for (auto [type, length] : {std::pair{'C', 4}, {'L', 1}, {'D', 8}, {'N', 6}}) {
+            FieldDescriptor field;
+            field.bytes[11] = static_cast<std::uint8_t>(type);
+            field.setDisplacement(displacement);
+            field.bytes[16] = static_cast<std::uint8_t>(length);
+            job.fields.push_back(field);
+            displacement = static_cast<std::uint16_t>(displacement + length);
+        }
+        DuplicateTable duplicates;
+        Bytes expected;
+        std::uint32_t kept = 0;
+        for (std::uint32_t i = 0; i < records.size(); ++i) {
+            Bytes record = records[i];
+            if (checkRecord({record.data(), record.size()}, i, context.options, job, duplicates) ==
+                RecordVerdict::Keep) {
+                expected.insert(expected.end(), record.begin(), record.end());
+                ++kept;
+            }
+        }
+
+        Bytes repaired = repair(source);
+        std::size_t headerLength = source.computedHeaderLength();
+        ASSERT_GE(repaired.size(), headerLength + expected.size()) << "options " << set;
+        EXPECT_EQ(readLe32(&repaired[4]), kept) << "options " << set;
+        EXPECT_TRUE(std::equal(expected.begin(), expected.end(), repaired.begin() + headerLength))
+            << "options " << set;
+    }
 }
 
 } // namespace
