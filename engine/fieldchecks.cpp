@@ -41,7 +41,7 @@ constexpr std::int64_t latestFrom1713 = 365 + daysOfYears(1713, 3000);
 
 void repairLogical(std::span<std::uint8_t> record, std::size_t offset) {
     for (std::uint8_t &b : inside(record, offset, 1))
-        if (b != 'T' && b != 'F')
+        if (!isLogicalValue(b))
             b = ' ';
 }
 
@@ -64,12 +64,17 @@ bool dayNumberInRange(std::int32_t dayNumber, std::uint8_t tableType) {
     return std::int64_t{dayNumber} - julianDayOf1900 <= latestFrom1900;
 }
 
+bool isValidDayWord(std::uint32_t stored, std::uint8_t tableType) {
+    constexpr std::uint32_t fourBlanks = 0x20202020;
+    return stored == fourBlanks || dayNumberInRange(static_cast<std::int32_t>(stored), tableType);
+}
+
 bool isValidDateTime(std::span<const std::uint8_t> record, std::size_t offset,
                      std::uint8_t tableType) {
     std::span<const std::uint8_t> day = inside(record, offset, 4);
     if (day.size() < 4)
         return true;
-    return dayNumberInRange(static_cast<std::int32_t>(readLe32(day.data())), tableType);
+    return isValidDayWord(readLe32(day.data()), tableType);
 }
 
 bool isValidNumber(std::span<const std::uint8_t> record, std::size_t offset, std::size_t length) {

@@ -16,16 +16,40 @@
 
 namespace salvora {
 
-// Anything but 'T' or 'F' becomes a blank.
+// What a logical field may hold: true as T or Y, false as F or N, in either case, and "not
+// set" as '?' or a blank. dBASE writes Y and N and lower case too, so these are values, not
+// damage.
+constexpr bool isLogicalValue(std::uint8_t b) {
+    switch (b) {
+    case 'T':
+    case 't':
+    case 'Y':
+    case 'y':
+    case 'F':
+    case 'f':
+    case 'N':
+    case 'n':
+    case '?':
+    case ' ':
+        return true;
+    default:
+        return false;
+    }
+}
+
+// Any other byte becomes a blank.
 void repairLogical(std::span<std::uint8_t> record, std::size_t offset);
 
 // Eight bytes YYYYMMDD from `offset`, whatever the field's length; eight blanks pass.
 bool isValidDate(std::span<const std::uint8_t> record, std::size_t offset);
 
-// The day number of a date-time field must fall between the years 1900 and 3000.
+// The day number of a date-time field must fall between the years 1900 and 3000; blanks in its
+// place are an empty value, as eight blanks are for a date.
 bool isValidDateTime(std::span<const std::uint8_t> record, std::size_t offset,
                      std::uint8_t tableType);
 bool dayNumberInRange(std::int32_t dayNumber, std::uint8_t tableType);
+// The day number as stored (four bytes, little-endian).
+bool isValidDayWord(std::uint32_t stored, std::uint8_t tableType);
 
 // Blanks, digits and points; a minus sign only where no digit stands left of it.
 bool isValidNumber(std::span<const std::uint8_t> record, std::size_t offset, std::size_t length);

@@ -16,7 +16,7 @@ enum class Finding : std::uint8_t {
     Undeleted,            // deletion mark removed by /recoverydeleted
     Duplicate,            // equal to an earlier record, dropped by /deldups
     DeletionFlagRepaired, // neither '*' nor blank
-    LogicalRepaired,      // neither 'T' nor 'F'
+    LogicalRepaired,      // not a logical value: set to a blank
     InvalidMemoCleared,   // the reference leads to no sound memo
     InvalidMemoDropped,   // the same, and the record dropped for it
     BadDateTime,          // day number outside the years 1900 to 3000

@@ -99,14 +99,14 @@ bool RecordChecks::passes(const Step &step, std::span<std::uint8_t> record, std:
         return !drop;
     }
     case Test::Logical:
-        if (*at != 'T' && *at != 'F') {
-            if (why_ && *at != ' ')
+        if (!isLogicalValue(*at)) {
+            if (why_)
                 why_->found(index, &field, Finding::LogicalRepaired, {at, 1}, 0);
             *at = ' ';
         }
         return true;
     case Test::DateTime:
-        passes = dayNumberInRange(static_cast<std::int32_t>(readLe32(at)), tableType_);
+        passes = isValidDayWord(readLe32(at), tableType_);
         finding = Finding::BadDateTime;
         break;
     case Test::DateWord:
@@ -139,7 +139,7 @@ inline bool RecordChecks::allPass(std::span<std::uint8_t> record, std::uint32_t 
         std::uint8_t *at = record.data() + step.offset;
         switch (step.test) {
         case Test::Logical:
-            if (*at != 'T' && *at != 'F')
+            if (!isLogicalValue(*at))
                 *at = ' ';
             break;
         case Test::DateWord:

@@ -37,6 +37,10 @@ class DbfreadReader:
         return None
 
     @staticmethod
+    def logical(spelling, value):
+        return value
+
+    @staticmethod
     def blank_memo(field_type):
         return None
 
@@ -62,6 +66,10 @@ class PythonDbfReader:
     @staticmethod
     def blank_logical():
         return None
+
+    @staticmethod
+    def logical(spelling, value):
+        return value
 
     @staticmethod
     def blank_memo(field_type):
@@ -118,6 +126,11 @@ class PgdbfReader:
     @staticmethod
     def blank_logical():
         return 'f'
+
+    @staticmethod
+    def logical(spelling, value):
+        # Only capital T and Y are true here.
+        return 't' if spelling in (b'T', b'Y') else 'f'
 
     @staticmethod
     def blank_memo(field_type):

@@ -38,6 +38,14 @@ BLANK_LOGICAL = 'blank logical'
 BLANK_MEMO = 'blank memo'
 
 
+class LogicalValue:
+    """A logical field's bytes replaced by another spelling of a value."""
+
+    def __init__(self, spelling, value):
+        self.spelling = spelling
+        self.value = value
+
+
 def rows(drop=(), revive=False):
     """Expected output: (baseline row, deleted) in order."""
     return [(i, i in DELETED_ROWS and not revive) for i in range(ROWS) if i not in drop]
@@ -179,6 +187,8 @@ class KindTests:
                 continue
             if change == BLANK_LOGICAL:
                 values[field] = reader.blank_logical()
+            elif isinstance(change, LogicalValue):
+                values[field] = reader.logical(change.spelling, change.value)
             elif change == BLANK_MEMO:
                 values[field] = reader.blank_memo(self.kind.field_types[field])
         return values
@@ -235,12 +245,22 @@ class KindTests:
         self.check(damage, rows(drop=(LAST,)))
 
     def test_garbage_in_logical_field(self):
-        garbage = {FULL: b'x', SHORT: b'Y', EXTREME: b't', LAST: b'?'}
+        garbage = {FULL: b'x', SHORT: b'1', EXTREME: b'\x00', LAST: b'*'}
 
         def damage(raw):
             for index, value in garbage.items():
                 raw.set_field_bytes(index, 'active', value)
         self.check(damage, changes={(i, 'active'): BLANK_LOGICAL for i in garbage})
+
+    def test_every_spelling_of_a_logical_value_is_kept(self):
+        spelled = {FULL: (b'Y', True), SHORT: (b'n', False), EXTREME: (b't', True),
+                   LAST: (b'?', None)}
+
+        def damage(raw):
+            for index, (value, _) in spelled.items():
+                raw.set_field_bytes(index, 'active', value)
+        self.check(damage, changes={(i, 'active'): LogicalValue(b, v)
+                                    for i, (b, v) in spelled.items()})
 
     def test_bad_deletion_flags(self):
         def damage(raw):
@@ -305,7 +325,7 @@ class KindTests:
     def test_filters_on_a_damaged_table(self):
         def damage(raw):
             raw.record_count = 0
-            raw.set_field_bytes(SHORT, 'active', b'n')
+            raw.set_field_bytes(SHORT, 'active', b'x')
             return b'\x1a\x1a\x1a' + raw.data[:raw.record_offset(LAST) + 1]
         # SHORT's logical is repaired after the duplicate test, which saw the damaged bytes:
         # DUP no longer repeats it and is kept.

@@ -410,9 +410,10 @@ Garbage garbageFor(const FieldSpec &f) {
     case 'D':
         return {bytesOf("2023 5 7"), Effect::Reject, {}};
     case 'L':
-        return {bytesOf("Y"), Effect::Replace, bytesOf(" ")};
+        return {bytesOf("x"), Effect::Replace, bytesOf(" ")};
     case 'T':
-        return {Bytes(8, ' '), Effect::Reject, {}};
+        // Day number 2^31 - 1: past the year 3000 whatever the table counts from.
+        return {{0xFF, 0xFF, 0xFF, 0x7F, 0, 0, 0, 0}, Effect::Reject, {}};
     case 'M':
         if (f.length == 4)
             return {{0xDE, 0xAD, 0xBE, 0xEF}, Effect::Replace, Bytes(4, 0)};
@@ -437,7 +438,8 @@ std::optional<Bytes> uniformField(const FieldSpec &f, std::uint8_t fill, bool le
     case 'L':
         return bytesOf(" ");
     case 'T':
-        if (fill == ' ' || level7)
+        // Blanks are an empty value; day 0 lies before 1900 for a table counting from 1713.
+        if (fill != ' ' && level7)
             return std::nullopt;
         return bytes;
     case 'M':

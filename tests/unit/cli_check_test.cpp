@@ -21,10 +21,10 @@ TableBuilder people() {
     return t;
 }
 
-// Record 1's logical field holds 'Y', which a repair turns into a blank.
+// Record 1's logical field holds '1', which a repair turns into a blank.
 Bytes changedLogical() {
     Bytes b = people().build();
-    b[people().computedHeaderLength() + 7] = 'Y';
+    b[people().computedHeaderLength() + 7] = '1';
     return b;
 }
 
@@ -103,7 +103,7 @@ TEST_F(CliCheck, EachDamageClassExitsOneAndChangesNothing) {
         {"header after junk", concat(bytesOf("junk"), sound)},
         {"record count", TableBuilder(people()).recordCount(9).build()},
         {"deletion flag", changed(first, "x")},
-        {"logical", changed(first + 7, "Y")},
+        {"logical", changed(first + 7, "1")},
         {"date", changed(first + 8, "2001 2 3")},
         {"number", changed(first + 16, "3-0")},
         {"invalid memo", lost.build()},
@@ -147,7 +147,7 @@ TEST_F(CliCheck, ReportOfACheckIsTheOnlyFileMade) {
     EXPECT_TRUE(after == before);
     std::string report = textOf(readFile(dir.file("r.csv")));
     EXPECT_EQ(report.rfind("record,field,problem,action\r\n"
-                           "1,OK,\"logical value \"\"Y\"\"\",repaired to a blank\r\n"
+                           "1,OK,\"logical value \"\"1\"\"\",repaired to a blank\r\n"
                            ",,Table,x.dbf\r\n",
                            0),
               0u)
@@ -161,7 +161,7 @@ TEST_F(CliCheck, RepairWithAReportWritesBoth) {
     EXPECT_EQ(result.exitCode, 0) << result.err;
     EXPECT_TRUE(fileExists(dir.file("y.dbf")));
     std::string report = textOf(readFile(dir.file("r.txt")));
-    EXPECT_EQ(report.rfind("Record 1, field OK: logical value \"Y\"; repaired to a blank\r\n"
+    EXPECT_EQ(report.rfind("Record 1, field OK: logical value \"1\"; repaired to a blank\r\n"
                            "Record 2: marked as deleted; record dropped by /pack\r\n"
                            "\r\n"
                            "Table: x.dbf\r\n"

@@ -93,7 +93,7 @@ TEST_F(TableCheckTest, EachDamageClassNeedsARepair) {
         {"record count", TableBuilder(people()).recordCount(9).build()},
         {"date missing", TableBuilder(people()).date(124, 5, 0).build()},
         {"deletion flag", changed(firstRecord, "x")},
-        {"logical", changed(firstRecord + 7, "Y")},
+        {"logical", changed(firstRecord + 7, "1")},
         {"date", changed(firstRecord + 8, "2001 2 3")},
         {"number", changed(firstRecord + 16, "3-0")},
     };
