@@ -10,15 +10,8 @@ cd "$root"
 jobs=$(nproc)
 build=build/win-tests
 
-work=$(mktemp -d /tmp/salvora-wine.XXXXXX)
-export WINEPREFIX="$work/prefix" WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-xvfb_pid=
-cleanup() {
-  wineserver -k 2>/dev/null || true
-  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
+# shellcheck source=scripts/ci/winedisplay.sh
+source "$root/scripts/ci/winedisplay.sh"
 
 echo "== Windows build with tests"
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DSALVORA_WERROR=ON \
@@ -27,18 +20,7 @@ cmake --build "$build" -j "$jobs"
 test -f "$build/app/salvora.chm" || { echo "salvora.chm was not built (is fp-utils there?)"; exit 1; }
 
 echo "== Wine prefix and display"
-exec 3>"$work/display"
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
-xvfb_pid=$!
-exec 3>&-
-for _ in $(seq 50); do [ -s "$work/display" ] && break; sleep 0.1; done
-export DISPLAY=":$(head -n1 "$work/display")"
-wineboot -u </dev/null >/dev/null 2>&1
-# A virtual desktop: without a window manager every window close costs seconds.
-wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f </dev/null >/dev/null 2>&1
-wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1024x768 /f </dev/null >/dev/null 2>&1
-cp /usr/share/wine/fonts/* "$WINEPREFIX/drive_c/windows/Fonts/" 2>/dev/null || true
-wineserver -w
+start_wine_display
 # Started with nothing on a pipe, so that Wine's services do not hold ctest's pipes open.
 wineserver -p
 wine cmd /c exit 0 </dev/null >/dev/null 2>&1
