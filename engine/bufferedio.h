@@ -34,14 +34,6 @@ class WindowReader {
         return buffer_.data() + (offset - windowStart_);
     }
 
-    // The bytes at `offset` when the window already holds all `length` of them, else null;
-    // never reads, so a reader can look ahead without moving the window.
-    const std::uint8_t *peek(std::uint64_t offset, std::size_t length) const {
-        if (offset < windowStart_ || offset - windowStart_ + length > windowLength_)
-            return nullptr;
-        return buffer_.data() + (offset - windowStart_);
-    }
-
     std::uint64_t fileSize() const { return fileSize_; }
     // First read error met, 0 when none.
     platform::ErrorCode error() const { return error_; }
