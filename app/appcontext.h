@@ -7,6 +7,7 @@
 
 #include "app/console.h"
 #include "app/history.h"
+#include "app/progressline.h"
 #include "app/settings.h"
 #include "engine/enginecontext.h"
 #include "platform/appsystem.h"
@@ -23,7 +24,11 @@ struct AppContext {
     platform::AppSystem &system;
     StandardStreamSink standardOutput;
     StandardStreamSink standardError;
-    // Owned here, lent to the engine as `engine.progress`.
+    // The filters and switches of the command line or the main window's menu.
+    RecoveryOptions options;
+    // Set when the program has a console of the user's; runs echo their texts there.
+    TextSink *consoleOut = nullptr;
+    // Set when someone watches standard error.
     std::unique_ptr<ProgressObserver> progressLine;
 
     // Opened at start-up unless a test put one here before.

@@ -28,7 +28,7 @@ int runWildcardBatch(AppContext &app, const std::string &pattern, bool append) {
     if (entries.empty())
         return nothingToDo(app, pattern, "no matching file");
 
-    engine.options.detailedLog = 0;
+    app.options.detailedLog = 0;
     BatchLog log(app, split.folderPart, append);
     // Folders that match are passed on like files; the run calls them unrecoverable.
     for (const platform::DirectoryEntry &entry : entries)

@@ -2,9 +2,10 @@
 
 #include "app/console.h"
 #include "app/driver.h"
+#include "app/enginerun.h"
+#include "app/outcometext.h"
 #include "engine/enginelog.h"
 #include "engine/pathpattern.h"
-#include "engine/recovery.h"
 #include "engine/textformat.h"
 
 namespace salvora {
@@ -14,17 +15,12 @@ BatchLog::BatchLog(AppContext &app, const std::string &folderPart, bool append)
     log_.write(bannerLine());
 }
 
-void BatchLog::table(const std::string &path, int recoveryResult, platform::ErrorCode lastError) {
-    if (recoveryResult == recoveryFixed)
+void BatchLog::table(const std::string &path, const RecoveryOutcome &outcome) {
+    if (outcome.result == recoveryFixed)
         ++fixed_;
     else
         ++failed_;
-    // A name the system cannot take was never looked at: say so instead of calling the
-    // table unrecoverable.
-    if (recoveryResult != recoveryFixed && lastError == platform::errorNameTooLong())
-        line(formatText("%s: Skipped: %s\r\n", path, app_.engine.os.errorText(lastError)));
-    else
-        line(resultLine(path, recoveryResult));
+    line(resultLine(path, outcomeText(app_.engine.os, outcome, OutcomeWording::BatchLog)));
 }
 
 void BatchLog::unreadableFolder(const std::string &folder, platform::ErrorCode error) {
@@ -44,8 +40,7 @@ void BatchLog::line(const std::string &text) {
 }
 
 void recoverInPlace(AppContext &app, BatchLog &log, const std::string &path) {
-    int result = runRecovery(app.engine, nullptr, path, path, false);
-    log.table(path, result, app.engine.lastError);
+    log.table(path, recoverTable(app, path, path));
 }
 
 } // namespace salvora

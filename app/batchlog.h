@@ -7,6 +7,7 @@
 
 #include "app/appcontext.h"
 #include "app/resultlog.h"
+#include "engine/recovery.h"
 
 namespace salvora {
 
@@ -15,8 +16,8 @@ class BatchLog {
     // `folderPart` is empty for the current folder. Held without sharing until destroyed.
     BatchLog(AppContext &app, const std::string &folderPart, bool append);
 
-    // One run's result; `lastError` is the engine's error after the run.
-    void table(const std::string &path, int recoveryResult, platform::ErrorCode lastError);
+    // One run's result.
+    void table(const std::string &path, const RecoveryOutcome &outcome);
     void unreadableFolder(const std::string &folder, platform::ErrorCode error);
 
     // 0 when every table came out "OK", 1 when anything did not, 2 when there was nothing.

@@ -1,5 +1,6 @@
 #include "app/checkmode.h"
 
+#include "app/enginerun.h"
 #include "app/reportfile.h"
 #include "engine/tablecheck.h"
 #include "engine/textformat.h"
@@ -17,7 +18,9 @@ int runCheck(AppContext &app, const std::string &source, const std::optional<std
     if (!setUp.problem.empty())
         app.standardError.write(setUp.problem + "\r\n");
 
-    CheckVerdict verdict = checkTable(engine, source, *setUp.report);
+    ConsoleRunObserver console(app);
+    CheckVerdict verdict =
+        checkTable(engine, recoveryRequest(app, source, source), *setUp.report, console);
     setUp.report->close();
     if (setUp.file) {
         if (platform::ErrorCode error = setUp.file->close(); error != 0)

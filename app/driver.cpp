@@ -24,7 +24,6 @@ void startUp(AppContext &app) {
             std::make_unique<SettingsStore>(openNativeSettings(app.engine.os, app.system));
     loadRemembered(app);
     chooseLanguage(app);
-    app.engine.loadString = [&app](int id) { return loadString(app, id); };
 }
 
 // Returns the status of the last settings write, 0 when it succeeded.
@@ -60,17 +59,16 @@ void setUpConsole(AppContext &app, bool console) {
         case platform::ConsoleAttach::Attached:
             break;
         }
-        app.engine.consoleOut = &app.standardOutput;
+        app.consoleOut = &app.standardOutput;
     } else {
         app.system.createConsole();
-        app.engine.consoleOut = nullptr;
+        app.consoleOut = nullptr;
     }
     app.standardOutput.write(bannerLine());
     // A progress line only makes sense where someone watches it.
     if (app.system.isTerminal(platform::StandardStream::Error)) {
         app.progressLine = std::make_unique<ProgressLine>(
             [&app](std::string_view text) { app.standardError.write(text); }, steadySeconds);
-        app.engine.progress = app.progressLine.get();
     }
 }
 
@@ -102,7 +100,7 @@ int refuse(AppContext &app, const std::string &why) {
 
 int processCommandLine(AppContext &app, const CommandLine &line) {
     setUpConsole(app, line.console);
-    applyOptions(app.engine.options, line);
+    applyOptions(app.options, line);
     if (!namesATable(line))
         return windowMode(app, line.windowArguments);
     // A check and a report are about one table; a batch would mix tables in one answer.
@@ -162,9 +160,6 @@ int runProgram(AppContext &app, const CommandLine &line) {
     }
 
     startUp(app);
-    app.engine.ownerlessMessage = [&app](const std::string &text, const std::string &caption) {
-        app.system.messageBox(text, caption);
-    };
 
     if (line.historyTo) {
         platform::ErrorCode error = exportHistory(app.engine.os, app.history, *line.historyTo);

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "app/strings.h"
+#include "resources/resource.h"
 
 namespace salvora {
 
@@ -25,10 +26,10 @@ bool isListedSpanish(std::uint16_t id) {
 
 const std::array<LanguageRow, 4> &languageTable() {
     static const std::array<LanguageRow, 4> table = {{
-        {1, 1200, "de.dll"},
-        {2, 1300, "it.dll"},
-        {3, 1400, "es.dll"},
-        {4, 1500, "fr.dll"},
+        {1, IDM_GERMAN, "de.dll"},
+        {2, IDM_ITALIAN, "it.dll"},
+        {3, IDM_SPANISH, "es.dll"},
+        {4, IDM_FRENCH, "fr.dll"},
     }};
     return table;
 }
@@ -69,7 +70,7 @@ bool switchLanguage(AppContext &app, int command) {
             app.language = row.index;
         }
     }
-    if (command == englishCommand && app.language != languageEnglish) {
+    if (command == IDM_ENGLISH && app.language != languageEnglish) {
         app.resourceModule = app.system.ownModule();
         app.language = languageEnglish;
     }

@@ -12,11 +12,10 @@ namespace salvora {
 
 inline constexpr int languageEnglish = 0;
 inline constexpr int languageNotChosen = -1;
-inline constexpr int englishCommand = 1100;
 
 struct LanguageRow {
     int index;
-    int command; // main window menu command
+    int command; // main window menu command (IDM_GERMAN and so on)
     const char *library;
 };
 
@@ -29,8 +28,8 @@ int languageOfLanguageId(std::uint16_t id);
 // loads its library as `resourceModule`. A value outside -1 to 4 counts as English.
 void chooseLanguage(AppContext &app);
 
-// Menu commands 1100 to 1500. True when the language changed; `restartMainWindow` is then
-// set and the window is to close so that it is rebuilt from the new resources.
+// Menu commands IDM_ENGLISH to IDM_FRENCH. True when the language changed; `restartMainWindow` is
+// then set and the window is to close so that it is rebuilt from the new resources.
 bool switchLanguage(AppContext &app, int command);
 
 // A string of the interface language, falling back to the English table.

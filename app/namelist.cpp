@@ -4,9 +4,10 @@
 #include <utility>
 
 #include "app/console.h"
+#include "app/enginerun.h"
+#include "app/outcometext.h"
 #include "app/resultlog.h"
 #include "engine/enginelog.h"
-#include "engine/recovery.h"
 
 namespace salvora {
 
@@ -39,14 +40,15 @@ class FolderLogs {
 
 int runNameListBatch(AppContext &app, const std::vector<std::string> &names, bool append) {
     EngineContext &engine = app.engine;
-    engine.options.detailedLog = 0;
+    app.options.detailedLog = 0;
     FolderLogs logs(engine.os, append);
     bool allFixed = true;
     for (const auto &name : names) {
         ResultLog &log = logs.forTable(name);
-        int result = runRecovery(engine, nullptr, name, name, false);
-        allFixed = allFixed && result == recoveryFixed;
-        std::string line = resultLine(name, result);
+        RecoveryOutcome outcome = recoverTable(app, name, name);
+        allFixed = allFixed && outcome.result == recoveryFixed;
+        std::string line =
+            resultLine(name, outcomeText(engine.os, outcome, OutcomeWording::ResultLog));
         log.write(line);
         app.standardOutput.write(line);
     }

@@ -7,9 +7,14 @@
 #include <string>
 #include <string_view>
 
-#include "engine/enginecontext.h"
-
 namespace salvora {
+
+// Told how far the record walk has come, every few thousand records and once at the end.
+class ProgressObserver {
+  public:
+    virtual ~ProgressObserver() = default;
+    virtual void recordsDone(std::uint64_t done, std::uint64_t total) = 0;
+};
 
 class ProgressLine final : public ProgressObserver {
   public:

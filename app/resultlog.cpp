@@ -1,16 +1,11 @@
 #include "app/resultlog.h"
 
-#include "engine/recovery.h"
 #include "engine/textformat.h"
 
 namespace salvora {
 
-const char *resultWord(int recoveryResult) {
-    return recoveryResult == recoveryFixed ? "OK" : "Unrecoverable";
-}
-
-std::string resultLine(const std::string &name, int recoveryResult) {
-    return formatText("%s: %s\r\n", name, resultWord(recoveryResult));
+std::string resultLine(const std::string &name, const std::string &word) {
+    return formatText("%s: %s\r\n", name, word);
 }
 
 ResultLog::ResultLog(platform::Platform &os, const std::string &path, bool append) {

@@ -9,9 +9,8 @@
 
 namespace salvora {
 
-// "OK" for a run that put its fixed copy in place, "Unrecoverable" for any other result.
-const char *resultWord(int recoveryResult);
-std::string resultLine(const std::string &name, int recoveryResult);
+// "name: word" with its line end; the word from `outcomeText`.
+std::string resultLine(const std::string &name, const std::string &word);
 
 // A log file that may be missing: failures to create or write it are not reported.
 class ResultLog {

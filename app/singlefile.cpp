@@ -1,9 +1,10 @@
 #include "app/singlefile.h"
 
+#include "app/enginerun.h"
+#include "app/outcometext.h"
 #include "app/reportfile.h"
 #include "app/resultlog.h"
 #include "engine/nametemplates.h"
-#include "engine/recovery.h"
 #include "engine/textformat.h"
 
 namespace salvora {
@@ -22,12 +23,13 @@ bool expandOutputName(std::string &name, const platform::LocalTime &now, std::st
 namespace {
 
 // The report's summary also says how the run ended, and why when it never saw the table.
-void finishReport(AppContext &app, ReportSetUp &setUp, const std::string &reportName, int result) {
+void finishReport(AppContext &app, ReportSetUp &setUp, const std::string &reportName,
+                  const RecoveryOutcome &outcome) {
     EngineContext &engine = app.engine;
-    if (result == recoveryUnusable && !setUp.report->hasTable())
-        setUp.report->unreadable(engine.lastError != 0 ? engine.os.errorText(engine.lastError)
-                                                       : engine.messageText);
-    setUp.report->result(resultWord(result));
+    if (outcome.result == recoveryUnusable && !setUp.report->hasTable())
+        setUp.report->unreadable(outcome.systemError != 0 ? engine.os.errorText(outcome.systemError)
+                                                          : outcome.message);
+    setUp.report->result(outcomeText(engine.os, outcome, OutcomeWording::ResultLog));
     setUp.report->close();
     if (setUp.file)
         if (platform::ErrorCode error = setUp.file->close(); error != 0)
@@ -48,30 +50,33 @@ int runSingleFile(AppContext &app, const std::string &source,
 
     // The log is named from the output as typed, before its templates.
     std::string logName = logNameFor(outputName);
-    engine.options.detailedLog = 0;
+    app.options.detailedLog = 0;
     ResultLog log(engine.os, logName, false);
 
+    RecoveryRequest request = recoveryRequest(app, source, expanded);
     std::optional<ReportSetUp> reporting;
     if (report) {
         reporting = setUpReport(engine.os, source, report, false);
         if (!reporting->problem.empty())
             app.standardError.write(reporting->problem + "\r\n");
-        engine.report = reporting->report.get();
+        request.report = reporting->report.get();
     }
 
-    int result = recoveryNothingProduced;
-    if (nameUsable)
-        result = runRecovery(engine, nullptr, source, expanded, false);
-    else
+    RecoveryOutcome outcome;
+    if (nameUsable) {
+        ConsoleRunObserver console(app);
+        outcome = runRecovery(engine, request, console);
+    } else {
         app.standardError.write(formatText("%s: %s\r\n", outputName, error));
-    engine.report = nullptr;
+    }
     if (reporting)
-        finishReport(app, *reporting, *report, result);
+        finishReport(app, *reporting, *report, outcome);
 
-    std::string line = resultLine(source, result);
+    std::string line =
+        resultLine(source, outcomeText(engine.os, outcome, OutcomeWording::ResultLog));
     log.write(line);
     app.standardOutput.write(line);
-    return result == recoveryFixed ? 0 : 1;
+    return outcome.result == recoveryFixed ? 0 : 1;
 }
 
 } // namespace salvora

@@ -1,43 +1,45 @@
 #include "app/strings.h"
 
-#include "engine/enginecontext.h"
+#include "engine/recovery.h"
+#include "resources/resource.h"
 
 namespace salvora {
 
 std::string builtInString(int id) {
     switch (id) {
-    case stringUnrecoverableFile:
-    case stringRecoverableRecords:
-        return defaultEngineString(id);
-    case stringToolbarButtons:
+    case IDS_UNRECOVERABLE:
+        return RunTexts().unrecoverableFile;
+    case IDS_RECOVERABLE_RECORDS:
+        return RunTexts().recoverableRecords;
+    case IDS_TOOLBAR_BUTTONS:
         return "Start!#Help#About#Support#Quit##";
-    case 170:
+    case IDS_TIP_START:
         return "Start recovery";
-    case 190:
+    case IDS_TIP_MAIL:
         return "E-Mail support";
-    case 200:
+    case IDS_TIP_HELP:
         return "Help";
-    case 210:
+    case IDS_TIP_ABOUT:
         return "About Salvora";
-    case 220:
+    case IDS_TIP_QUIT:
         return "Quit";
-    case 230:
+    case IDS_TIP_BROWSE_SOURCE:
         return "Select corrupted DBF file";
-    case 240:
+    case IDS_TIP_BROWSE_OUTPUT:
         return "Select output file";
-    case 250:
+    case IDS_TIP_SOURCE_FOLDER:
         return "Select folder for batch processing";
-    case 260:
+    case IDS_TIP_OUTPUT_FOLDER:
         return "Select output folder";
-    case stringLanguageNames:
+    case IDS_LANGUAGE_NAMES:
         return "English";
-    case stringLanguageNames + 1:
+    case IDS_LANGUAGE_NAMES + 1:
         return "German";
-    case stringLanguageNames + 2:
+    case IDS_LANGUAGE_NAMES + 2:
         return "Italian";
-    case stringLanguageNames + 3:
+    case IDS_LANGUAGE_NAMES + 3:
         return "Spanish";
-    case stringLanguageNames + 4:
+    case IDS_LANGUAGE_NAMES + 4:
         return "French";
     default:
         return {};

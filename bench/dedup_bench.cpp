@@ -212,8 +212,12 @@ int main(int argc, char **argv) {
     auto repair = [&](std::uint32_t deleteDuplicates, std::uint64_t expected) {
         return best(runs, os, output, [&] {
             EngineContext context(os);
-            context.options.deleteDuplicates = deleteDuplicates;
-            int result = salvora::runRecovery(context, nullptr, source, output, false);
+            salvora::RecoveryRequest request;
+            request.source = source;
+            request.output = output;
+            request.options.deleteDuplicates = deleteDuplicates;
+            salvora::RunObserver quiet;
+            int result = salvora::runRecovery(context, request, quiet).result;
             if (result != salvora::recoveryFixed || storedRecordCount(os, output) != expected) {
                 std::fprintf(stderr, "repair gave %d with %u records, expected %llu\n", result,
                              storedRecordCount(os, output),

@@ -39,7 +39,7 @@ void WindowReader::fill(std::uint64_t offset, std::size_t length) {
             error_ = seekError;
         }
     }
-    // Zero only what the caller may look at beyond the data; the rest of the window is
+    // Zero only what the caller may look at beyond the data; the rest of the buffer is
     // never handed out before it is filled again.
     std::size_t clearTo = std::max(got, std::min(buffer_.size(), length));
     if (clearTo > got)

@@ -10,7 +10,7 @@
 
 namespace salvora {
 
-// A window over a file. Bytes past the end of the file (or that a failing read could not
+// A sliding view over a file. Bytes past the end of the file (or that a failing read could not
 // deliver) read as zero.
 class WindowReader {
   public:
@@ -20,7 +20,7 @@ class WindowReader {
                           std::size_t capacity = 4u << 20, std::size_t lookBack = 0);
 
     // Pointer to `length` bytes starting at `offset`; valid until the next call.
-    // A view longer than the capacity grows the window.
+    // A view longer than the capacity grows the buffer.
     const std::uint8_t *view(std::uint64_t offset, std::size_t length) {
         if (offset < windowStart_ || offset - windowStart_ + length > windowLength_)
             fill(offset, length);

@@ -1,4 +1,4 @@
-// A name with a wildcard in its last part, as the batches and the window's folder run take
+// A name with a wildcard in its last part, as the batches and the folder runs take
 // it: the folder part (up to and including its last separator) and the mask after it.
 #pragma once
 

@@ -2,28 +2,17 @@
 
 #include <algorithm>
 #include <optional>
-#include <span>
 #include <vector>
 
-#include "engine/analysis.h"
-#include "engine/bufferedio.h"
-#include "engine/duplicatecandidates.h"
 #include "engine/enginelog.h"
 #include "engine/installation.h"
-#include "engine/memotransfer.h"
-#include "engine/recordchecks.h"
 #include "engine/recoverymemos.h"
-#include "engine/runreport.h"
+#include "engine/runstages.h"
 #include "engine/textformat.h"
-#include "platform/largememory.h"
 
 namespace salvora {
 
 namespace {
-
-constexpr const char *messageCaption = "Salvora";
-constexpr std::uint64_t tableSizeLimit = 0x7FFFFFFF;
-constexpr std::size_t recordBatchBytes = 1u << 20;
 
 // Puts a changed source attribute back however the run ends, and gives an in-place result
 // the attributes of the file it replaced.
@@ -74,7 +63,7 @@ class WorkFile {
     platform::Platform &os_;
 };
 
-// Kept records that follow each other in the read window go out in one write; the window's
+// Kept records that follow each other in the batch just read go out in one write; the batch's
 // bytes must stay put until the run is written, which the destructor does at the latest.
 class KeptRun {
   public:
@@ -102,120 +91,212 @@ class KeptRun {
     std::size_t length_ = 0;
 };
 
-// Which records can be duplicates, or be repeated by one, worked out in a first pass over the
-// table that hashes every key. Nothing when the memory for it is not to be had.
-std::optional<DuplicateCandidates> findDuplicateCandidates(WindowReader &reader, std::uint64_t base,
-                                                           std::uint32_t records,
-                                                           std::uint32_t recordLength,
-                                                           std::size_t batchRecords) {
-    std::size_t bytes = std::size_t{records} * sizeof(std::uint32_t);
-    platform::LargeMemory memory(bytes, bytes >= (2u << 20));
-    if (!memory)
-        return std::nullopt;
-    auto *hashes = reinterpret_cast<std::uint32_t *>(memory.data());
-    for (std::uint32_t first = 0; first < records;) {
-        const std::uint32_t count =
-            static_cast<std::uint32_t>(std::min<std::uint64_t>(batchRecords, records - first));
-        const std::uint8_t *batch = reader.view(base + std::uint64_t{first} * recordLength,
-                                                std::size_t{count} * recordLength);
-        DuplicateTable::hashEach(batch + 1, recordLength, recordLength - std::size_t{1},
-                                 {hashes + first, count});
-        first += count;
-    }
-    return DuplicateCandidates::of({hashes, records});
-}
+// Where the result is built: beside the output, renamed over it only when it is complete,
+// so that neither the output nor, in an in-place repair, the source is ever half-written.
+struct OutputPlan {
+    OutputPlan(platform::Platform &os, bool inPlaceRepair, bool sameNames)
+        : inPlace(inPlaceRepair), sameName(sameNames), work(os) {}
 
-// Walks the duplicate candidates alongside the records. The duplicate table's memory is the
-// slow part of that filter: what a candidate some places ahead needs is on its way while the
-// current record is checked.
-class CandidateWalk {
-  public:
-    CandidateWalk(std::span<const DuplicateCandidates::Candidate> candidates,
-                  const DuplicateTable &duplicates)
-        : candidates_(candidates), duplicates_(duplicates) {
-        for (std::size_t c = 0; c < candidates_.size() && c < slotLookAhead; ++c)
-            duplicates_.prefetch(candidates_[c].hash);
-    }
-
-    // What is known of the key of `record`, the next record in order.
-    RecordChecks::KeyAhead keyOf(std::uint32_t record) {
-        if (next_ >= candidates_.size() || candidates_[next_].record != record)
-            return {0, true};
-        if (next_ + slotLookAhead < candidates_.size())
-            duplicates_.prefetch(candidates_[next_ + slotLookAhead].hash);
-        if (next_ + keyLookAhead < candidates_.size())
-            duplicates_.prefetchKey(candidates_[next_ + keyLookAhead].hash);
-        return {candidates_[next_++].hash, false};
-    }
-
-  private:
-    // Candidates ahead at which the index slot, and then the key it leads to, is fetched.
-    static constexpr std::size_t slotLookAhead = 8;
-    static constexpr std::size_t keyLookAhead = 3;
-
-    std::span<const DuplicateCandidates::Candidate> candidates_;
-    const DuplicateTable &duplicates_;
-    std::size_t next_ = 0;
+    bool inPlace;
+    bool sameName;
+    std::string target;
+    WorkFile work;
+    std::unique_ptr<platform::FileHandle> outputLock;
 };
 
-bool hasMemoBearingField(const RecoveryJob &job) {
-    for (const FieldDescriptor &field : job.fields)
-        if (isMemoBearingField(field.type()))
-            return true;
-    return false;
-}
+// The kept records go to the work file, their memos to the new memo file.
+class RecordWriter {
+  public:
+    RecordWriter(BufferedWriter &out, RecoveryMemos &memos, const RecoveryJob &job,
+                 RunReport *report, std::uint32_t recordLength)
+        : run_(out), memos_(memos), job_(job), report_(report), recordLength_(recordLength) {}
+
+    void keep(std::span<std::uint8_t> record, std::uint32_t index) {
+        memos_.carry(record, job_, report_, index);
+        run_.add(record.data(), recordLength_);
+    }
+    void endBatch() { run_.flush(); }
+
+  private:
+    KeptRun run_;
+    RecoveryMemos &memos_;
+    const RecoveryJob &job_;
+    RunReport *report_;
+    std::uint32_t recordLength_;
+};
 
 class Run {
   public:
-    Run(EngineContext &context, RecoveryWindow *window, bool folderMode)
-        : context_(context), os_(context.os), window_(window),
-          single_(window != nullptr && !folderMode) {}
+    Run(EngineContext &context, const RecoveryRequest &request, RunObserver &observer)
+        : context_(context), os_(context.os), request_(request), observer_(observer) {}
 
-    int execute(std::string source, std::string output);
+    RecoveryOutcome execute();
 
   private:
-    void showMessage(bool repaint) {
-        window_->setControlText(control::logBox, context_.messageText);
-        if (repaint)
-            window_->repaintControl(control::logBox);
+    bool analyse(RecoveryJob &job, AnalysedTable &table);
+    bool planOutput(OutputPlan &plan);
+    void writeHeaderArea(RecoveryJob &job, const AnalysisResult &analysis, BufferedWriter &out);
+    std::uint64_t walkRecords(RecoveryJob &job, const RecordArea &area, BufferedWriter &out,
+                              RecoveryMemos &memos);
+    bool finishTable(RecoveryJob &job, const RecordArea &area, bool inPlace, std::uint64_t kept,
+                     BufferedWriter &out, RecoveryMemos &memos);
+    int install(RecoveryJob &job, OutputPlan &plan, RecoveryMemos &memos);
+    void reportResult();
+
+    void say(RunMessage kind, std::string text) {
+        outcome_.message = std::move(text);
+        observer_.message(kind, outcome_.message);
     }
-    void echo(const std::string &text) {
+    void account(const std::string &text) {
         log_.write(text);
-        if (context_.consoleOut)
-            context_.consoleOut->write(text);
+        observer_.account(text);
+    }
+    RecoveryOutcome ended(int result) {
+        outcome_.result = result;
+        return std::move(outcome_);
     }
     void reportSystemError(platform::ErrorCode error) {
-        context_.lastError = error;
-        context_.messageText = os_.errorText(error);
-        if (single_)
-            window_->messageBox(context_.messageText, messageCaption, MessageIcon::None);
+        outcome_.systemError = error;
+        say(RunMessage::CannotOpen, os_.errorText(error));
     }
     void reportWriteError(platform::ErrorCode error) {
-        context_.lastError = error;
-        context_.messageText = "Cannot write the repaired table: " + os_.errorText(error);
-        if (context_.consoleOut)
-            context_.consoleOut->write(context_.messageText + "\r\n");
-        if (single_)
-            window_->messageBox(context_.messageText, messageCaption, MessageIcon::None);
+        outcome_.systemError = error;
+        say(RunMessage::CannotWrite, "Cannot write the repaired table: " + os_.errorText(error));
     }
-    bool writeHeaderArea(RecoveryJob &job, const AnalysisResult &analysis, BufferedWriter &out);
-    void showProgressRange(std::uint32_t records);
 
     EngineContext &context_;
     platform::Platform &os_;
-    RecoveryWindow *window_;
-    bool single_;
+    const RecoveryRequest &request_;
+    RunObserver &observer_;
+    RecoveryOutcome outcome_;
     EngineLog log_;
 };
 
-bool Run::writeHeaderArea(RecoveryJob &job, const AnalysisResult &analysis, BufferedWriter &out) {
+RecoveryOutcome Run::execute() {
+    if (request_.options.detailedLog)
+        log_.open(os_);
+    const std::string &source = request_.source;
+    const std::string &output = request_.output;
+    account("Source file:" + source + "\r\nOutput file:" + output + " ");
+    if (source.empty())
+        return ended(recoveryNothingProduced);
+    say(RunMessage::Analysing, "Analyzing file...\r\n");
+
+    // Two spellings of one file are an in-place repair too: the source must never be
+    // truncated before its records have been read.
+    bool inPlace = source == output || os_.sameFile(source, output).value_or(false);
+    SourceAttributes attributes(os_, source);
+    attributes.clearReadOnly();
+
+    RecoveryJob job;
+    AnalysedTable table;
+    if (!analyse(job, table))
+        return ended(outcome_.result);
+    OutputPlan plan(os_, inPlace, source == output);
+    if (!planOutput(plan))
+        return ended(recoveryNothingProduced);
+
+    TableHeader &header = job.header;
+    header.setTableFlags(tableFlagsWithMemo(job));
+    if (table.analysis.relocated || header.year() == 0 || header.month() == 0 ||
+        header.day() == 0) {
+        platform::LocalTime today = os_.localTime();
+        header.setDate(today.year, today.month, today.day);
+    }
+    BufferedWriter out(*plan.work.file, recordBatchBytes);
+    writeHeaderArea(job, table.analysis, out);
+
+    const RecordArea area = recordAreaOf(job, table.analysis);
+    outcome_.records = area.records;
+    observer_.walkStarted(area.records);
+    RecoveryMemos memos(os_);
+    if (platform::ErrorCode error = memos.open(job); error != 0) {
+        reportWriteError(error);
+        return ended(recoveryNothingProduced);
+    }
+    std::uint64_t kept = walkRecords(job, area, out, memos);
+    if (!finishTable(job, area, plan.inPlace, kept, out, memos))
+        return ended(recoveryNothingProduced);
+    if (int result = install(job, plan, memos); result != recoveryFixed)
+        return ended(result);
+    if (inPlace)
+        attributes.markReplaced();
+    else if (attributes.wasReadOnly())
+        os_.setAttributes(output, *attributes.original());
+    reportResult();
+    return ended(recoveryFixed);
+}
+
+// Opens the source and finds its structure; false with the result set when the run ends.
+bool Run::analyse(RecoveryJob &job, AnalysedTable &table) {
+    table = analyseTable(context_, job, request_.source, SourceAccess::Repair);
+    const AnalysisResult &analysis = table.analysis;
+    if (analysis.abort) {
+        say(RunMessage::NoTableFound, outcome_.message + request_.texts.unrecoverableFile);
+        outcome_.result = recoveryNothingProduced;
+        return false;
+    }
+    if (!analysis.opened) {
+        reportSystemError(analysis.openError);
+        outcome_.result = recoveryUnusable;
+        return false;
+    }
+    if (!table.typeName) {
+        say(RunMessage::UnknownType, outcome_.message + "Unrecoverable file");
+        outcome_.result = recoveryUnusable;
+        return false;
+    }
+    outcome_.message += formatText("File type: %s\r\nFields: %d", table.typeName, job.fieldCount);
+    if (request_.report)
+        request_.report->table(job, analysis, table.typeName);
+    observer_.message(RunMessage::TableFound, outcome_.message);
+    return true;
+}
+
+// Holds an existing output against other programs and creates the work file beside the
+// target. An in-place result replaces the file by the name it was opened with, through a
+// symbolic link the table itself; the work file lives in the same folder so that the final
+// rename is atomic.
+bool Run::planOutput(OutputPlan &plan) {
+    const std::string &source = request_.source;
+    const std::string &output = request_.output;
+    plan.target = plan.inPlace ? os_.resolvedPath(plan.sameName ? output : source) : output;
+    if (!plan.inPlace) {
+        platform::OpenResult held =
+            os_.openFile(output, {platform::Access::Read, platform::Share::None,
+                                  platform::Disposition::OpenExisting, false});
+        if (!held && held.error != platform::errorFileNotFound()) {
+            reportSystemError(held.error);
+            return false;
+        }
+        plan.outputLock = std::move(held.file);
+    }
+    platform::ErrorCode createError = 0;
+    std::optional<std::string> workPath =
+        os_.createUniqueFile(platform::folderOf(plan.target), "uuu", &createError);
+    if (workPath) {
+        plan.work.path = *workPath;
+        platform::OpenResult opened =
+            os_.openFile(plan.work.path, {platform::Access::ReadWrite, platform::Share::None,
+                                          platform::Disposition::CreateAlways, true});
+        createError = opened.error;
+        plan.work.file = std::move(opened.file);
+    }
+    if (!plan.work.file) {
+        reportSystemError(createError);
+        return false;
+    }
+    return true;
+}
+
+void Run::writeHeaderArea(RecoveryJob &job, const AnalysisResult &analysis, BufferedWriter &out) {
     const TableHeader &header = job.header;
     if (!analysis.relocated) {
         // Descriptors, terminator and backlink reach the output exactly as the source has them.
         WindowReader reader(*job.source, job.sourceSize,
                             std::max<std::size_t>(header.headerLength(), 1));
         out.write(reader.view(analysis.headerOffset, header.headerLength()), header.headerLength());
-        return true;
+        return;
     }
     out.write(header.bytes.data(), header.bytes.size());
     for (const FieldDescriptor &field : job.fields)
@@ -225,206 +306,41 @@ bool Run::writeHeaderArea(RecoveryJob &job, const AnalysisResult &analysis, Buff
         std::vector<std::uint8_t> backlink(backlinkSize, 0);
         out.write(backlink.data(), backlink.size());
     }
-    return true;
 }
 
-void Run::showProgressRange(std::uint32_t records) {
-    if (!window_)
-        return;
-    window_->progressSetRange(control::progressBar, 0, records <= 100 ? records : records / 100);
-    window_->progressSetStep(control::progressBar, records >= 100 ? 1 : records / 2);
-}
-
-int Run::execute(std::string source, std::string output) {
-    DuplicateTable duplicates;
-    if (context_.options.detailedLog)
-        log_.open(os_);
-    context_.lastError = 0;
-
-    if (single_) {
-        source = window_->controlText(control::sourceBox, 255);
-        output = window_->controlText(control::outputBox, 255);
-        context_.lastOutput = output;
-    }
-    echo("Source file:" + source + "\r\nOutput file:" + output + " ");
-    if (source.empty())
-        return recoveryNothingProduced;
-
-    bool keepDeleted = window_ ? window_->isChecked(control::keepDeletedCheck) : true;
-    context_.messageText = "Analyzing file...\r\n";
-    if (single_)
-        showMessage(true);
-
-    // Two spellings of one file are an in-place repair too: the source must never be
-    // truncated before its records have been read.
-    bool inPlace = source == output || os_.sameFile(source, output).value_or(false);
-    bool sameName = source == output;
-
-    SourceAttributes attributes(os_, source);
-    attributes.clearReadOnly();
-
-    RecoveryJob job;
-    job.sourcePath = source;
-    job.memoName = source;
-    AnalysisResult analysis = analyseStructure(context_, job);
-    if (analysis.abort) {
-        context_.messageText += context_.loadString(stringUnrecoverableFile);
-        if (single_) {
-            showMessage(false);
-            window_->setControlText(control::statusBar, "");
-        }
-        return recoveryNothingProduced;
-    }
-    if (!analysis.opened) {
-        reportSystemError(analysis.openError);
-        return recoveryUnusable;
-    }
-
-    TableHeader &header = job.header;
-    const char *typeName = tableTypeName(header.type());
-    if (!typeName) {
-        context_.messageText += "Unrecoverable file";
-        if (window_)
-            showMessage(true);
-        return recoveryUnusable;
-    }
-    context_.messageText += formatText("File type: %s\r\nFields: %d", typeName, job.fieldCount);
-    if (context_.report)
-        context_.report->table(job, analysis, typeName);
-    if (window_)
-        showMessage(true);
-
-    // The result is built beside the output and renamed over it only when it is complete, so
-    // that neither the output nor, in an in-place repair, the source is ever half-written.
-    // An in-place result replaces the file by the name it was opened with; the work file
-    // lives in the same folder so that the final rename is atomic.
-    // Through a symbolic link the table itself is replaced, not the link.
-    std::string target = inPlace ? os_.resolvedPath(sameName ? output : source) : output;
-    WorkFile work(os_);
-    std::unique_ptr<platform::FileHandle> outputLock;
-    if (!inPlace) {
-        platform::OpenResult held =
-            os_.openFile(output, {platform::Access::Read, platform::Share::None,
-                                  platform::Disposition::OpenExisting, false});
-        if (!held && held.error != platform::errorFileNotFound()) {
-            reportSystemError(held.error);
-            return recoveryNothingProduced;
-        }
-        outputLock = std::move(held.file);
-    }
-    platform::ErrorCode createError = 0;
-    std::optional<std::string> workPath =
-        os_.createUniqueFile(platform::folderOf(target), "uuu", &createError);
-    if (workPath) {
-        work.path = *workPath;
-        platform::OpenResult opened =
-            os_.openFile(work.path, {platform::Access::ReadWrite, platform::Share::None,
-                                     platform::Disposition::CreateAlways, true});
-        createError = opened.error;
-        work.file = std::move(opened.file);
-    }
-    if (!work.file) {
-        reportSystemError(createError);
-        return recoveryNothingProduced;
-    }
-
-    // A Visual FoxPro table with memo fields has a memo file even when a damaged (or careless)
-    // header forgot to say so; without the flag the memos would be left behind.
-    if (isVisualFoxProType(header.type()) && hasMemoBearingField(job))
-        header.setTableFlags(header.tableFlags() | tableFlagHasMemo);
-
-    if (analysis.relocated || header.year() == 0 || header.month() == 0 || header.day() == 0) {
-        platform::LocalTime today = os_.localTime();
-        header.setDate(today.year, today.month, today.day);
-    }
-
-    BufferedWriter out(*work.file, recordBatchBytes);
-    writeHeaderArea(job, analysis, out);
-
-    const std::uint32_t records = header.recordCount();
-    const std::uint32_t recordLength = header.recordLength();
-    const std::uint32_t headerLength = header.headerLength();
-    showProgressRange(records);
-
-    RecoveryMemos memos(os_);
-    if (platform::ErrorCode error = memos.open(job); error != 0) {
-        reportWriteError(error);
-        return recoveryNothingProduced;
-    }
-
-    out.seek(headerLength);
-    std::uint64_t base = analysis.relocated ? job.dataStart : analysis.headerOffset + headerLength;
-    // Records are checked and repaired where they were read, and kept ones go out from there.
-    // Windows of a megabyte cost the fewest system calls without losing the cache.
-    const std::size_t batchRecords =
-        std::max<std::size_t>(1, recordBatchBytes / std::max<std::uint32_t>(recordLength, 1));
-    WindowReader reader(*job.source, job.sourceSize,
-                        std::max<std::size_t>(batchRecords * recordLength, 1));
-    RecordChecks checks(job, context_.options, duplicates, context_.report, recordLength);
-    // Only candidates can be duplicates or be repeated by one; the others' keys are unique.
-    // Keys shorter than a few hashes are cheaper to look up than to hash twice.
-    std::optional<DuplicateCandidates> candidates;
-    if (context_.options.deleteDuplicates != 0 && recordLength > 8 && records > 0)
-        candidates = findDuplicateCandidates(reader, base, records, recordLength, batchRecords);
-    std::optional<CandidateWalk> walk;
-    if (candidates)
-        walk.emplace(candidates->all(), duplicates);
-    std::uint64_t kept = 0;
-    for (std::uint32_t first = 0; first < records;) {
-        const std::uint32_t count =
-            static_cast<std::uint32_t>(std::min<std::uint64_t>(batchRecords, records - first));
-        std::uint8_t *batch = reader.mutableView(base + std::uint64_t{first} * recordLength,
-                                                 std::size_t{count} * recordLength);
-        KeptRun run(out);
-        for (std::uint32_t k = 0; k < count; ++k) {
-            const std::uint32_t i = first + k;
-            std::span<std::uint8_t> record(batch + std::size_t{k} * recordLength, recordLength);
-            RecordVerdict verdict =
-                walk ? checks.check(record, i, walk->keyOf(i)) : checks.check(record, i);
-            if (verdict == RecordVerdict::DroppedByFilter) {
-                if (context_.report)
-                    context_.report->recordDone(i, verdict, false);
-                continue;
-            }
-            bool written = verdict == RecordVerdict::Keep && (keepDeleted || record[0] != '*');
-            if (written) {
-                memos.carry(record, job, context_.report, i);
-                run.add(record.data(), recordLength);
-                ++kept;
-            }
-            if (context_.report)
-                context_.report->recordDone(i, verdict, written);
-            if (window_ && i % 100 == 0)
-                window_->progressStepIt(control::progressBar);
-            if (context_.progress && (i & 0xFFF) == 0)
-                context_.progress->recordsDone(i, records);
-        }
-        first += count;
-    }
-    if (context_.progress)
-        context_.progress->recordsDone(records, records);
-    if (window_)
-        window_->progressSetPos(control::progressBar, records);
+std::uint64_t Run::walkRecords(RecoveryJob &job, const RecordArea &area, BufferedWriter &out,
+                               RecoveryMemos &memos) {
+    out.seek(area.headerLength);
+    RecordWalk walk(job, area, request_, observer_);
+    RecordWriter writer(out, memos, job, request_.report, area.recordLength);
+    std::uint64_t kept = walk.run(writer);
     memos.closeSource(job);
+    return kept;
+}
 
-    // The formats cannot address records past 2 GiB.
-    if (job.sourceSize > tableSizeLimit && headerLength < tableSizeLimit)
-        kept = std::min<std::uint64_t>(kept, (tableSizeLimit - 1 - headerLength) / recordLength);
-    if (context_.report)
-        context_.report->finish(kept);
-    if (kept != records)
-        out.seek(headerLength + kept * recordLength);
+// The end marker and the final header with the kept count; the result detached from its
+// index and database container unless it replaces its source. False after a write error.
+bool Run::finishTable(RecoveryJob &job, const RecordArea &area, bool inPlace, std::uint64_t kept,
+                      BufferedWriter &out, RecoveryMemos &memos) {
+    const std::uint32_t headerLength = area.headerLength;
+    kept = keptWithinSizeLimit(job, area, kept);
+    outcome_.kept = kept;
+    if (request_.report)
+        request_.report->finish(kept);
+    if (kept != area.records)
+        out.seek(headerLength + kept * area.recordLength);
     if (kept != 0)
         out.write(&endOfFileMarker, 1);
-    if (kept != records)
+    if (kept != area.records)
         out.setEnd();
 
+    TableHeader &header = job.header;
     header.setRecordCount(static_cast<std::uint32_t>(kept));
     if (!inPlace)
         header.setTableFlags(header.tableFlags() & ~tableFlagStructuralIndex);
     out.seek(0);
     out.write(header.bytes.data(), header.bytes.size());
-    // Detached from its database container; only a header with room for the backlink has one.
+    // Only a header with room for the backlink has one.
     if (!inPlace && isVisualFoxProType(header.type()) &&
         headerLength >= tableHeaderSize + 1 + backlinkSize) {
         std::vector<std::uint8_t> zeros(backlinkSize, 0);
@@ -435,56 +351,51 @@ int Run::execute(std::string source, std::string output) {
     platform::ErrorCode writeError = out.error() != 0 ? out.error() : memos.writeError();
     if (writeError != 0) {
         reportWriteError(writeError);
-        return recoveryNothingProduced;
+        return false;
     }
+    return true;
+}
 
+// Puts the work file and the new memo file in place; returns the run's result.
+int Run::install(RecoveryJob &job, OutputPlan &plan, RecoveryMemos &memos) {
     closeSource(job);
     platform::FileTimes workTimes;
-    work.file->getTimes(workTimes);
-    work.file.reset();
+    plan.work.file->getTimes(workTimes);
+    plan.work.file.reset();
 
     std::optional<InstallItem> memoItem;
     if (platform::ErrorCode error =
-            memos.prepareOutput(output, inPlace, workTimes.lastWrite, memoItem);
+            memos.prepareOutput(request_.output, plan.inPlace, workTimes.lastWrite, memoItem);
         error != 0) {
         reportWriteError(error);
         return recoveryNothingProduced;
     }
-    outputLock.reset();
-    platform::ErrorCode renameError = installFiles(os_, {work.path, target}, memoItem);
+    plan.outputLock.reset();
+    platform::ErrorCode renameError = installFiles(os_, {plan.work.path, plan.target}, memoItem);
     if (renameError != 0) {
-        context_.lastError = renameError;
-        std::string text = os_.errorText(renameError);
-        if (context_.ownerlessMessage)
-            context_.ownerlessMessage(text, messageCaption);
-        context_.messageText = text;
+        outcome_.systemError = renameError;
+        say(RunMessage::CannotInstall, os_.errorText(renameError));
         return recoveryUnusable;
     }
-    work.installed = true;
+    plan.work.installed = true;
     memos.markInstalled();
-    if (inPlace)
-        attributes.markReplaced();
-    else if (attributes.wasReadOnly())
-        os_.setAttributes(output, *attributes.original());
-
-    std::string result = formatText(context_.loadString(stringRecoverableRecords).c_str(),
-                                    static_cast<std::int64_t>(kept));
-    context_.messageText = result;
-    echo(result);
-    if (single_) {
-        showMessage(false);
-        window_->setControlText(control::statusBar, "");
-    }
-    log_.close();
     return recoveryFixed;
+}
+
+void Run::reportResult() {
+    outcome_.message = formatText(request_.texts.recoverableRecords.c_str(),
+                                  static_cast<std::int64_t>(outcome_.kept));
+    account(outcome_.message);
+    observer_.message(RunMessage::Finished, outcome_.message);
+    log_.close();
 }
 
 } // namespace
 
-int runRecovery(EngineContext &context, RecoveryWindow *window, const std::string &sourcePath,
-                const std::string &outputPath, bool folderMode) {
-    Run run(context, window, folderMode);
-    return run.execute(sourcePath, outputPath);
+RecoveryOutcome runRecovery(EngineContext &context, const RecoveryRequest &request,
+                            RunObserver &observer) {
+    Run run(context, request, observer);
+    return run.execute();
 }
 
 } // namespace salvora

@@ -1,21 +1,86 @@
-// One recovery run: a damaged source table in, a fixed copy out.
+// One recovery run: a damaged source table in, a fixed copy out. The caller says what to do
+// in a request, hears how the run goes through an observer and gets an outcome back.
 #pragma once
 
+#include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "engine/enginecontext.h"
-#include "engine/recoverywindow.h"
 
 namespace salvora {
+
+class RunReport;
 
 inline constexpr int recoveryFixed = 1;
 inline constexpr int recoveryNothingProduced = 0;
 inline constexpr int recoveryUnusable = -1;
 
-// With a window and `folderMode` false the paths are read from the window ("single mode").
-// Returns 1 when the fixed copy is in place, 0 when nothing was produced, -1 when the source
-// could not be used (`context.lastError` then tells why when the system said so).
-int runRecovery(EngineContext &context, RecoveryWindow *window, const std::string &sourcePath,
-                const std::string &outputPath, bool folderMode);
+// The texts of a run that a caller may give in its own words.
+struct RunTexts {
+    // Appended to the message when neither a header nor field descriptors were found.
+    std::string unrecoverableFile = "Unrecoverable file...\r\n";
+    // The result, formatted with the kept count ("%d").
+    std::string recoverableRecords =
+        "Analyzing file...\r\nProcess complete.\r\nRecoverable records: %d\r\n";
+};
+
+struct RecoveryRequest {
+    std::string source;
+    // Equal to the source (or another spelling of it) for an in-place repair.
+    std::string output;
+    RecoveryOptions options;
+    // When false, records marked deleted are not written, whatever the filters say.
+    bool keepDeleted = true;
+    // Set when a report was asked for: the run tells it every finding.
+    RunReport *report = nullptr;
+    RunTexts texts;
+};
+
+// Why the run speaks. The message grows through the first five; the last three are failures
+// that end the run, with their own text.
+enum class RunMessage {
+    Analysing,
+    NoTableFound,
+    UnknownType,
+    TableFound,
+    Finished,
+    // A system error before any output was made: the source, the output or the work file.
+    CannotOpen,
+    // The repaired table or its memo file could not be written.
+    CannotWrite,
+    // The finished files could not be put in place.
+    CannotInstall,
+};
+
+// The one way out of a run while it goes. Every event has a default that ignores it.
+class RunObserver {
+  public:
+    virtual ~RunObserver() = default;
+    // The run's account as its log holds it: the names first, the result last.
+    virtual void account(std::string_view) {}
+    // The run's message after the change, or the failure's text.
+    virtual void message(RunMessage, const std::string &) {}
+    // The record walk starts, reaches a record (every hundredth and every 4096th) and ends.
+    virtual void walkStarted(std::uint32_t /*records*/) {}
+    virtual void recordReached(std::uint32_t /*index*/, std::uint32_t /*records*/) {}
+    virtual void walkEnded(std::uint32_t /*records*/) {}
+};
+
+struct RecoveryOutcome {
+    // 1 when the fixed copy is in place, 0 when nothing was produced, -1 when the source could
+    // not be used (or is of an unknown type).
+    int result = recoveryNothingProduced;
+    // Records the analysed header holds, and the ones the output holds.
+    std::uint32_t records = 0;
+    std::uint64_t kept = 0;
+    // The system error behind a failed run, 0 when there was none.
+    platform::ErrorCode systemError = 0;
+    // What the run has to say at its end.
+    std::string message;
+};
+
+RecoveryOutcome runRecovery(EngineContext &context, const RecoveryRequest &request,
+                            RunObserver &observer);
 
 } // namespace salvora

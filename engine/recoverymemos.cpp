@@ -1,6 +1,7 @@
 #include "engine/recoverymemos.h"
 
 #include "engine/memotransfer.h"
+#include "engine/runstages.h"
 #include "engine/tableformat.h"
 #include "engine/textformat.h"
 
@@ -63,8 +64,7 @@ platform::ErrorCode RecoveryMemos::open(RecoveryJob &job) {
         return sourceError;
     hasSource_ = true;
     sourcePath_ = job.sourceMemo->path;
-    // Level 7 tables keep their memo file as it is: their references stay valid.
-    if (tableType_ == 0x8C)
+    if (!carriesMemos(tableType_))
         return 0;
 
     platform::ErrorCode error = 0;

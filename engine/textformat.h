@@ -1,6 +1,6 @@
 // printf-style formatting for the few texts the program builds, limited to %s, %d and %%.
-// Formats may come from a language library, so anything else is copied as it stands instead
-// of being trusted as a conversion.
+// Formats may come from a caller's translated texts, so anything else is copied as it stands
+// instead of being trusted as a conversion.
 #pragma once
 
 #include <cstdint>

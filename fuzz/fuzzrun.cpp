@@ -10,7 +10,6 @@
 #include "engine/analysis.h"
 #include "engine/recordchecks.h"
 #include "engine/recovery.h"
-#include "engine/recoverywindow.h"
 #include "engine/tableformat.h"
 #include "fuzz/fuzzinput.h"
 
@@ -78,19 +77,6 @@ class InWorkspace {
     fs::path previous_;
 };
 
-class QuietWindow final : public RecoveryWindow {
-  public:
-    std::string controlText(int, std::size_t) override { return ""; }
-    void setControlText(int, const std::string &) override {}
-    void repaintControl(int) override {}
-    bool isChecked(int) override { return false; }
-    void progressSetRange(int, std::uint32_t, std::uint32_t) override {}
-    void progressSetStep(int, std::uint32_t) override {}
-    void progressStepIt(int) override {}
-    void progressSetPos(int, std::uint32_t) override {}
-    void messageBox(const std::string &, const std::string &, MessageIcon) override {}
-};
-
 void write(const std::string &path, const Bytes &bytes) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char *>(bytes.data()),
@@ -148,13 +134,16 @@ std::string runRecoveryInput(const std::uint8_t *data, std::size_t size) {
             write(ws.file(name), *input.memo);
 
     EngineContext context(platform::nativePlatform());
-    context.options = optionsOf(input.control);
     bool inPlace = (input.control & controlInPlace) != 0;
-    std::string output = ws.file(inPlace ? "t.dbf" : "out.dbf");
-    QuietWindow window;
-    int result = (input.control & controlDropDeleted)
-                     ? runRecovery(context, &window, ws.file("t.dbf"), output, true)
-                     : runRecovery(context, nullptr, ws.file("t.dbf"), output, false);
+    RecoveryRequest request;
+    request.source = ws.file("t.dbf");
+    request.output = ws.file(inPlace ? "t.dbf" : "out.dbf");
+    request.options = optionsOf(input.control);
+    request.keepDeleted = (input.control & controlDropDeleted) == 0;
+    RunObserver quiet;
+    RecoveryOutcome outcome = runRecovery(context, request, quiet);
+    const std::string &output = request.output;
+    int result = outcome.result;
 
     if (result != recoveryFixed && result != recoveryNothingProduced && result != recoveryUnusable)
         return "result " + std::to_string(result);
@@ -179,7 +168,7 @@ std::string runRecoveryInput(const std::uint8_t *data, std::size_t size) {
     if (result == recoveryFixed) {
         if (!table)
             return "result 1 without an output";
-        return checkOutputShape(*table, context.messageText);
+        return checkOutputShape(*table, outcome.message);
     }
     if (!inPlace && table)
         return "an output without result 1";

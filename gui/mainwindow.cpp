@@ -7,11 +7,12 @@
 
 #include "app/addresses.h"
 #include "app/commandlinetext.h"
+#include "app/enginerun.h"
+#include "app/folderrun.h"
 #include "app/language.h"
 #include "app/persistence.h"
+#include "app/windowrun.h"
 #include "app/windowtask.h"
-#include "engine/folderrun.h"
-#include "engine/recovery.h"
 #include "engine/textformat.h"
 #include "gui/aboutbox.h"
 #include "gui/choosers.h"
@@ -23,8 +24,7 @@ namespace salvora::gui {
 
 namespace {
 
-constexpr int nameLimit = 256; // 255 characters and the terminator
-constexpr char caption[] = "Salvora";
+constexpr const char *caption = messageCaption;
 constexpr char selectTablePrompt[] = "Please select the dbf file for recovery";
 constexpr char clickStartPrompt[] = "Click Start button to start the recovery process";
 
@@ -221,7 +221,7 @@ void MainWindow::attachMenu() {
 
 void MainWindow::showCheckMarks() {
     HMENU menu = ::GetMenu(window_);
-    const RecoveryOptions &options = app_.engine.options;
+    const RecoveryOptions &options = app_.options;
     auto mark = [menu](int id, bool on) {
         ::CheckMenuItem(menu, static_cast<UINT>(id),
                         MF_BYCOMMAND | (on ? MF_CHECKED : MF_UNCHECKED));
@@ -394,7 +394,7 @@ void MainWindow::command(int id, int code, HWND control) {
 }
 
 void MainWindow::start() {
-    std::string source = controlText(IDC_SOURCE, nameLimit);
+    std::string source = controlText(IDC_SOURCE, nameBoxLimit);
     if (source.empty()) {
         hooks_.messageBox(window_, english() ? selectTablePrompt : text(IDS_TIP_BROWSE_SOURCE),
                           caption, MB_OK | MB_ICONINFORMATION);
@@ -402,18 +402,20 @@ void MainWindow::start() {
                        reinterpret_cast<WPARAM>(::GetDlgItem(window_, IDC_BROWSE_SOURCE)), TRUE);
         return;
     }
-    std::string output = controlText(IDC_OUTPUT, nameLimit);
+    std::string output = controlText(IDC_OUTPUT, nameBoxLimit);
     if (isFolderSource(source)) {
-        runFolderRecovery(app_.engine, this, source, output, english());
+        ConsoleRunObserver console(app_);
+        runFolderRecovery(app_.engine, this, source, output, english(),
+                          recoveryRequest(app_, source, output), console);
         return;
     }
     if (english())
         setStatus("Start recovery...");
-    int result = runRecovery(app_.engine, this, std::string(), std::string(), false);
-    app_.lastSource = source;
-    app_.lastOutput = app_.engine.lastOutput;
-    if (result == recoveryFixed && english())
-        hooks_.messageBox(window_, formatText("Saved fixed file to %s", output), caption,
+    WindowTableRun run = runWindowTable(app_, *this);
+    app_.lastSource = run.source;
+    app_.lastOutput = run.output;
+    if (run.outcome.result == recoveryFixed && english())
+        hooks_.messageBox(window_, formatText("Saved fixed file to %s", run.output), caption,
                           MB_OK | MB_ICONINFORMATION);
 }
 
@@ -459,11 +461,10 @@ void MainWindow::selectOutputFolder() {
 void MainWindow::showCommandLine() {
     if (!hooks_.showCommandLine)
         return;
-    std::string source = controlText(IDC_SOURCE, nameLimit);
-    std::string output = controlText(IDC_OUTPUT, nameLimit);
-    hooks_.showCommandLine(
-        window_, resources(), app_.engine.os,
-        buildCommandLineText(programFolder(), source, output, app_.engine.options));
+    std::string source = controlText(IDC_SOURCE, nameBoxLimit);
+    std::string output = controlText(IDC_OUTPUT, nameBoxLimit);
+    hooks_.showCommandLine(window_, resources(), app_.engine.os,
+                           buildCommandLineText(programFolder(), source, output, app_.options));
 }
 
 void MainWindow::historyPicked() {
@@ -499,7 +500,7 @@ void MainWindow::cleanHistory() {
 }
 
 void MainWindow::toggleOption(int id) {
-    RecoveryOptions &options = app_.engine.options;
+    RecoveryOptions &options = app_.options;
     switch (id) {
     case IDM_PACK:
         options.pack ^= 1;

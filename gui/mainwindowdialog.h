@@ -1,6 +1,6 @@
 // The main window (dialog 1): names, options menu, toolbar, history, drag and drop, tray icon,
 // and Start, which hands the names to the recovery run or the folder run. The window is the
-// run's `RecoveryWindow`. Tests create it modeless and drive it with messages.
+// run's `RunWindow`. Tests create it modeless and drive it with messages.
 #pragma once
 
 #include <windows.h>
@@ -10,7 +10,7 @@
 #include <string>
 
 #include "app/appcontext.h"
-#include "engine/recoverywindow.h"
+#include "app/runwindow.h"
 #include "gui/handles.h"
 
 namespace salvora::gui {
@@ -42,7 +42,7 @@ inline constexpr UINT trayCallbackMessage = 5000;
 inline constexpr UINT trayIconId = 1000;
 inline constexpr int windowClosedResult = 2;
 
-class MainWindow final : public RecoveryWindow {
+class MainWindow final : public RunWindow {
   public:
     MainWindow(AppContext &app, MainWindowHooks hooks);
     ~MainWindow() override;
@@ -59,7 +59,7 @@ class MainWindow final : public RecoveryWindow {
     int result() const { return result_; }
     bool trayIconShown() const { return trayIconShown_; }
 
-    // RecoveryWindow
+    // RunWindow
     std::string controlText(int id, std::size_t limit) override;
     void setControlText(int id, const std::string &text) override;
     void repaintControl(int id) override;

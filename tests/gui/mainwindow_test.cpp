@@ -76,7 +76,6 @@ class MainWindowTest : public ::testing::Test {
         system.real.initCommonControls();
         app.resourceModule = system.ownModule();
         app.settings = std::make_unique<SettingsStore>(openNativeSettings(engine.os, system));
-        app.engine.loadString = [this](int id) { return loadString(app, id); };
         hooks = gui::MainWindowHooks::system();
         hooks.messageBox = [this](HWND, const std::string &text, const std::string &caption,
                                   UINT type) {
@@ -163,8 +162,8 @@ TEST_F(MainWindowTest, OpensWithPromptDisabledStartAndHiddenControls) {
 }
 
 TEST_F(MainWindowTest, OptionsFromTheCommandLineShowAsCheckMarks) {
-    app.engine.options.deleteDuplicates = 1;
-    app.engine.options.pack = 1;
+    app.options.deleteDuplicates = 1;
+    app.options.pack = 1;
     open();
     EXPECT_TRUE(checked(IDM_DELETE_DUPLICATES));
     EXPECT_TRUE(checked(IDM_PACK));
@@ -179,14 +178,14 @@ TEST_F(MainWindowTest, PackAndRecoverDeletedExcludeEachOther) {
     command(IDM_PACK);
     EXPECT_TRUE(checked(IDM_PACK));
     EXPECT_FALSE(checked(IDM_RECOVER_DELETED));
-    EXPECT_EQ(app.engine.options.recoverDeleted, 0u);
+    EXPECT_EQ(app.options.recoverDeleted, 0u);
     command(IDM_RECOVER_DELETED);
     EXPECT_FALSE(checked(IDM_PACK));
-    EXPECT_EQ(app.engine.options.pack, 0u);
+    EXPECT_EQ(app.options.pack, 0u);
     command(IDM_DELETE_EMPTY);
     command(IDM_DELETE_INVALID_MEMO);
-    EXPECT_EQ(app.engine.options.deleteEmpty, 1u);
-    EXPECT_EQ(app.engine.options.deleteInvalidMemo, 1u);
+    EXPECT_EQ(app.options.deleteEmpty, 1u);
+    EXPECT_EQ(app.options.deleteInvalidMemo, 1u);
     EXPECT_TRUE(checked(IDM_DELETE_INVALID_MEMO));
 }
 

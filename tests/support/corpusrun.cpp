@@ -8,7 +8,6 @@
 #include "engine/memotransfer.h"
 #include "engine/recordchecks.h"
 #include "engine/recovery.h"
-#include "tests/support/recordingwindow.h"
 
 namespace salvora::testing {
 
@@ -33,15 +32,18 @@ CorpusOutcome repair(const CorpusCase &c, platform::Platform &os, const std::str
                      const std::string &memoExtension) {
     WorkingFolder cwd(folder);
     EngineContext context(os);
-    context.options = c.options;
-    RecordingWindow window;
-    window.keepDeletedChecked = false;
     std::string sourcePath = folder + "/" + source;
     std::string outputPath = folder + "/" + output;
+    RecoveryRequest request;
+    request.source = sourcePath;
+    request.output = outputPath;
+    request.options = c.options;
+    request.keepDeleted = !c.dropDeleted;
+    RunObserver quiet;
+    RecoveryOutcome run = runRecovery(context, request, quiet);
     CorpusOutcome outcome;
-    outcome.result = c.dropDeleted ? runRecovery(context, &window, sourcePath, outputPath, true)
-                                   : runRecovery(context, nullptr, sourcePath, outputPath, false);
-    outcome.message = context.messageText;
+    outcome.result = run.result;
+    outcome.message = run.message;
     outcome.table = readIfExists(outputPath);
     std::string base = output.substr(0, output.rfind('.'));
     if (!memoExtension.empty())

@@ -5,11 +5,12 @@
 #include <string>
 #include <vector>
 
-#include "engine/recoverywindow.h"
+#include "app/runwindow.h"
+#include "resources/resource.h"
 
 namespace salvora::testing {
 
-class RecordingWindow : public RecoveryWindow {
+class RecordingWindow : public RunWindow {
   public:
     std::map<int, std::string> texts;
     bool keepDeletedChecked = true;
@@ -25,9 +26,7 @@ class RecordingWindow : public RecoveryWindow {
     }
     void setControlText(int id, const std::string &text) override { texts[id] = text; }
     void repaintControl(int) override { ++repaints; }
-    bool isChecked(int id) override {
-        return id == control::keepDeletedCheck && keepDeletedChecked;
-    }
+    bool isChecked(int id) override { return id == IDC_KEEP_DELETED && keepDeletedChecked; }
     void progressSetRange(int, std::uint32_t minimum, std::uint32_t maximum) override {
         calls.push_back("range " + std::to_string(minimum) + " " + std::to_string(maximum));
     }

@@ -68,13 +68,13 @@ TEST_F(Batch, OnlyTheRecursiveBatchKeepsTheDetailedLog) {
     put("a.dbf");
     TempDir work;
     WorkingFolder here(work.path());
-    engine.options.detailedLog = 1;
+    app.options.detailedLog = 1;
     runRecursiveBatch(app, dir.file("*.dbf"));
-    EXPECT_EQ(engine.options.detailedLog, 1u);
+    EXPECT_EQ(app.options.detailedLog, 1u);
     EXPECT_TRUE(fileExists(work.file("recovery.log"))) << "the run's own log";
     std::filesystem::remove(work.file("recovery.log"));
     runWildcardBatch(app, dir.file("*.dbf"), false);
-    EXPECT_EQ(engine.options.detailedLog, 0u);
+    EXPECT_EQ(app.options.detailedLog, 0u);
     EXPECT_FALSE(fileExists(work.file("recovery.log")));
 }
 

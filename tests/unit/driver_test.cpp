@@ -37,31 +37,31 @@ class Driver : public ::testing::Test {
 TEST_F(Driver, SwitchesSetTheirOptionsAndTheSingleTableClearsTheDetailedLog) {
     std::string source = table();
     EXPECT_EQ(run({source, "/pack", "/delempty", "/deldups", "/recoverydeleted", "/LOG"}), 0);
-    EXPECT_EQ(engine.options.pack, 1u);
-    EXPECT_EQ(engine.options.deleteEmpty, 1u);
-    EXPECT_EQ(engine.options.deleteDuplicates, 1u);
-    EXPECT_EQ(engine.options.recoverDeleted, 1u);
-    EXPECT_EQ(engine.options.deleteInvalidMemo, 0u) << "no switch for it";
-    EXPECT_EQ(engine.options.detailedLog, 0u);
+    EXPECT_EQ(app.options.pack, 1u);
+    EXPECT_EQ(app.options.deleteEmpty, 1u);
+    EXPECT_EQ(app.options.deleteDuplicates, 1u);
+    EXPECT_EQ(app.options.recoverDeleted, 1u);
+    EXPECT_EQ(app.options.deleteInvalidMemo, 0u) << "no switch for it";
+    EXPECT_EQ(app.options.detailedLog, 0u);
 }
 
 TEST_F(Driver, OnlyTheRecursiveBatchKeepsTheDetailedLog) {
     run({dir.file("*.dbf"), "/recurse", "/LOG"});
-    EXPECT_EQ(engine.options.detailedLog, 1u);
+    EXPECT_EQ(app.options.detailedLog, 1u);
 }
 
 TEST_F(Driver, EachOptionComesFromItsOwnSwitchOnly) {
     std::string source = table();
     run({source, "/deldups"});
-    EXPECT_EQ(engine.options.deleteDuplicates, 1u);
-    EXPECT_EQ(engine.options.deleteEmpty + engine.options.pack + engine.options.recoverDeleted, 0u);
+    EXPECT_EQ(app.options.deleteDuplicates, 1u);
+    EXPECT_EQ(app.options.deleteEmpty + app.options.pack + app.options.recoverDeleted, 0u);
 }
 
 TEST_F(Driver, ConsoleSwitchLendsStandardOutputAndReportsMissingAttach) {
     std::string source = table();
     system.attachResult = platform::ConsoleAttach::NoAttachConsole;
     run({source, "/console"});
-    EXPECT_EQ(engine.consoleOut, &app.standardOutput);
+    EXPECT_EQ(app.consoleOut, &app.standardOutput);
     EXPECT_EQ(system.consolesCreated, 0);
     EXPECT_EQ(system.messageBoxes, std::vector<std::string>{"Error: Error Load AttachConsole"});
     EXPECT_NE(system.out.find("Recoverable records: 1"), std::string::npos);
@@ -70,7 +70,7 @@ TEST_F(Driver, ConsoleSwitchLendsStandardOutputAndReportsMissingAttach) {
 TEST_F(Driver, WithoutConsoleSwitchTheProgramMakesItsOwn) {
     std::string source = table();
     run({source});
-    EXPECT_EQ(engine.consoleOut, nullptr);
+    EXPECT_EQ(app.consoleOut, nullptr);
     EXPECT_EQ(system.consolesCreated, 1);
     EXPECT_EQ(system.out, "Salvora v4.79\r\n" + source + ": OK\r\n");
 }
@@ -78,10 +78,10 @@ TEST_F(Driver, WithoutConsoleSwitchTheProgramMakesItsOwn) {
 TEST_F(Driver, ProgressLineOnlyForATerminal) {
     std::string source = table();
     run({source});
-    EXPECT_EQ(engine.progress, nullptr);
+    EXPECT_EQ(app.progressLine, nullptr);
     system.errorIsTerminal = true;
     run({source});
-    EXPECT_NE(engine.progress, nullptr);
+    EXPECT_NE(app.progressLine, nullptr);
 }
 
 TEST_F(Driver, RawTextIsPreferredWhenThePlatformHasOne) {
@@ -116,7 +116,7 @@ TEST_F(Driver, WindowModeGetsItsTextShowsAgainOnRestartAndRemembersThePair) {
     EXPECT_EQ(run({"folder", "/pack"}), 0);
     EXPECT_EQ(shown, 3);
     EXPECT_EQ(seen.front(), "folder");
-    EXPECT_EQ(engine.options.pack, 1u) << "options stay set for the window";
+    EXPECT_EQ(app.options.pack, 1u) << "options stay set for the window";
     ASSERT_EQ(app.history.size(), 1u);
     EXPECT_EQ(app.history.source(0), "a.dbf");
     EXPECT_EQ(app.history.output(0), "b.dbf");

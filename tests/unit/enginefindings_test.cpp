@@ -4,6 +4,7 @@
 
 #include "engine/recovery.h"
 #include "engine/tableformat.h"
+#include "tests/support/enginerun.h"
 #include "tests/support/faultplatform.h"
 #include "tests/support/memobuilder.h"
 #include "tests/support/scratchfolder.h"
@@ -19,13 +20,13 @@ class EngineFindings : public ::testing::Test {
   protected:
     int repair(const Bytes &table, const std::string &output = "out.dbf") {
         testing::writeFile(dir.file("t.dbf"), table);
-        return runRecovery(context, nullptr, dir.file("t.dbf"), dir.file(output), false);
+        return context.run(nullptr, dir.file("t.dbf"), dir.file(output), false);
     }
     Bytes read(const std::string &name) { return testing::readFile(dir.file(name)); }
 
     testing::ScratchFolder dir;
     testing::WorkingFolder cwd{dir.path()};
-    EngineContext context{platform::nativePlatform()};
+    testing::EngineRun context{platform::nativePlatform()};
 };
 
 // A header rebuilt from its descriptors when no record is left used to take the file size for
@@ -74,7 +75,7 @@ TEST(EngineFindingsMemo, MemoFileThatCannotBeOpenedStopsTheRun) {
     testing::ScratchFolder dir;
     testing::WorkingFolder cwd(dir.path());
     testing::FaultPlatform os;
-    EngineContext context(os);
+    testing::EngineRun context(os);
     testing::BuiltMemo memo = testing::foxProMemoFile(64, {{1, testing::bytesOf("kept")}});
     TableBuilder t(0xF5);
     t.field("NOTES", 'M', 10).record(testing::memoReference(memo.blocks[0])).recordCount(9);
@@ -83,7 +84,7 @@ TEST(EngineFindingsMemo, MemoFileThatCannotBeOpenedStopsTheRun) {
         testing::writeFile(dir.file("t.dbf"), table);
         testing::writeFile(dir.file("t.fpt"), memo.file);
         os.failOpen(testing::pathEndsWith("t.fpt"), testing::ioError(), platform::Access::Read);
-        EXPECT_EQ(runRecovery(context, nullptr, dir.file("t.dbf"), dir.file(output), false),
+        EXPECT_EQ(context.run(nullptr, dir.file("t.dbf"), dir.file(output), false),
                   recoveryNothingProduced)
             << output;
         os.clearFaults();

@@ -9,6 +9,7 @@
 
 #include "engine/enginelog.h"
 #include "engine/recovery.h"
+#include "tests/support/enginerun.h"
 #include "tests/support/forwardingplatform.h"
 #include "tests/support/recordingwindow.h"
 #include "tests/support/tablebuilder.h"
@@ -89,9 +90,9 @@ class EngineLogTest : public ::testing::Test {
         testing::writeFile(path, bytes);
         return path;
     }
-    int run(const std::string &from, const std::string &to, RecoveryWindow *window = nullptr,
+    int run(const std::string &from, const std::string &to, RunWindow *window = nullptr,
             bool folderMode = false) {
-        return runRecovery(context, window, from, to, folderMode);
+        return context.run(window, from, to, folderMode);
     }
     std::string log() const {
         Bytes bytes = testing::readFile(work.file(engineLogName));
@@ -115,7 +116,7 @@ class EngineLogTest : public ::testing::Test {
     TempDir tables;
     WorkingFolder inWork{work.path()};
     LogWriteCounter os;
-    EngineContext context{os};
+    testing::EngineRun context{os};
 };
 
 TEST_F(EngineLogTest, CompletedRunLeavesTheHeaderAndTheResultInTwoWrites) {
@@ -139,10 +140,7 @@ TEST_F(EngineLogTest, TextIsExactlyTheExampleOfTheLogFormat) {
 }
 
 TEST_F(EngineLogTest, ResultComesFromTheInterfaceLanguage) {
-    context.loadString = [](int id) {
-        return id == stringRecoverableRecords ? std::string("Wiederherstellbar: %d\r\n")
-                                              : defaultEngineString(id);
-    };
+    context.texts.recoverableRecords = "Wiederherstellbar: %d\r\n";
     std::string from = source("a.dbf", table(3));
     ASSERT_EQ(run(from, tables.file("b.dbf")), recoveryFixed);
     EXPECT_EQ(log(), header(from, tables.file("b.dbf")) + "Wiederherstellbar: 3\r\n");
@@ -205,8 +203,8 @@ TEST_F(EngineLogTest, EmptySourcePathLeavesAHeaderWithAnEmptyName) {
 TEST_F(EngineLogTest, SingleModeLogsThePathsOfTheWindow) {
     std::string from = source("a.dbf", table(4));
     testing::RecordingWindow window;
-    window.texts[control::sourceBox] = from;
-    window.texts[control::outputBox] = tables.file("b.dbf");
+    window.texts[IDC_SOURCE] = from;
+    window.texts[IDC_OUTPUT] = tables.file("b.dbf");
     ASSERT_EQ(run("ignored", "ignored", &window), recoveryFixed);
     EXPECT_EQ(log(), header(from, tables.file("b.dbf")) + result(4));
 }

@@ -7,7 +7,8 @@
 #include <utility>
 #include <vector>
 
-#include "engine/folderrun.h"
+#include "app/enginerun.h"
+#include "app/folderrun.h"
 #include "tests/support/faultplatform.h"
 #include "tests/support/recordingwindow.h"
 #include "tests/support/tablebuilder.h"
@@ -27,7 +28,7 @@ class TextHistoryWindow : public RecordingWindow {
     std::vector<std::string> statusTexts() const {
         std::vector<std::string> texts;
         for (const auto &[id, text] : history)
-            if (id == control::statusBar)
+            if (id == IDC_STATUS)
                 texts.push_back(text);
         return texts;
     }
@@ -54,6 +55,7 @@ class FolderRun : public ::testing::Test {
     TempDir dir;
     FaultPlatform os;
     EngineContext context{os};
+    ConsoleRunObserver console{nullptr, nullptr, {}};
     TextHistoryWindow window;
 
     void SetUp() override {
@@ -63,7 +65,7 @@ class FolderRun : public ::testing::Test {
     std::string data(const std::string &name) { return dir.file("data/" + name); }
     std::string fixed(const std::string &name) { return dir.file("fixed/" + name); }
     void run(const std::string &source, const std::string &output, bool english = true) {
-        runFolderRecovery(context, &window, source, output, english);
+        runFolderRecovery(context, &window, source, output, english, RecoveryRequest{}, console);
     }
 };
 
@@ -77,8 +79,7 @@ TEST_F(FolderRun, FolderIntoAnotherFolderWritesEachFixedTableThere) {
     EXPECT_EQ(storedCount(readFile(fixed("y.dbf"))), 2u);
     EXPECT_EQ(readFile(data("x.dbf")), needsRepair()) << "the source stays as it was";
     EXPECT_FALSE(fileExists(fixed("notes.txt")));
-    EXPECT_EQ(window.texts[control::logBox],
-              data("x.dbf") + ": OK\r\n" + data("y.dbf") + ": OK\r\n");
+    EXPECT_EQ(window.texts[IDC_LOG], data("x.dbf") + ": OK\r\n" + data("y.dbf") + ": OK\r\n");
     EXPECT_EQ(window.statusTexts(),
               (std::vector<std::string>{"Start recovery...", "Start recovery: " + data("x.dbf"),
                                         "Start recovery: " + data("y.dbf"), "Process complete"}));
@@ -92,7 +93,7 @@ TEST_F(FolderRun, LogBoxShowsTheResultsSoFarAfterEveryTable) {
     // The run itself shows its analysis texts in between; those are not the results.
     std::vector<std::string> shown;
     for (const auto &[id, text] : window.history)
-        if (id == control::logBox && text.rfind(dir.path(), 0) == 0)
+        if (id == IDC_LOG && text.rfind(dir.path(), 0) == 0)
             shown.push_back(text);
     std::string first = data("x.dbf") + ": OK\r\n";
     std::string both = first + data("y.dbf") + ": OK\r\n";
@@ -103,7 +104,7 @@ TEST_F(FolderRun, OutputFolderEqualToTheSourceRepairsInPlace) {
     writeFile(data("x.dbf"), needsRepair());
     run(dir.file("data"), dir.file("data"));
     EXPECT_EQ(storedCount(readFile(data("x.dbf"))), 2u);
-    EXPECT_EQ(window.texts[control::logBox], data("x.dbf") + ": OK\r\n");
+    EXPECT_EQ(window.texts[IDC_LOG], data("x.dbf") + ": OK\r\n");
     EXPECT_EQ(dir.names(), (std::vector<std::string>{"data", "fixed"}));
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.file("data")),
                             std::filesystem::directory_iterator()),
@@ -121,7 +122,7 @@ TEST_F(FolderRun, TrailingSeparatorsAreNotDoubled) {
     writeFile(data("x.dbf"), needsRepair());
     run(dir.file("data/"), dir.file("fixed/"));
     EXPECT_EQ(storedCount(readFile(fixed("x.dbf"))), 2u);
-    EXPECT_EQ(window.texts[control::logBox], data("x.dbf") + ": OK\r\n");
+    EXPECT_EQ(window.texts[IDC_LOG], data("x.dbf") + ": OK\r\n");
 }
 
 TEST_F(FolderRun, PatternPicksItsMatchesOnly) {
@@ -129,8 +130,7 @@ TEST_F(FolderRun, PatternPicksItsMatchesOnly) {
     writeFile(data("A2.DBF"), needsRepair());
     writeFile(data("b1.dbf"), needsRepair());
     run(dir.file("data/a*.dbf"), dir.file("fixed"));
-    EXPECT_EQ(window.texts[control::logBox],
-              data("a1.dbf") + ": OK\r\n" + data("A2.DBF") + ": OK\r\n");
+    EXPECT_EQ(window.texts[IDC_LOG], data("a1.dbf") + ": OK\r\n" + data("A2.DBF") + ": OK\r\n");
     EXPECT_TRUE(fileExists(fixed("A2.DBF")));
     EXPECT_FALSE(fileExists(fixed("b1.dbf")));
 }
@@ -138,7 +138,7 @@ TEST_F(FolderRun, PatternPicksItsMatchesOnly) {
 TEST_F(FolderRun, OneNamedTableIsAPatternToo) {
     writeFile(data("x.dbf"), needsRepair());
     run(data("X.DBF"), dir.file("fixed"));
-    EXPECT_EQ(window.texts[control::logBox], data("x.dbf") + ": OK\r\n");
+    EXPECT_EQ(window.texts[IDC_LOG], data("x.dbf") + ": OK\r\n");
 }
 
 TEST_F(FolderRun, ResultWordsFollowTheRunResults) {
@@ -148,9 +148,9 @@ TEST_F(FolderRun, ResultWordsFollowTheRunResults) {
     // The run could not open c.dbf: the system's own message says why.
     os.failOpen(pathEndsWith("data/c.dbf"), ioError());
     run(dir.file("data"), dir.file("fixed"));
-    EXPECT_EQ(window.texts[control::logBox], data("a.dbf") + ": OK\r\n" + data("b.dbf") +
-                                                 ": Unrecoverable\r\n" + data("c.dbf") + ": " +
-                                                 os.errorText(ioError()) + "\r\n");
+    EXPECT_EQ(window.texts[IDC_LOG], data("a.dbf") + ": OK\r\n" + data("b.dbf") +
+                                         ": Unrecoverable\r\n" + data("c.dbf") + ": " +
+                                         os.errorText(ioError()) + "\r\n");
     EXPECT_EQ(window.statusTexts().back(), "Process complete");
 }
 
@@ -159,9 +159,9 @@ TEST_F(FolderRun, OutputNameTooLongSaysSo) {
     writeFile(data("y.dbf"), needsRepair());
     os.failOpen(pathIs(fixed("x.dbf")), platform::errorNameTooLong());
     run(dir.file("data"), dir.file("fixed"));
-    EXPECT_EQ(window.texts[control::logBox], data("x.dbf") + ": " +
-                                                 os.errorText(platform::errorNameTooLong()) +
-                                                 "\r\n" + data("y.dbf") + ": OK\r\n");
+    EXPECT_EQ(window.texts[IDC_LOG], data("x.dbf") + ": " +
+                                         os.errorText(platform::errorNameTooLong()) + "\r\n" +
+                                         data("y.dbf") + ": OK\r\n");
     EXPECT_FALSE(fileExists(fixed("x.dbf")));
 }
 
@@ -171,7 +171,7 @@ TEST_F(FolderRun, FailureWithoutASystemErrorSaysUnrecoverable) {
     table[0] = 0x07;
     writeFile(data("odd.dbf"), table);
     run(dir.file("data"), dir.file("fixed"));
-    EXPECT_EQ(window.texts[control::logBox], data("odd.dbf") + ": Unrecoverable\r\n");
+    EXPECT_EQ(window.texts[IDC_LOG], data("odd.dbf") + ": Unrecoverable\r\n");
 }
 
 TEST_F(FolderRun, OtherLanguagesSkipTheEnglishStartText) {
@@ -194,17 +194,18 @@ TEST_F(FolderRun, SourceWithoutFolderWorksInTheCurrentFolder) {
     writeFile(data("x.dbf"), needsRepair());
     WorkingFolder here(dir.file("data"));
     run("*.dbf", dir.file("fixed"));
-    EXPECT_EQ(window.texts[control::logBox], "x.dbf: OK\r\n");
+    EXPECT_EQ(window.texts[IDC_LOG], "x.dbf: OK\r\n");
     EXPECT_EQ(storedCount(readFile(fixed("x.dbf"))), 2u);
     window.history.clear();
     run("", "");
-    EXPECT_EQ(window.texts[control::logBox], "x.dbf: OK\r\n") << "in place in the current folder";
+    EXPECT_EQ(window.texts[IDC_LOG], "x.dbf: OK\r\n") << "in place in the current folder";
     EXPECT_EQ(storedCount(readFile(data("x.dbf"))), 2u);
 }
 
 TEST_F(FolderRun, RunsWithoutAWindow) {
     writeFile(data("x.dbf"), needsRepair());
-    runFolderRecovery(context, nullptr, dir.file("data"), dir.file("fixed"), true);
+    runFolderRecovery(context, nullptr, dir.file("data"), dir.file("fixed"), true,
+                      RecoveryRequest{}, console);
     EXPECT_EQ(storedCount(readFile(fixed("x.dbf"))), 2u);
 }
 

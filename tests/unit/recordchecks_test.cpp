@@ -10,6 +10,7 @@
 #include "engine/memofile.h"
 #include "engine/recordchecks.h"
 #include "engine/recovery.h"
+#include "tests/support/enginerun.h"
 #include "tests/support/memobuilder.h"
 #include "tests/support/tablebuilder.h"
 
@@ -416,13 +417,12 @@ class RecordFiltersRunTest : public ::testing::Test {
     }
     Bytes repair(const TableBuilder &source) {
         testing::writeFile(dir.file("a.dbf"), source.build());
-        EXPECT_EQ(runRecovery(context, nullptr, dir.file("a.dbf"), dir.file("b.dbf"), false),
-                  recoveryFixed);
+        EXPECT_EQ(context.run(nullptr, dir.file("a.dbf"), dir.file("b.dbf"), false), recoveryFixed);
         return testing::readFile(dir.file("b.dbf"));
     }
 
     testing::TempDir dir;
-    EngineContext context{platform::nativePlatform()};
+    testing::EngineRun context{platform::nativePlatform()};
 };
 
 TEST_F(RecordFiltersRunTest, DuplicatesAndBadRecordsAreLeftOutAndRepairsWritten) {

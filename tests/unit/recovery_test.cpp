@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include "engine/recovery.h"
+#include "tests/support/enginerun.h"
 #include "tests/support/recordingwindow.h"
 #include "tests/support/tablebuilder.h"
 
@@ -35,9 +36,9 @@ class RecoveryTest : public ::testing::Test {
             t.record("name" + std::to_string(i));
         return t;
     }
-    int run(const std::string &source, const std::string &output, RecoveryWindow *window = nullptr,
+    int run(const std::string &source, const std::string &output, RunWindow *window = nullptr,
             bool folderMode = false) {
-        return runRecovery(context, window, source, output, folderMode);
+        return context.run(window, source, output, folderMode);
     }
     // The stored date is today's in a rebuilt header, so compare everything else.
     static Bytes withoutDate(Bytes b) {
@@ -47,7 +48,7 @@ class RecoveryTest : public ::testing::Test {
     }
 
     TempDir dir;
-    EngineContext context{platform::nativePlatform()};
+    testing::EngineRun context{platform::nativePlatform()};
 };
 
 TEST_F(RecoveryTest, SoundTableIsCopiedByteForByteAndTheSourceIsLeftAlone) {
@@ -246,7 +247,7 @@ TEST_F(RecoveryTest, UnknownTableTypeIsUnusable) {
     RecordingWindow window;
     EXPECT_EQ(run(dir.file("a.dbf"), dir.file("b.dbf"), &window, true), recoveryUnusable);
     EXPECT_EQ(context.messageText, "Analyzing file...\r\nUnrecoverable file");
-    EXPECT_EQ(window.texts[control::logBox], context.messageText);
+    EXPECT_EQ(window.texts[IDC_LOG], context.messageText);
     EXPECT_FALSE(testing::fileExists(dir.file("b.dbf")));
 }
 
@@ -286,14 +287,14 @@ TEST_F(RecoveryTest, SingleModeReadsThePathsFromTheWindowAndReportsThere) {
     t.record("live").record("gone", '*').record("live2");
     testing::writeFile(dir.file("a.dbf"), t.build());
     RecordingWindow window;
-    window.texts[control::sourceBox] = dir.file("a.dbf");
-    window.texts[control::outputBox] = dir.file("b.dbf");
+    window.texts[IDC_SOURCE] = dir.file("a.dbf");
+    window.texts[IDC_OUTPUT] = dir.file("b.dbf");
     window.keepDeletedChecked = false;
     ASSERT_EQ(run("ignored", "ignored", &window), recoveryFixed);
     EXPECT_EQ(context.lastOutput, dir.file("b.dbf"));
-    EXPECT_EQ(window.texts[control::logBox],
+    EXPECT_EQ(window.texts[IDC_LOG],
               "Analyzing file...\r\nProcess complete.\r\nRecoverable records: 2\r\n");
-    EXPECT_EQ(window.texts[control::statusBar], "");
+    EXPECT_EQ(window.texts[IDC_STATUS], "");
     TableBuilder expected = people();
     expected.record("live").record("live2");
     EXPECT_EQ(testing::readFile(dir.file("b.dbf")), expected.build());
@@ -301,8 +302,8 @@ TEST_F(RecoveryTest, SingleModeReadsThePathsFromTheWindowAndReportsThere) {
 
 TEST_F(RecoveryTest, SingleModeShowsSystemErrorsInAMessageBox) {
     RecordingWindow window;
-    window.texts[control::sourceBox] = dir.file("missing.dbf");
-    window.texts[control::outputBox] = dir.file("b.dbf");
+    window.texts[IDC_SOURCE] = dir.file("missing.dbf");
+    window.texts[IDC_OUTPUT] = dir.file("b.dbf");
     EXPECT_EQ(run("", "", &window), recoveryUnusable);
     ASSERT_EQ(window.messageBoxes.size(), 1u);
     EXPECT_EQ(window.messageBoxes[0],

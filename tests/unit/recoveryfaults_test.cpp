@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "engine/recovery.h"
+#include "tests/support/enginerun.h"
 #include "tests/support/faultplatform.h"
 #include "tests/support/memobuilder.h"
 #include "tests/support/tablebuilder.h"
@@ -47,7 +48,7 @@ class RecoveryFaultTest : public ::testing::Test {
         testing::writeFile(dir.file("t.fpt"), original.memo);
     }
     int run(const std::string &output = "t.dbf") {
-        return runRecovery(context, nullptr, dir.file("t.dbf"), dir.file(output), false);
+        return context.run(nullptr, dir.file("t.dbf"), dir.file(output), false);
     }
     Bytes read(const std::string &name) { return testing::readFile(dir.file(name)); }
     std::vector<std::string> leftovers() {
@@ -62,7 +63,7 @@ class RecoveryFaultTest : public ::testing::Test {
     testing::TempDir dir;
     testing::WorkingFolder cwd{dir.path()};
     FaultPlatform faults;
-    EngineContext context{faults};
+    testing::EngineRun context{faults};
     Damaged original = damagedPair();
 };
 

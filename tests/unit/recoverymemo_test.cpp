@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include "engine/recovery.h"
+#include "tests/support/enginerun.h"
 #include "tests/support/memobuilder.h"
 #include "tests/support/recordingwindow.h"
 #include "tests/support/tablebuilder.h"
@@ -26,15 +27,15 @@ Bytes le32(std::uint32_t v) {
 class RecoveryMemoTest : public ::testing::Test {
   protected:
     int run(const std::string &source, const std::string &output) {
-        return runRecovery(context, nullptr, dir.file(source), dir.file(output), false);
+        return context.run(nullptr, dir.file(source), dir.file(output), false);
     }
     // Single mode with the hidden "keep deleted" box cleared: deleted records are left out.
     int runDroppingDeleted(const std::string &source, const std::string &output) {
         testing::RecordingWindow window;
-        window.texts[control::sourceBox] = dir.file(source);
-        window.texts[control::outputBox] = dir.file(output);
+        window.texts[IDC_SOURCE] = dir.file(source);
+        window.texts[IDC_OUTPUT] = dir.file(output);
         window.keepDeletedChecked = false;
-        return runRecovery(context, &window, "", "", false);
+        return context.run(&window, "", "", false);
     }
     Bytes read(const std::string &name) { return testing::readFile(dir.file(name)); }
     void write(const std::string &name, const Bytes &bytes) {
@@ -47,7 +48,7 @@ class RecoveryMemoTest : public ::testing::Test {
 
     testing::TempDir dir;
     testing::WorkingFolder cwd{dir.path()};
-    EngineContext context{platform::nativePlatform()};
+    testing::EngineRun context{platform::nativePlatform()};
 };
 
 TEST_F(RecoveryMemoTest, FoxProMemoHoldsExactlyTheKeptRecordsMemos) {

@@ -6,6 +6,8 @@
 #include "app/language.h"
 #include "app/persistence.h"
 #include "app/strings.h"
+#include "engine/recovery.h"
+#include "resources/resource.h"
 #include "tests/support/fakeappsystem.h"
 #include "tests/support/memorysettings.h"
 
@@ -175,8 +177,9 @@ TEST(LanguageChoice, StringsComeFromTheLibraryThenTheProgramThenTheBuiltInTable)
     chooseLanguage(run.app);
     EXPECT_EQ(loadString(run.app, 170), "Lancer la récupération");
     EXPECT_EQ(loadString(run.app, 220), "Quit (own)");
-    EXPECT_EQ(loadString(run.app, stringLanguageNames + 3), "Spanish");
-    EXPECT_EQ(run.engine.loadString(120), builtInString(120)) << "not hooked before start-up";
+    EXPECT_EQ(loadString(run.app, IDS_LANGUAGE_NAMES + 3), "Spanish");
+    EXPECT_EQ(RunTexts().recoverableRecords, builtInString(IDS_RECOVERABLE_RECORDS))
+        << "not hooked before start-up";
 }
 
 TEST(LanguageSwitch, ChangesOnlyWhenTheLibraryLoads) {
@@ -195,10 +198,10 @@ TEST(LanguageSwitch, ChangesOnlyWhenTheLibraryLoads) {
     EXPECT_TRUE(run.app.restartMainWindow);
 
     run.app.restartMainWindow = false;
-    EXPECT_TRUE(switchLanguage(run.app, englishCommand));
+    EXPECT_TRUE(switchLanguage(run.app, IDM_ENGLISH));
     EXPECT_EQ(run.app.language, 0);
     EXPECT_EQ(run.app.resourceModule, run.system.ownModule());
-    EXPECT_FALSE(switchLanguage(run.app, englishCommand));
+    EXPECT_FALSE(switchLanguage(run.app, IDM_ENGLISH));
 }
 
 } // namespace

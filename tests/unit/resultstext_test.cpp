@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "engine/resultstext.h"
+#include "app/resultstext.h"
 
 namespace salvora {
 namespace {

@@ -8,6 +8,7 @@
 #include "engine/recordchecks.h"
 #include "engine/recovery.h"
 #include "engine/runreport.h"
+#include "tests/support/enginerun.h"
 #include "tests/support/memobuilder.h"
 #include "tests/support/recordingwindow.h"
 #include "tests/support/tablebuilder.h"
@@ -49,12 +50,11 @@ class RunReportTest : public ::testing::Test {
   protected:
     // Repairs a.dbf into b.dbf with a report and returns the report's finding lines.
     std::vector<std::string> repair(const Bytes &table, ReportFormat format = ReportFormat::Text,
-                                    RecoveryWindow *window = nullptr) {
+                                    RunWindow *window = nullptr) {
         testing::writeFile(dir.file("a.dbf"), table);
         report = std::make_unique<RunReport>("a.dbf", format, &lines, false);
         context.report = report.get();
-        int result =
-            runRecovery(context, window, dir.file("a.dbf"), dir.file("b.dbf"), window != nullptr);
+        int result = context.run(window, dir.file("a.dbf"), dir.file("b.dbf"), window != nullptr);
         context.report = nullptr;
         EXPECT_EQ(result, recoveryFixed);
         return linesOf(lines.text_);
@@ -67,7 +67,7 @@ class RunReportTest : public ::testing::Test {
     }
 
     TempDir dir;
-    EngineContext context{platform::nativePlatform()};
+    testing::EngineRun context{platform::nativePlatform()};
     Captured lines;
     std::unique_ptr<RunReport> report;
 };

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "engine/tablecheck.h"
+#include "tests/support/enginerun.h"
 #include "tests/support/faultplatform.h"
 #include "tests/support/memobuilder.h"
 #include "tests/support/tablebuilder.h"
@@ -43,7 +44,7 @@ class TableCheckTest : public ::testing::Test {
         std::uint64_t mutating = os.mutatingOperations();
         std::uint64_t written = os.counters().bytesWritten;
         report = std::make_unique<RunReport>(name, ReportFormat::Text, nullptr, true);
-        CheckVerdict verdict = checkTable(context, dir.file(name), *report);
+        CheckVerdict verdict = context.check(dir.file(name), *report);
         EXPECT_EQ(os.mutatingOperations(), mutating);
         EXPECT_EQ(os.counters().bytesWritten, written);
         EXPECT_EQ(dir.names(), before) << "a check makes no file";
@@ -53,7 +54,7 @@ class TableCheckTest : public ::testing::Test {
 
     TempDir dir;
     testing::FaultPlatform os;
-    EngineContext context{os};
+    testing::EngineRun context{os};
     std::unique_ptr<RunReport> report;
 };
 

@@ -1,11 +1,13 @@
-#include "engine/folderrun.h"
+#include "app/folderrun.h"
 
 #include <vector>
 
+#include "app/outcometext.h"
+#include "app/resultstext.h"
+#include "app/windowrun.h"
 #include "engine/pathpattern.h"
-#include "engine/recovery.h"
-#include "engine/resultstext.h"
 #include "engine/textformat.h"
+#include "resources/resource.h"
 
 namespace salvora {
 
@@ -19,31 +21,27 @@ std::string withSeparator(const std::string &folder) {
 
 class FolderRunView {
   public:
-    explicit FolderRunView(RecoveryWindow *window) : window_(window) {}
+    explicit FolderRunView(RunWindow *window) : window_(window) {}
     void status(const std::string &text) {
         if (window_)
-            window_->setControlText(control::statusBar, text);
+            window_->setControlText(IDC_STATUS, text);
     }
     void results(const ResultsText &results) {
         if (window_)
-            window_->setControlText(control::logBox, results.text());
+            window_->setControlText(IDC_LOG, results.text());
     }
 
   private:
-    RecoveryWindow *window_;
+    RunWindow *window_;
 };
 
-std::string resultText(EngineContext &context, int result) {
-    if (result == recoveryFixed)
-        return "OK";
-    // A name too long for the system was never worked on, whichever name it was: say so.
-    if (context.lastError == platform::errorNameTooLong())
-        return context.os.errorText(context.lastError);
-    // A run that failed without a system error (an unknown table type) has no message of
-    // the system's to show; "The operation completed successfully" would mislead.
-    if (result == recoveryNothingProduced || context.lastError == 0)
-        return "Unrecoverable";
-    return context.os.errorText(context.lastError);
+RecoveryOutcome recoverForFolder(EngineContext &context, RunWindow *window, RecoveryRequest request,
+                                 RunObserver &console) {
+    if (!window)
+        return runRecovery(context, request, console);
+    request.keepDeleted = window->isChecked(IDC_KEEP_DELETED);
+    WindowRunObserver observer(*window, WindowRunKind::Folder, console);
+    return runRecovery(context, request, observer);
 }
 
 } // namespace
@@ -57,8 +55,9 @@ std::string folderRunPattern(const std::string &sourceText) {
     return withSeparator(sourceText) + "*.dbf";
 }
 
-void runFolderRecovery(EngineContext &context, RecoveryWindow *window,
-                       const std::string &sourceText, const std::string &outputText, bool english) {
+void runFolderRecovery(EngineContext &context, RunWindow *window, const std::string &sourceText,
+                       const std::string &outputText, bool english, const RecoveryRequest &request,
+                       RunObserver &console) {
     PathPattern pattern = splitPattern(folderRunPattern(sourceText));
     std::vector<platform::DirectoryEntry> entries;
     context.os.listDirectory(listingFolder(pattern.folderPart), pattern.mask, entries);
@@ -76,8 +75,12 @@ void runFolderRecovery(EngineContext &context, RecoveryWindow *window,
         std::string source = pattern.folderPart + entry.name;
         std::string output = outputFolder + entry.name;
         view.status(formatText("Start recovery: %s", source));
-        int result = runRecovery(context, window, source, output, true);
-        results.appendLine(formatText("%s: %s\r\n", source, resultText(context, result)));
+        RecoveryRequest table = request;
+        table.source = source;
+        table.output = output;
+        RecoveryOutcome outcome = recoverForFolder(context, window, table, console);
+        results.appendLine(formatText("%s: %s\r\n", source,
+                                      outcomeText(context.os, outcome, OutcomeWording::Window)));
         view.results(results);
     }
     view.results(results);

@@ -1,4 +1,4 @@
-#include "engine/resultstext.h"
+#include "app/resultstext.h"
 
 #include <string_view>
 

@@ -1,5 +1,5 @@
-// The few controls of the main window that a recovery run talks to. The Win32 window
-// implements it; tests record the calls.
+// The few controls of the main window that its runs talk to, by the identifiers of
+// resources/resource.h. The Win32 window implements it; tests record the calls.
 #pragma once
 
 #include <cstdint>
@@ -7,20 +7,11 @@
 
 namespace salvora {
 
-namespace control {
-inline constexpr int sourceBox = 101;
-inline constexpr int outputBox = 103;
-inline constexpr int logBox = 106;
-inline constexpr int statusBar = 107;
-inline constexpr int keepDeletedCheck = 111;
-inline constexpr int progressBar = 116;
-} // namespace control
-
 enum class MessageIcon { None, Information };
 
-class RecoveryWindow {
+class RunWindow {
   public:
-    virtual ~RecoveryWindow() = default;
+    virtual ~RunWindow() = default;
 
     // At most `limit` - 1 characters, as a dialog text query with that buffer size returns.
     virtual std::string controlText(int id, std::size_t limit) = 0;

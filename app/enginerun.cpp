@@ -1,0 +1,57 @@
+#include "app/enginerun.h"
+
+#include "app/language.h"
+#include "resources/resource.h"
+
+namespace salvora {
+
+RecoveryRequest recoveryRequest(AppContext &app, const std::string &source,
+                                const std::string &output) {
+    RecoveryRequest request;
+    request.source = source;
+    request.output = output;
+    request.options = app.options;
+    request.texts.unrecoverableFile = loadString(app, IDS_UNRECOVERABLE);
+    request.texts.recoverableRecords = loadString(app, IDS_RECOVERABLE_RECORDS);
+    return request;
+}
+
+ConsoleRunObserver::ConsoleRunObserver(TextSink *console, ProgressObserver *progress,
+                                       MessageBox ownerless)
+    : console_(console), progress_(progress), ownerless_(std::move(ownerless)) {}
+
+ConsoleRunObserver::ConsoleRunObserver(AppContext &app)
+    : ConsoleRunObserver(app.consoleOut, app.progressLine.get(),
+                         [&app](const std::string &text, const std::string &caption) {
+                             app.system.messageBox(text, caption);
+                         }) {}
+
+void ConsoleRunObserver::account(std::string_view text) {
+    if (console_)
+        console_->write(text);
+}
+
+void ConsoleRunObserver::message(RunMessage kind, const std::string &text) {
+    if (kind == RunMessage::CannotWrite && console_)
+        console_->write(text + "\r\n");
+    if (kind == RunMessage::CannotInstall && ownerless_)
+        ownerless_(text, messageCaption);
+}
+
+void ConsoleRunObserver::recordReached(std::uint32_t index, std::uint32_t records) {
+    if (progress_ && (index & 0xFFF) == 0)
+        progress_->recordsDone(index, records);
+}
+
+void ConsoleRunObserver::walkEnded(std::uint32_t records) {
+    if (progress_)
+        progress_->recordsDone(records, records);
+}
+
+RecoveryOutcome recoverTable(AppContext &app, const std::string &source,
+                             const std::string &output) {
+    ConsoleRunObserver console(app);
+    return runRecovery(app.engine, recoveryRequest(app, source, output), console);
+}
+
+} // namespace salvora

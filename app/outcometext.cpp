@@ -1,0 +1,30 @@
+#include "app/outcometext.h"
+
+namespace salvora {
+
+std::string outcomeText(platform::Platform &os, const RecoveryOutcome &outcome,
+                        OutcomeWording wording) {
+    if (outcome.result == recoveryFixed)
+        return "OK";
+    bool nameTooLong = outcome.systemError == platform::errorNameTooLong();
+    switch (wording) {
+    case OutcomeWording::ResultLog:
+        break;
+    case OutcomeWording::BatchLog:
+        if (nameTooLong)
+            return "Skipped: " + os.errorText(outcome.systemError);
+        break;
+    case OutcomeWording::Window:
+        // A name too long for the system was never worked on, whichever name it was.
+        if (nameTooLong)
+            return os.errorText(outcome.systemError);
+        // A run that failed without a system error (an unknown table type) has no message of
+        // the system's to show; "The operation completed successfully" would mislead.
+        if (outcome.result != recoveryNothingProduced && outcome.systemError != 0)
+            return os.errorText(outcome.systemError);
+        break;
+    }
+    return "Unrecoverable";
+}
+
+} // namespace salvora

@@ -1,0 +1,143 @@
+// The stages a repair and a check share: the analysis of the source, the rules both apply to
+// the analysed table (its memo flag, its size limit) and the walk over its records.
+#pragma once
+
+#include <algorithm>
+#include <cstdint>
+#include <optional>
+#include <span>
+
+#include "engine/analysis.h"
+#include "engine/bufferedio.h"
+#include "engine/duplicatecandidates.h"
+#include "engine/recordchecks.h"
+#include "engine/recovery.h"
+#include "engine/runreport.h"
+
+namespace salvora {
+
+struct AnalysedTable {
+    AnalysisResult analysis;
+    // Null for a table type the formats do not know.
+    const char *typeName = nullptr;
+};
+
+AnalysedTable analyseTable(EngineContext &context, RecoveryJob &job, const std::string &source,
+                           SourceAccess access);
+
+// A Visual FoxPro table with memo fields has a memo file even when a damaged (or careless)
+// header forgot to say so; without the flag the memos would be left behind.
+std::uint8_t tableFlagsWithMemo(const RecoveryJob &job);
+
+// Level 7 tables keep their memo file as it is: their references stay valid.
+inline bool carriesMemos(std::uint8_t tableType) {
+    return tableType != 0x8C;
+}
+
+// Where the records lie, as the analysis found them.
+struct RecordArea {
+    std::uint32_t records = 0;
+    std::uint32_t recordLength = 0;
+    std::uint32_t headerLength = 0;
+    std::uint64_t base = 0;
+};
+
+RecordArea recordAreaOf(const RecoveryJob &job, const AnalysisResult &analysis);
+
+// The formats cannot address records past 2 GiB.
+std::uint64_t keptWithinSizeLimit(const RecoveryJob &job, const RecordArea &area,
+                                  std::uint64_t kept);
+
+// Bytes of records read, checked and handed on at a time.
+inline constexpr std::size_t recordBatchBytes = 1u << 20;
+
+// Walks the duplicate candidates alongside the records. The duplicate table's memory is the
+// slow part of that filter: what a candidate some places ahead needs is on its way while the
+// current record is checked.
+class CandidateWalk {
+  public:
+    CandidateWalk(std::span<const DuplicateCandidates::Candidate> candidates,
+                  const DuplicateTable &duplicates);
+
+    // What is known of the key of `record`, the next record in order.
+    RecordChecks::KeyAhead keyOf(std::uint32_t record) {
+        if (next_ >= candidates_.size() || candidates_[next_].record != record)
+            return {0, true};
+        if (next_ + slotLookAhead < candidates_.size())
+            duplicates_.prefetch(candidates_[next_ + slotLookAhead].hash);
+        if (next_ + keyLookAhead < candidates_.size())
+            duplicates_.prefetchKey(candidates_[next_ + keyLookAhead].hash);
+        return {candidates_[next_++].hash, false};
+    }
+
+  private:
+    // Candidates ahead at which the index slot, and then the key it leads to, is fetched.
+    static constexpr std::size_t slotLookAhead = 8;
+    static constexpr std::size_t keyLookAhead = 3;
+
+    std::span<const DuplicateCandidates::Candidate> candidates_;
+    const DuplicateTable &duplicates_;
+    std::size_t next_ = 0;
+};
+
+// Every record at its fixed place, checked (and repaired where it was read); the records to
+// be written go to a sink with `keep(record, index)`, and `endBatch()` follows each batch,
+// whose bytes stay put until then.
+class RecordWalk {
+  public:
+    RecordWalk(RecoveryJob &job, const RecordArea &area, const RecoveryRequest &request,
+               RunObserver &observer);
+
+    template <class Sink> std::uint64_t run(Sink &sink);
+
+  private:
+    RecordArea area_;
+    bool keepDeleted_;
+    RunReport *report_;
+    RunObserver &observer_;
+    std::size_t batchRecords_;
+    WindowReader reader_;
+    DuplicateTable duplicates_;
+    RecordChecks checks_;
+    std::optional<DuplicateCandidates> candidates_;
+    std::optional<CandidateWalk> candidateWalk_;
+};
+
+template <class Sink> std::uint64_t RecordWalk::run(Sink &sink) {
+    const std::uint32_t records = area_.records;
+    const std::uint32_t recordLength = area_.recordLength;
+    std::uint64_t kept = 0;
+    for (std::uint32_t first = 0; first < records;) {
+        const std::uint32_t count =
+            static_cast<std::uint32_t>(std::min<std::uint64_t>(batchRecords_, records - first));
+        std::uint8_t *batch = reader_.mutableView(area_.base + std::uint64_t{first} * recordLength,
+                                                  std::size_t{count} * recordLength);
+        for (std::uint32_t k = 0; k < count; ++k) {
+            const std::uint32_t i = first + k;
+            std::span<std::uint8_t> record(batch + std::size_t{k} * recordLength, recordLength);
+            RecordVerdict verdict = candidateWalk_
+                                        ? checks_.check(record, i, candidateWalk_->keyOf(i))
+                                        : checks_.check(record, i);
+            if (verdict == RecordVerdict::DroppedByFilter) {
+                if (report_)
+                    report_->recordDone(i, verdict, false);
+                continue;
+            }
+            bool written = verdict == RecordVerdict::Keep && (keepDeleted_ || record[0] != '*');
+            if (written) {
+                sink.keep(record, i);
+                ++kept;
+            }
+            if (report_)
+                report_->recordDone(i, verdict, written);
+            if (i % 100 == 0 || (i & 0xFFF) == 0)
+                observer_.recordReached(i, records);
+        }
+        sink.endBatch();
+        first += count;
+    }
+    observer_.walkEnded(records);
+    return kept;
+}
+
+} // namespace salvora
