@@ -136,6 +136,7 @@ class Run {
     bool analyse(RecoveryJob &job, AnalysedTable &table);
     bool planOutput(OutputPlan &plan);
     void writeHeaderArea(RecoveryJob &job, const AnalysisResult &analysis, BufferedWriter &out);
+    bool startWalk(RecoveryJob &job, const RecordArea &area, RecoveryMemos &memos);
     std::uint64_t walkRecords(RecoveryJob &job, const RecordArea &area, BufferedWriter &out,
                               RecoveryMemos &memos);
     bool finishTable(RecoveryJob &job, const RecordArea &area, bool inPlace, std::uint64_t kept,
@@ -196,24 +197,12 @@ RecoveryOutcome Run::execute() {
     if (!planOutput(plan))
         return ended(recoveryNothingProduced);
 
-    TableHeader &header = job.header;
-    header.setTableFlags(tableFlagsWithMemo(job));
-    if (table.analysis.relocated || header.year() == 0 || header.month() == 0 ||
-        header.day() == 0) {
-        platform::LocalTime today = os_.localTime();
-        header.setDate(today.year, today.month, today.day);
-    }
     BufferedWriter out(*plan.work.file, recordBatchBytes);
     writeHeaderArea(job, table.analysis, out);
-
     const RecordArea area = recordAreaOf(job, table.analysis);
-    outcome_.records = area.records;
-    observer_.walkStarted(area.records);
     RecoveryMemos memos(os_);
-    if (platform::ErrorCode error = memos.open(job); error != 0) {
-        reportWriteError(error);
+    if (!startWalk(job, area, memos))
         return ended(recoveryNothingProduced);
-    }
     std::uint64_t kept = walkRecords(job, area, out, memos);
     if (!finishTable(job, area, plan.inPlace, kept, out, memos))
         return ended(recoveryNothingProduced);
@@ -289,8 +278,15 @@ bool Run::planOutput(OutputPlan &plan) {
     return true;
 }
 
+// The header area as the source has it, or as the analysis rebuilt it, with the memo flag
+// the table needs and a usable date.
 void Run::writeHeaderArea(RecoveryJob &job, const AnalysisResult &analysis, BufferedWriter &out) {
-    const TableHeader &header = job.header;
+    TableHeader &header = job.header;
+    header.setTableFlags(tableFlagsWithMemo(job));
+    if (analysis.relocated || header.year() == 0 || header.month() == 0 || header.day() == 0) {
+        platform::LocalTime today = os_.localTime();
+        header.setDate(today.year, today.month, today.day);
+    }
     if (!analysis.relocated) {
         // Descriptors, terminator and backlink reach the output exactly as the source has them.
         WindowReader reader(*job.source, job.sourceSize,
@@ -306,6 +302,18 @@ void Run::writeHeaderArea(RecoveryJob &job, const AnalysisResult &analysis, Buff
         std::vector<std::uint8_t> backlink(backlinkSize, 0);
         out.write(backlink.data(), backlink.size());
     }
+}
+
+// Opens the memo side; false after an error that must stop the run before anything is
+// replaced.
+bool Run::startWalk(RecoveryJob &job, const RecordArea &area, RecoveryMemos &memos) {
+    outcome_.records = area.records;
+    observer_.walkStarted(area.records);
+    if (platform::ErrorCode error = memos.open(job); error != 0) {
+        reportWriteError(error);
+        return false;
+    }
+    return true;
 }
 
 std::uint64_t Run::walkRecords(RecoveryJob &job, const RecordArea &area, BufferedWriter &out,
