@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "engine/enginelog.h"
-#include "engine/installation.h"
+#include "engine/putinplace.h"
 #include "engine/recoverymemos.h"
 #include "engine/runstages.h"
 #include "engine/textformat.h"
@@ -371,7 +371,7 @@ int Run::install(RecoveryJob &job, OutputPlan &plan, RecoveryMemos &memos) {
     plan.work.file->getTimes(workTimes);
     plan.work.file.reset();
 
-    std::optional<InstallItem> memoItem;
+    std::optional<FinishedFile> memoItem;
     if (platform::ErrorCode error =
             memos.prepareOutput(request_.output, plan.inPlace, workTimes.lastWrite, memoItem);
         error != 0) {
@@ -379,7 +379,7 @@ int Run::install(RecoveryJob &job, OutputPlan &plan, RecoveryMemos &memos) {
         return recoveryNothingProduced;
     }
     plan.outputLock.reset();
-    platform::ErrorCode renameError = installFiles(os_, {plan.work.path, plan.target}, memoItem);
+    platform::ErrorCode renameError = putInPlace(os_, {plan.work.path, plan.target}, memoItem);
     if (renameError != 0) {
         outcome_.systemError = renameError;
         say(RunMessage::CannotInstall, os_.errorText(renameError));

@@ -102,7 +102,7 @@ void RecoveryMemos::closeSource(RecoveryJob &job) {
 
 platform::ErrorCode RecoveryMemos::prepareOutput(const std::string &output, bool inPlace,
                                                  platform::FileTime workWriteTime,
-                                                 std::optional<InstallItem> &item) {
+                                                 std::optional<FinishedFile> &item) {
     item.reset();
     if (!hasSource_)
         return 0;
@@ -138,7 +138,7 @@ platform::ErrorCode RecoveryMemos::prepareOutput(const std::string &output, bool
         return error;
     if (from == sourcePath_)
         stampFileTimes(os_, prepared_, workWriteTime);
-    item = InstallItem{prepared_, target};
+    item = FinishedFile{prepared_, target};
     return 0;
 }
 

@@ -8,8 +8,8 @@
 #include <string>
 
 #include "engine/findings.h"
-#include "engine/installation.h"
 #include "engine/memofile.h"
+#include "engine/putinplace.h"
 #include "engine/recoveryjob.h"
 
 namespace salvora {
@@ -45,7 +45,7 @@ class RecoveryMemos {
     // no memo file.
     platform::ErrorCode prepareOutput(const std::string &output, bool inPlace,
                                       platform::FileTime workWriteTime,
-                                      std::optional<InstallItem> &item);
+                                      std::optional<FinishedFile> &item);
     void markInstalled() { prepared_.clear(); }
 
   private:

@@ -35,7 +35,6 @@ class RunReport : public FindingSink {
     bool hasTable() const { return analysed_; }
 
     bool needsRepair() const { return findings_ != 0 || cutBySizeLimit_ != 0; }
-    bool isUnreadable() const { return !unreadable_.empty(); }
     std::uint64_t findingCount() const { return findings_; }
 
     // The summary in the report's own format, and as plain text for a console.

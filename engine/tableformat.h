@@ -61,9 +61,7 @@ struct FieldDescriptor {
     char type() const { return static_cast<char>(bytes[11]); }
     std::uint16_t displacement() const { return readLe16(&bytes[12]); }
     void setDisplacement(std::uint16_t d) { writeLe16(&bytes[12], d); }
-    std::uint8_t lengthByte() const { return bytes[16]; }
     std::uint8_t decimalCount() const { return bytes[17]; }
-    std::uint8_t fieldFlags() const { return bytes[18]; }
 };
 
 // The type groups used throughout the engine.

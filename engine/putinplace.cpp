@@ -1,9 +1,9 @@
-#include "engine/installation.h"
+#include "engine/putinplace.h"
 
 namespace salvora {
 
-platform::ErrorCode installFiles(platform::Platform &os, const InstallItem &table,
-                                 const std::optional<InstallItem> &memo) {
+platform::ErrorCode putInPlace(platform::Platform &os, const FinishedFile &table,
+                               const std::optional<FinishedFile> &memo) {
     if (!memo)
         return os.renameFile(table.finished, table.target);
 

@@ -8,7 +8,7 @@
 
 namespace salvora {
 
-struct InstallItem {
+struct FinishedFile {
     std::string finished; // complete, flushed file beside `target`
     std::string target;
 };
@@ -17,7 +17,7 @@ struct InstallItem {
 // of the old one is kept until the table is in place, so that a failure puts everything back
 // and even a crash between the two renames never loses it.
 // Returns 0 or the error of the step that failed, with the old files restored.
-platform::ErrorCode installFiles(platform::Platform &os, const InstallItem &table,
-                                 const std::optional<InstallItem> &memo);
+platform::ErrorCode putInPlace(platform::Platform &os, const FinishedFile &table,
+                               const std::optional<FinishedFile> &memo);
 
 } // namespace salvora
