@@ -8,21 +8,17 @@
 #include "engine/recovery.h"
 #include "tests/support/enginerun.h"
 #include "tests/support/recordingwindow.h"
+#include "tests/support/sharedhelpers.h"
 #include "tests/support/tablebuilder.h"
 
 namespace salvora {
 namespace {
 
 using testing::Bytes;
+using testing::CapturedText;
 using testing::RecordingWindow;
 using testing::TableBuilder;
 using testing::TempDir;
-
-class CapturedText : public TextSink {
-  public:
-    void write(std::string_view text) override { text_ += text; }
-    std::string text_;
-};
 
 class RecoveryTest : public ::testing::Test {
   protected:
@@ -202,6 +198,7 @@ TEST_F(RecoveryTest, InPlaceRepairKeepsFlagsAndBacklinkAndLeavesNoTemporaryFile)
     EXPECT_EQ(dir.names(), std::vector<std::string>{"a.dbf"});
 }
 
+#ifndef _WIN32 // sets a scene only POSIX can: see the test
 TEST_F(RecoveryTest, TwoSpellingsOfOneFileAreAnInPlaceRepair) {
     TableBuilder t = withRecords(people(), 3);
     t.recordCount(1).tableFlags(0x01);
@@ -219,6 +216,7 @@ TEST_F(RecoveryTest, TwoSpellingsOfOneFileAreAnInPlaceRepair) {
     EXPECT_TRUE(std::filesystem::is_symlink(dir.file("link.dbf")));
     EXPECT_EQ(testing::readFile(dir.file("a.dbf")).size(), withRecords(people(), 3).build().size());
 }
+#endif
 
 TEST_F(RecoveryTest, ReadOnlySourceStaysReadOnlyAndLendsItsAttributesToTheOutput) {
     testing::writeFile(dir.file("a.dbf"), withRecords(people(), 2).build());
@@ -231,6 +229,7 @@ TEST_F(RecoveryTest, ReadOnlySourceStaysReadOnlyAndLendsItsAttributesToTheOutput
     EXPECT_EQ(st.st_mode & 0777, 0444u);
 }
 
+#ifndef _WIN32 // sets a scene only POSIX can: see the test
 TEST_F(RecoveryTest, InPlaceResultKeepsTheSourcePermissions) {
     testing::writeFile(dir.file("a.dbf"), withRecords(people(), 2).recordCount(7).build());
     ::chmod(dir.file("a.dbf").c_str(), 0640);
@@ -240,6 +239,7 @@ TEST_F(RecoveryTest, InPlaceResultKeepsTheSourcePermissions) {
     EXPECT_EQ(st.st_mode & 0777, 0640u);
     EXPECT_EQ(testing::readFile(dir.file("a.dbf")), withRecords(people(), 2).build());
 }
+#endif
 
 TEST_F(RecoveryTest, UnknownTableTypeIsUnusable) {
     TableBuilder t = withRecords(people(0x05), 2);
@@ -271,6 +271,7 @@ TEST_F(RecoveryTest, OutputFolderThatDoesNotExistProducesNothing) {
     EXPECT_NE(context.lastError, 0);
 }
 
+#ifndef _WIN32 // sets a scene only POSIX can: see the test
 TEST_F(RecoveryTest, OutputHeldByAnotherProgramIsNotTouched) {
     testing::writeFile(dir.file("a.dbf"), withRecords(people(), 2).build());
     testing::writeFile(dir.file("b.dbf"), testing::bytesOf("precious"));
@@ -281,6 +282,7 @@ TEST_F(RecoveryTest, OutputHeldByAnotherProgramIsNotTouched) {
     EXPECT_EQ(testing::readFile(dir.file("b.dbf")), testing::bytesOf("precious"));
     EXPECT_EQ(dir.names(), (std::vector<std::string>{"a.dbf", "b.dbf"}));
 }
+#endif
 
 TEST_F(RecoveryTest, SingleModeReadsThePathsFromTheWindowAndReportsThere) {
     TableBuilder t = people();

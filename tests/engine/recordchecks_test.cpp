@@ -331,6 +331,7 @@ TEST_F(RecordChecksTest, DBaseReferencesToUnsoundBlocksBecomeBlanks) {
     EXPECT_EQ(check(kept), RecordVerdict::Keep);
 }
 
+#ifndef _WIN32 // sets a scene only POSIX can: see the test
 TEST_F(RecordChecksTest, FoxProReferencesMustLeadToTextBlocks) {
     testing::BuiltMemo memo =
         testing::foxProMemoFile(64, {{1, bytesOf("text")}, {0, Bytes{1, 2, 3}}});
@@ -356,6 +357,7 @@ TEST_F(RecordChecksTest, FoxProReferencesMustLeadToTextBlocks) {
     EXPECT_EQ(check(picture10), RecordVerdict::Reject);
     EXPECT_EQ(text(picture10), std::string(11, ' '));
 }
+#endif
 
 TEST_F(RecordChecksTest, OtherReferenceLengthsLoseTheirFirstFourBytes) {
     testing::BuiltMemo memo = testing::dBase3MemoFile({"first"});

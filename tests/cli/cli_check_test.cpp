@@ -9,6 +9,7 @@
 
 #include "tests/support/memobuilder.h"
 #include "tests/support/programrunner.h"
+#include "tests/support/sharedhelpers.h"
 #include "tests/support/tablebuilder.h"
 
 namespace salvora::testing {
@@ -26,10 +27,6 @@ Bytes changedLogical() {
     Bytes b = people().build();
     b[people().computedHeaderLength() + 7] = '1';
     return b;
-}
-
-std::string textOf(const Bytes &bytes) {
-    return std::string(bytes.begin(), bytes.end());
 }
 
 // Every file of a folder with its bytes and modification time.

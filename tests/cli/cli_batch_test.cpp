@@ -8,33 +8,13 @@
 
 #include "platform/platform.h"
 #include "tests/support/programrunner.h"
+#include "tests/support/sharedhelpers.h"
 #include "tests/support/tablebuilder.h"
 
 namespace salvora::testing {
 namespace {
 
 const std::string banner = "Salvora v4.79\r\n";
-
-// Sound but for a header that claims three records more than it holds: a repaired copy says
-// two, so a test can see which files were repaired in place.
-Bytes needsRepair() {
-    return TableBuilder()
-        .field("NAME", 'C', 10)
-        .record("Alice")
-        .record("Bob")
-        .recordCount(5)
-        .build();
-}
-
-std::uint32_t storedCount(const Bytes &table) {
-    return table.size() < 8 ? 0
-                            : static_cast<std::uint32_t>(table[4] | table[5] << 8 | table[6] << 16 |
-                                                         table[7] << 24);
-}
-
-std::string textOf(const Bytes &bytes) {
-    return std::string(bytes.begin(), bytes.end());
-}
 
 class CliBatch : public ::testing::Test {
   protected:

@@ -11,6 +11,7 @@
 #include "tests/support/enginerun.h"
 #include "tests/support/memobuilder.h"
 #include "tests/support/recordingwindow.h"
+#include "tests/support/sharedhelpers.h"
 #include "tests/support/tablebuilder.h"
 
 namespace salvora {
@@ -18,6 +19,7 @@ namespace {
 
 using testing::Bytes;
 using testing::bytesOf;
+using testing::le32;
 using testing::memoReference;
 using testing::TableBuilder;
 using testing::TempDir;
@@ -39,11 +41,6 @@ std::vector<std::string> linesOf(const std::string &text) {
         at = end + 2;
     }
     return lines;
-}
-
-Bytes le32(std::uint32_t v) {
-    return {static_cast<std::uint8_t>(v), static_cast<std::uint8_t>(v >> 8),
-            static_cast<std::uint8_t>(v >> 16), static_cast<std::uint8_t>(v >> 24)};
 }
 
 class RunReportTest : public ::testing::Test {

@@ -8,6 +8,7 @@
 
 #include "app/commandline.h"
 #include "tests/support/programrunner.h"
+#include "tests/support/sharedhelpers.h"
 #include "tests/support/tablebuilder.h"
 
 namespace salvora::testing {
@@ -26,10 +27,6 @@ std::uint32_t recordCount(const Bytes &table) {
     return table.size() < 8 ? 0
                             : static_cast<std::uint32_t>(table[4] | table[5] << 8 | table[6] << 16 |
                                                          table[7] << 24);
-}
-
-std::string textOf(const Bytes &bytes) {
-    return std::string(bytes.begin(), bytes.end());
 }
 
 class Cli : public ::testing::Test {

@@ -11,6 +11,7 @@
 #include "app/folderrun.h"
 #include "tests/support/faultplatform.h"
 #include "tests/support/recordingwindow.h"
+#include "tests/support/sharedhelpers.h"
 #include "tests/support/tablebuilder.h"
 
 namespace salvora::testing {
@@ -33,22 +34,6 @@ class TextHistoryWindow : public RecordingWindow {
         return texts;
     }
 };
-
-// A sound table whose header claims three records more than it holds: a repair puts the
-// true count of two back, so that a repaired file can be told from an untouched one.
-Bytes needsRepair() {
-    return TableBuilder()
-        .field("NAME", 'C', 10)
-        .record("Alice")
-        .record("Bob")
-        .recordCount(5)
-        .build();
-}
-
-std::uint32_t storedCount(const Bytes &table) {
-    return static_cast<std::uint32_t>(table.at(4) | table.at(5) << 8 | table.at(6) << 16 |
-                                      table.at(7) << 24);
-}
 
 class FolderRun : public ::testing::Test {
   protected:
