@@ -1,0 +1,34 @@
+#include "engine/recordsample.h"
+
+#include <algorithm>
+
+#include "engine/bufferedio.h"
+
+namespace salvora {
+
+FlagSample sampleFlags(WindowReader &reader, std::uint64_t start, std::uint32_t recordLength) {
+    FlagSample sample;
+    if (recordLength == 0 || start >= reader.fileSize())
+        return sample;
+    std::uint64_t records = (reader.fileSize() - start) / recordLength;
+    auto look = [&](std::uint64_t index) {
+        std::uint8_t flag = reader.view(start + index * recordLength, 1)[0];
+        ++sample.total;
+        if (flag == ' ' || flag == '*')
+            ++sample.good;
+        else if (flag != 0)
+            ++sample.bad;
+    };
+    constexpr std::uint64_t leading = recordSampleLimit / 2;
+    std::uint64_t first = std::min(records, leading);
+    for (std::uint64_t i = 0; i < first; ++i)
+        look(i);
+    if (records > leading) {
+        std::uint64_t rest = records - leading;
+        for (std::uint64_t j = 1; j <= leading; ++j)
+            look(leading + (rest - 1) * j / leading);
+    }
+    return sample;
+}
+
+} // namespace salvora
