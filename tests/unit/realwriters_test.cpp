@@ -167,7 +167,7 @@ TEST_F(Structure, OnlyWhatDescribesRecordsIsAHeader) {
     // and a terminator where its first descriptor would be.
     Bytes junk = randomBytes(100000, 3);
     std::size_t window = junk.size() - 12;
-    junk[window + 8] = 33;
+    junk[window + 8] = 65;
     junk[window + 9] = 0;
     junk[window + 10] = 1;
     junk[window + 11] = 0;
