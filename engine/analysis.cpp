@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <optional>
 
 #include "engine/bufferedio.h"
 #include "engine/descriptorchains.h"
@@ -224,11 +225,21 @@ struct Search {
                 dataStart = afterBacklink;
             }
         }
-        // Some writers leave a byte or a few between the terminator and the first record.
-        std::uint64_t shift = 0;
-        while (!sampleFlags(sampler, dataStart + shift, recordLength).passes())
-            if (visualFoxPro || ++shift > terminatorGapLimit)
-                return false;
+        // Some writers leave a byte or a few between the terminator and the first record: take
+        // the start whose flags look best. Misplaced by one byte, the flags read the last byte
+        // of each record, often a blank too, so the first good start is not enough.
+        std::optional<std::uint64_t> shift;
+        int best = 0;
+        for (std::uint64_t gap = 0; gap <= (visualFoxPro ? 0 : terminatorGapLimit); ++gap) {
+            FlagSample sample = sampleFlags(sampler, dataStart + gap, recordLength);
+            int score = sample.good - 3 * sample.bad;
+            if (sample.passes() && (!shift || score > best)) {
+                shift = gap;
+                best = score;
+            }
+        }
+        if (!shift)
+            return false;
         std::uint64_t headerLength =
             32 * static_cast<std::uint64_t>(candidateCount) + (visualFoxPro ? 296 : 33);
         if (headerLength > 0xFFFF)
@@ -243,9 +254,9 @@ struct Search {
         job.header.setRecordLength(static_cast<std::uint16_t>(recordLength));
         job.header.setHeaderLength(static_cast<std::uint16_t>(headerLength));
         auto available = static_cast<std::int64_t>(fileSize()) - static_cast<std::int64_t>(offset) -
-                         (visualFoxPro ? 264 : 1) - static_cast<std::int64_t>(shift);
+                         (visualFoxPro ? 264 : 1) - static_cast<std::int64_t>(*shift);
         job.header.setRecordCount(clampCount(available / recordLength));
-        job.dataStart = dataStart + shift;
+        job.dataStart = dataStart + *shift;
         job.header.setType(inferred);
         keepCodePage(offset - 32 * static_cast<std::uint64_t>(candidateCount));
         return true;

@@ -236,6 +236,24 @@ TEST_F(Structure, ZeroedVisualFoxProHeaderIsToldByItsBacklink) {
     EXPECT_EQ(a.job.dataStart, 32u * 3 + 1);
 }
 
+// Some writers leave a NUL byte after the terminator. Records one byte off would still show
+// blanks where the flags should be (the last bytes of blank-padded names): the start whose
+// flags look best wins.
+TEST_F(Structure, RecordsAfterAGapBehindTheTerminatorAreFound) {
+    TableBuilder t;
+    t.field("AGE", 'N', 3).field("NAME", 'C', 12);
+    for (int i = 0; i < 30; ++i)
+        t.record(" 42ann", i % 5 == 2 ? '*' : ' ');
+    Bytes file = t.build();
+    std::size_t terminator = 32 * 3;
+    file.insert(file.begin() + static_cast<long>(terminator) + 1, 0);
+    std::fill(file.begin(), file.begin() + 32, 0);
+    Analysed a = analyse(file);
+    ASSERT_TRUE(a.result.relocated);
+    EXPECT_EQ(a.job.dataStart, terminator + 2);
+    EXPECT_EQ(a.job.header.recordCount(), 30u);
+}
+
 TEST_F(Structure, CodePageMarkIsKeptWhenItSurvivesAndReportedWhenNot) {
     Bytes table = people().build();
     table[29] = 0xC9;
