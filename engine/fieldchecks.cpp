@@ -50,11 +50,15 @@ bool isValidDate(std::span<const std::uint8_t> record, std::size_t offset) {
     if (std::all_of(date.begin(), date.end(), [](std::uint8_t b) { return b == ' '; }) ||
         std::all_of(date.begin(), date.end(), [](std::uint8_t b) { return b == 0; }))
         return true;
-    // Only the first digit of month and day is range-checked.
     static constexpr char highest[8] = {'9', '9', '9', '9', '1', '9', '3', '9'};
     for (std::size_t k = 0; k < date.size(); ++k)
         if (date[k] < '0' || date[k] > highest[k])
             return false;
+    // No writer stores month 13-19 or day 32-39: such a date is a misread record. Zero month
+    // and day stay, as some writers store them for unknown parts.
+    if (date.size() == 8 &&
+        ((date[4] == '1' && date[5] > '2') || (date[6] == '3' && date[7] > '1')))
+        return false;
     return true;
 }
 
