@@ -33,8 +33,6 @@ fi
 
 # shellcheck source=scripts/ci/winedisplay.sh
 source "$root/scripts/ci/winedisplay.sh"
-# Otherwise Wine mirrors the Start menu shortcut into this machine's own menus and icons.
-export WINEDLLOVERRIDES="$WINEDLLOVERRIDES;winemenubuilder.exe=d"
 start_wine_display
 wineserver -p
 wine cmd /c exit 0 </dev/null >/dev/null 2>&1
