@@ -4,9 +4,9 @@
 # uninstall entry, repairs the damaged sample with the installed salvora.exe (the same bytes as
 # the Linux build), uninstalls silently and checks that only the program's settings key is
 # left. Then the same for all users, as an administrator gets it by default, and with
-# /ALLUSERS and a folder of our choice (/D=). Installs
-# nothing: the packages of scripts/install-deps.sh must be there. scripts/ci/windows.sh builds
-# the same tree; run after it, this adds the setup program and one Wine prefix.
+# /ALLUSERS and a folder of our choice (/D=). Installs nothing: the packages of
+# scripts/install-deps.sh must be there. scripts/ci/windows.sh builds the same tree; run after
+# it, this adds the setup program and one Wine prefix (about 30 s).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 cd "$root"
@@ -21,6 +21,7 @@ if [ ! -f "$build/CMakeCache.txt" ]; then
 fi
 cmake --build "$build" -j "$jobs" --target salvora_installer
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
+publisher=$(sed -n 's/^SALVORA_PUBLISHER:STRING=//p' "$build/CMakeCache.txt")
 setup="$root/$build/packages/salvora-$version-setup.exe"
 test -f "$setup" || { echo "no $setup" >&2; exit 1; }
 echo "$(basename "$setup"): $(stat -c %s "$setup") bytes"
@@ -45,11 +46,17 @@ entry_value() {
   wine reg query "$1\\$uninstall_key" /v "$2" </dev/null 2>/dev/null | tr -d '\r' |
     sed -n "s/^ *$2 *REG_[A-Z_]* *//p"
 }
+expect_value() {
+  local got
+  got=$(entry_value "$1" "$2")
+  [ "$got" = "$3" ] || fail "$1 uninstall entry: $2 is \"$got\", not \"$3\""
+}
 # The program's settings, as the window leaves them: they must outlive the uninstaller.
 quietly wine reg add 'HKCU\SOFTWARE\Salvora' /v LANG /t REG_DWORD /d 0 /f
 
 # Installs with the given switches, checks everything, runs the program, uninstalls.
-# $1 the registry root of the entry (HKCU or HKLM), $2 the shortcut folder, the rest: switches.
+# $1 the registry root of the entry (HKCU or HKLM), $2 the shortcut's folder, $3 the folder
+# the program must land in, the rest: the setup's switches.
 round_trip() {
   local hive=$1 menu=$2 expected=$3
   shift 3
@@ -64,11 +71,12 @@ round_trip() {
   diff <(ls "$folder") <(printf '%s\n' de.dll es.dll fr.dll it.dll salvora.chm salvora.exe \
     uninstall.exe) || fail "the installed folder $location holds other files"
   cmp "$folder/salvora.exe" "$build/installer/stage/salvora.exe"
-  test "$(entry_value "$hive" DisplayName)" = Salvora
-  test "$(entry_value "$hive" DisplayVersion)" = "$version"
-  test -n "$(entry_value "$hive" Publisher)"
-  test "$(entry_value "$hive" DisplayIcon)" = "$location\\salvora.exe,0"
-  test "$(entry_value "$hive" UninstallString)" = "\"$location\\uninstall.exe\""
+  expect_value "$hive" DisplayName Salvora
+  expect_value "$hive" DisplayVersion "$version"
+  expect_value "$hive" Publisher "$publisher"
+  expect_value "$hive" DisplayIcon "$location\\salvora.exe,0"
+  expect_value "$hive" UninstallString "\"$location\\uninstall.exe\""
+  expect_value "$hive" QuietUninstallString "\"$location\\uninstall.exe\" /S"
   local size
   size=$(($(entry_value "$hive" EstimatedSize)))
   [ "$size" -gt 100 ] || fail "EstimatedSize is $size KB"
