@@ -8,6 +8,16 @@ if(NOT SALVORA_MAKENSIS)
   return()
 endif()
 
+# Windows wants four numbers in a file version.
+set(installer_file_version ${PROJECT_VERSION_MAJOR})
+foreach(part MINOR PATCH TWEAK)
+  if(PROJECT_VERSION_${part} STREQUAL "")
+    string(APPEND installer_file_version ".0")
+  else()
+    string(APPEND installer_file_version ".${PROJECT_VERSION_${part}}")
+  endif()
+endforeach()
+
 set(installer_work ${CMAKE_BINARY_DIR}/installer)
 set(installer_file ${CMAKE_BINARY_DIR}/packages/salvora-${PROJECT_VERSION}-setup.exe)
 add_custom_target(salvora_installer
@@ -16,8 +26,8 @@ add_custom_target(salvora_installer
   COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/packages
   COMMAND ${SALVORA_MAKENSIS} -V2 -NOCD
           -DSALVORA_VERSION=${PROJECT_VERSION}
+          -DSALVORA_FILE_VERSION=${installer_file_version}
           "-DSALVORA_PUBLISHER=${SALVORA_PUBLISHER}"
-          -DSALVORA_STAGE=${installer_work}/stage
           -DSALVORA_FILES=${installer_work}/files.nsh
           -DSALVORA_ICON=${CMAKE_BINARY_DIR}/resources/icons/salvora.ico
           -DSALVORA_OUTFILE=${installer_file}

@@ -1,6 +1,6 @@
-; The Windows setup program. makensis gets SALVORA_VERSION, SALVORA_PUBLISHER, SALVORA_STAGE (the
-; installed tree), SALVORA_FILES (its file list, written at build time), SALVORA_ICON and
-; SALVORA_OUTFILE from cmake/installer.cmake.
+; The Windows setup program. makensis gets SALVORA_VERSION, SALVORA_FILE_VERSION (four numbers),
+; SALVORA_PUBLISHER, SALVORA_FILES (what to install and delete, written at build time from the
+; installed tree), SALVORA_ICON and SALVORA_OUTFILE from cmake/installer.cmake.
 ;
 ; Per user without administrator rights; per machine when elevated or with /ALLUSERS
 ; (/CURRENTUSER forces per user). /S runs silently, /D=folder chooses the folder. The uninstaller
@@ -25,7 +25,7 @@ OutFile "${SALVORA_OUTFILE}"
 BrandingText "${PRODUCT} ${SALVORA_VERSION}"
 ShowInstDetails nevershow
 ShowUninstDetails nevershow
-VIProductVersion "${SALVORA_VERSION}.0.0"
+VIProductVersion "${SALVORA_FILE_VERSION}"
 VIAddVersionKey ProductName "${PRODUCT}"
 VIAddVersionKey ProductVersion "${SALVORA_VERSION}"
 VIAddVersionKey FileVersion "${SALVORA_VERSION}"
