@@ -44,10 +44,11 @@ inline Word bytesBetween(Word word, Word lowest, Word highest) {
     return atLeast & ~above & ~word & highBits;
 }
 
-// YYYYMMDD with only the first digit of month and day range-checked, or eight blanks.
+// YYYYMMDD with only the first digit of month and day range-checked, or eight blanks, or
+// eight NUL bytes.
 inline bool isValidDateWord(Word date) {
     constexpr Word highest = 0x3933393139393939u; // "99991939", first byte lowest
-    return date == blanks || bytesBetween(date, ones * '0', highest) == highBits;
+    return date == blanks || date == 0 || bytesBetween(date, ones * '0', highest) == highBits;
 }
 
 // One word of a number. `leftDigit` has the high bit of byte 0 set when the byte before the

@@ -85,6 +85,9 @@ void RunReport::table(const RecoveryJob &job, const AnalysisResult &analysis,
     } else {
         header_ = "sound";
     }
+    if (analysis.relocated && analysis.codePageLost)
+        tableFinding("code page mark lost with the header",
+                     "left 0: set the code page in the program that reads the table");
     if (!analysis.relocated && analysis.storedRecordCount != header.recordCount())
         tableFinding(formatText("header says %d records, the file holds %d",
                                 analysis.storedRecordCount, header.recordCount()),
