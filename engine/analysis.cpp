@@ -343,7 +343,7 @@ struct Search {
     std::vector<FieldDescriptor> level7Fields;
     DescriptorChains chains;
     Level7Chains level7Chains;
-    // Record samples lie anywhere in the file: a reader of their own keeps the search's window.
+    // Record samples lie anywhere in the file: a reader of their own keeps the search's view.
     WindowReader sampler;
 };
 
