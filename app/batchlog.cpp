@@ -10,8 +10,24 @@
 namespace salvora {
 
 BatchLog::BatchLog(AppContext &app, const std::string &folderPart, bool append)
-    : app_(app), log_(app.engine.os, entryPath(folderPart, engineLogName), append) {
+    : app_(app), log_(app.engine.os, entryPath(folderPart, engineLogName), append),
+      seen_(app.engine.os) {
+    if (log_.error() == platform::errorLinkRefused())
+        app.standardError.write(formatText("%s: %s\r\n", entryPath(folderPart, engineLogName),
+                                           app.engine.os.errorText(log_.error())));
     log_.write(bannerLine());
+}
+
+void BatchLog::folderLoop(const std::string &folder) {
+    line(formatText("Skipped: %s: folder loop\r\n", folder));
+}
+
+bool BatchLog::skipSecondName(const std::string &path) {
+    std::optional<std::string> first = seen_.firstNameOf(path);
+    if (!first)
+        return false;
+    line(formatText("%s: Skipped: same table as %s\r\n", path, *first));
+    return true;
 }
 
 void BatchLog::table(const std::string &path, int recoveryResult, platform::ErrorCode lastError) {
@@ -24,7 +40,7 @@ void BatchLog::table(const std::string &path, int recoveryResult, platform::Erro
     if (recoveryResult != recoveryFixed && lastError == platform::errorNameTooLong())
         line(formatText("%s: Skipped: %s\r\n", path, app_.engine.os.errorText(lastError)));
     else
-        line(resultLine(path, recoveryResult));
+        line(resultLine(path, recoveryResult, app_.engine.failure));
 }
 
 void BatchLog::unreadableFolder(const std::string &folder, platform::ErrorCode error) {
@@ -44,6 +60,8 @@ void BatchLog::line(const std::string &text) {
 }
 
 void recoverInPlace(AppContext &app, BatchLog &log, const std::string &path) {
+    if (log.skipSecondName(path))
+        return;
     int result = runRecovery(app.engine, nullptr, path, path, false);
     log.table(path, result, app.engine.lastError);
 }

@@ -7,6 +7,7 @@
 
 #include "app/appcontext.h"
 #include "app/resultlog.h"
+#include "app/seentables.h"
 
 namespace salvora {
 
@@ -18,6 +19,10 @@ class BatchLog {
     // One run's result; `lastError` is the engine's error after the run.
     void table(const std::string &path, int recoveryResult, platform::ErrorCode lastError);
     void unreadableFolder(const std::string &folder, platform::ErrorCode error);
+    // A folder the walk did not enter because it is already on the way down to it.
+    void folderLoop(const std::string &folder);
+    // True (and a "Skipped" line written) when `path` is a table the batch has had before.
+    bool skipSecondName(const std::string &path);
 
     // 0 when every table came out "OK", 1 when anything did not, 2 when there was nothing.
     int exitCode() const;
@@ -27,6 +32,7 @@ class BatchLog {
 
     AppContext &app_;
     ResultLog log_;
+    SeenTables seen_;
     int fixed_ = 0;
     int failed_ = 0;
 };

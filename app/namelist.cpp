@@ -5,8 +5,10 @@
 
 #include "app/console.h"
 #include "app/resultlog.h"
+#include "app/seentables.h"
 #include "engine/enginelog.h"
 #include "engine/recovery.h"
+#include "engine/textformat.h"
 
 namespace salvora {
 
@@ -41,12 +43,19 @@ int runNameListBatch(AppContext &app, const std::vector<std::string> &names, boo
     EngineContext &engine = app.engine;
     engine.options.detailedLog = 0;
     FolderLogs logs(engine.os, append);
+    SeenTables seen(engine.os);
     bool allFixed = true;
     for (const auto &name : names) {
         ResultLog &log = logs.forTable(name);
+        if (std::optional<std::string> first = seen.firstNameOf(name)) {
+            std::string line = formatText("%s: Skipped: same table as %s\r\n", name, *first);
+            log.write(line);
+            app.standardOutput.write(line);
+            continue;
+        }
         int result = runRecovery(engine, nullptr, name, name, false);
         allFixed = allFixed && result == recoveryFixed;
-        std::string line = resultLine(name, result);
+        std::string line = resultLine(name, result, engine.failure);
         log.write(line);
         app.standardOutput.write(line);
     }

@@ -5,19 +5,26 @@
 
 namespace salvora {
 
-const char *resultWord(int recoveryResult) {
-    return recoveryResult == recoveryFixed ? "OK" : "Unrecoverable";
+std::string resultWord(int recoveryResult, const std::string &failure) {
+    if (recoveryResult == recoveryFixed)
+        return "OK";
+    if (!failure.empty())
+        return "Failed: " + failure;
+    return "Unrecoverable";
 }
 
-std::string resultLine(const std::string &name, int recoveryResult) {
-    return formatText("%s: %s\r\n", name, resultWord(recoveryResult));
+std::string resultLine(const std::string &name, int recoveryResult, const std::string &failure) {
+    return formatText("%s: %s\r\n", name, resultWord(recoveryResult, failure));
 }
 
 ResultLog::ResultLog(platform::Platform &os, const std::string &path, bool append) {
+    // A link in the log's place could lead anywhere: it is refused, not followed.
     platform::OpenRequest request{platform::Access::ReadWrite, platform::Share::None,
                                   append ? platform::Disposition::OpenAlways
-                                         : platform::Disposition::CreateAlways};
+                                         : platform::Disposition::CreateAlways,
+                                  false, false};
     platform::OpenResult opened = os.openFile(path, request);
+    error_ = opened.error;
     if (!opened)
         return;
     file_ = std::move(opened.file);

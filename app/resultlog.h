@@ -9,9 +9,12 @@
 
 namespace salvora {
 
-// "OK" for a run that put its fixed copy in place, "Unrecoverable" for any other result.
-const char *resultWord(int recoveryResult);
-std::string resultLine(const std::string &name, int recoveryResult);
+// "OK" for a run that put its fixed copy in place; "Failed: <failure>" for one that stopped
+// for a cause other than the table's damage (in use, disk full, a refused name); else
+// "Unrecoverable".
+std::string resultWord(int recoveryResult, const std::string &failure = {});
+std::string resultLine(const std::string &name, int recoveryResult,
+                       const std::string &failure = {});
 
 // A log file that may be missing: failures to create or write it are not reported.
 class ResultLog {
@@ -20,9 +23,11 @@ class ResultLog {
     ResultLog(platform::Platform &os, const std::string &path, bool append);
     void write(const std::string &text);
     bool isOpen() const { return file_ != nullptr; }
+    platform::ErrorCode error() const { return error_; }
 
   private:
     std::unique_ptr<platform::FileHandle> file_;
+    platform::ErrorCode error_ = 0;
 };
 
 } // namespace salvora

@@ -5,11 +5,12 @@
 #include "engine/nametemplates.h"
 #include "engine/recovery.h"
 #include "engine/textformat.h"
+#include "engine/worknames.h"
 
 namespace salvora {
 
 std::string logNameFor(const std::string &outputName) {
-    std::size_t at = findNoCase(outputName, ".dbf");
+    std::size_t at = lastDbfOfFileName(outputName);
     if (at == std::string::npos)
         return outputName + ".log";
     return outputName.substr(0, at) + ".log";
@@ -22,17 +23,21 @@ bool expandOutputName(std::string &name, const platform::LocalTime &now, std::st
 namespace {
 
 // The report's summary also says how the run ended, and why when it never saw the table.
-void finishReport(AppContext &app, ReportSetUp &setUp, const std::string &reportName, int result) {
+// False when the report could not be written whole.
+bool finishReport(AppContext &app, ReportSetUp &setUp, const std::string &reportName, int result) {
     EngineContext &engine = app.engine;
     if (result == recoveryUnusable && !setUp.report->hasTable())
         setUp.report->unreadable(engine.lastError != 0 ? engine.os.errorText(engine.lastError)
                                                        : engine.messageText);
-    setUp.report->result(resultWord(result));
+    setUp.report->result(resultWord(result, engine.failure));
     setUp.report->close();
-    if (setUp.file)
-        if (platform::ErrorCode error = setUp.file->close(); error != 0)
-            app.standardError.write(
-                formatText("%s: %s\r\n", reportName, engine.os.errorText(error)));
+    if (!setUp.file)
+        return false;
+    if (platform::ErrorCode error = setUp.file->close(); error != 0) {
+        app.standardError.write(formatText("%s: %s\r\n", reportName, engine.os.errorText(error)));
+        return false;
+    }
+    return true;
 }
 
 } // namespace
@@ -50,6 +55,9 @@ int runSingleFile(AppContext &app, const std::string &source,
     std::string logName = logNameFor(outputName);
     engine.options.detailedLog = 0;
     ResultLog log(engine.os, logName, false);
+    if (log.error() == platform::errorLinkRefused())
+        app.standardError.write(
+            formatText("%s: %s\r\n", logName, engine.os.errorText(log.error())));
 
     std::optional<ReportSetUp> reporting;
     if (report) {
@@ -60,18 +68,20 @@ int runSingleFile(AppContext &app, const std::string &source,
     }
 
     int result = recoveryNothingProduced;
-    if (nameUsable)
+    if (nameUsable) {
         result = runRecovery(engine, nullptr, source, expanded, false);
-    else
+    } else {
         app.standardError.write(formatText("%s: %s\r\n", outputName, error));
+        engine.failure = error;
+    }
     engine.report = nullptr;
-    if (reporting)
-        finishReport(app, *reporting, *report, result);
+    // The repair stands, but a report that was asked for and not written is a failure.
+    bool reportWritten = !reporting || finishReport(app, *reporting, *report, result);
 
-    std::string line = resultLine(source, result);
+    std::string line = resultLine(source, result, engine.failure);
     log.write(line);
     app.standardOutput.write(line);
-    return result == recoveryFixed ? 0 : 1;
+    return result == recoveryFixed && reportWritten ? 0 : 1;
 }
 
 } // namespace salvora

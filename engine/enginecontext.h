@@ -65,6 +65,9 @@ struct EngineContext {
     std::string lastOutput;
     // The system error behind the last failed run, 0 when there was none.
     platform::ErrorCode lastError = 0;
+    // Why the last run failed when that was not the table's damage (in use, disk full, a
+    // refused name); empty otherwise.
+    std::string failure;
 };
 
 } // namespace salvora

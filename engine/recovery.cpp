@@ -15,6 +15,7 @@
 #include "engine/recoverymemos.h"
 #include "engine/runreport.h"
 #include "engine/textformat.h"
+#include "engine/worknames.h"
 #include "platform/largememory.h"
 
 namespace salvora {
@@ -25,8 +26,8 @@ constexpr const char *messageCaption = "Salvora";
 constexpr std::uint64_t tableSizeLimit = 0x7FFFFFFF;
 constexpr std::size_t recordBatchBytes = 1u << 20;
 
-// Puts a changed source attribute back however the run ends, and gives an in-place result
-// the attributes of the file it replaced.
+// Gives an in-place result the attributes of the file it replaced. The source's own are never
+// changed: a run that is killed must not leave it otherwise than it was.
 class SourceAttributes {
   public:
     SourceAttributes(platform::Platform &os, std::string path) : os_(os), path_(std::move(path)) {}
@@ -37,11 +38,7 @@ class SourceAttributes {
     SourceAttributes(const SourceAttributes &) = delete;
     SourceAttributes &operator=(const SourceAttributes &) = delete;
 
-    void clearReadOnly() {
-        original_ = os_.getAttributes(path_);
-        if (original_ && original_->readOnly)
-            cleared_ = os_.setReadOnly(path_, false) == 0;
-    }
+    void read() { original_ = os_.getAttributes(path_); }
     bool wasReadOnly() const { return original_ && original_->readOnly; }
     const std::optional<platform::FileAttributes> &original() const { return original_; }
     void markReplaced() { replaced_ = true; }
@@ -187,16 +184,27 @@ class Run {
     void reportSystemError(platform::ErrorCode error) {
         context_.lastError = error;
         context_.messageText = os_.errorText(error);
+        context_.failure = context_.messageText;
         if (single_)
             window_->messageBox(context_.messageText, messageCaption, MessageIcon::None);
     }
     void reportWriteError(platform::ErrorCode error) {
         context_.lastError = error;
         context_.messageText = "Cannot write the repaired table: " + os_.errorText(error);
+        context_.failure = context_.messageText;
         if (context_.consoleOut)
             context_.consoleOut->write(context_.messageText + "\r\n");
         if (single_)
             window_->messageBox(context_.messageText, messageCaption, MessageIcon::None);
+    }
+    int refuse(const std::string &why) {
+        context_.messageText = why;
+        context_.failure = why;
+        if (context_.consoleOut)
+            context_.consoleOut->write(why + "\r\n");
+        if (single_)
+            window_->messageBox(why, messageCaption, MessageIcon::None);
+        return recoveryNothingProduced;
     }
     bool writeHeaderArea(RecoveryJob &job, const AnalysisResult &analysis, BufferedWriter &out);
     void showProgressRange(std::uint32_t records);
@@ -237,9 +245,12 @@ void Run::showProgressRange(std::uint32_t records) {
 
 int Run::execute(std::string source, std::string output) {
     DuplicateTable duplicates;
-    if (context_.options.detailedLog)
-        log_.open(os_);
+    if (context_.options.detailedLog && log_.open(os_) == platform::errorLinkRefused() &&
+        context_.consoleOut)
+        context_.consoleOut->write(std::string(engineLogName) + ": " +
+                                   os_.errorText(platform::errorLinkRefused()) + "\r\n");
     context_.lastError = 0;
+    context_.failure.clear();
 
     if (single_) {
         source = window_->controlText(control::sourceBox, 255);
@@ -258,15 +269,20 @@ int Run::execute(std::string source, std::string output) {
     // Two spellings of one file are an in-place repair too: the source must never be
     // truncated before its records have been read.
     bool inPlace = source == output || os_.sameFile(source, output).value_or(false);
-    bool sameName = source == output;
+    // Links resolved: the memo, the work files and the result belong beside the real table,
+    // and what a link names is replaced, not the link.
+    std::string realSource = os_.resolvedPath(source);
+    std::string target = os_.resolvedPath(output);
 
-    SourceAttributes attributes(os_, source);
-    attributes.clearReadOnly();
+    SourceAttributes attributes(os_, realSource);
+    attributes.read();
 
     RecoveryJob job;
-    job.sourcePath = source;
-    job.memoName = source;
-    AnalysisResult analysis = analyseStructure(context_, job);
+    job.sourcePath = realSource;
+    job.memoName = realSource;
+    // An in-place repair holds the table to itself until the result is installed.
+    AnalysisResult analysis =
+        analyseStructure(context_, job, inPlace ? SourceAccess::Exclusive : SourceAccess::Repair);
     if (analysis.abort) {
         context_.messageText += context_.loadString(stringUnrecoverableFile);
         if (single_) {
@@ -296,10 +312,7 @@ int Run::execute(std::string source, std::string output) {
 
     // The result is built beside the output and renamed over it only when it is complete, so
     // that neither the output nor, in an in-place repair, the source is ever half-written.
-    // An in-place result replaces the file by the name it was opened with; the work file
-    // lives in the same folder so that the final rename is atomic.
-    // Through a symbolic link the table itself is replaced, not the link.
-    std::string target = inPlace ? os_.resolvedPath(sameName ? output : source) : output;
+    // The work file lives in the same folder so that the final rename is atomic.
     WorkFile work(os_);
     std::unique_ptr<platform::FileHandle> outputLock;
     if (!inPlace) {
@@ -312,19 +325,12 @@ int Run::execute(std::string source, std::string output) {
         }
         outputLock = std::move(held.file);
     }
-    platform::ErrorCode createError = 0;
-    std::optional<std::string> workPath =
-        os_.createUniqueFile(platform::folderOf(target), "uuu", &createError);
-    if (workPath) {
-        work.path = *workPath;
-        platform::OpenResult opened =
-            os_.openFile(work.path, {platform::Access::ReadWrite, platform::Share::None,
-                                     platform::Disposition::CreateAlways, true});
-        createError = opened.error;
-        work.file = std::move(opened.file);
-    }
+    removeStaleWorkFiles(os_, target);
+    platform::OpenResult created =
+        os_.createWorkFile(platform::folderOf(target), workFilePrefix(target), work.path);
+    work.file = std::move(created.file);
     if (!work.file) {
-        reportSystemError(createError);
+        reportSystemError(created.error);
         return recoveryNothingProduced;
     }
 
@@ -347,7 +353,9 @@ int Run::execute(std::string source, std::string output) {
     showProgressRange(records);
 
     RecoveryMemos memos(os_);
-    if (platform::ErrorCode error = memos.open(job); error != 0) {
+    if (platform::ErrorCode error = memos.open(job, target, target == realSource); error != 0) {
+        if (!memos.refusal().empty())
+            return refuse(memos.refusal());
         reportWriteError(error);
         return recoveryNothingProduced;
     }
@@ -405,7 +413,6 @@ int Run::execute(std::string source, std::string output) {
         context_.progress->recordsDone(records, records);
     if (window_)
         window_->progressSetPos(control::progressBar, records);
-    memos.closeSource(job);
 
     // The formats cannot address records past 2 GiB.
     if (job.sourceSize > tableSizeLimit && headerLength < tableSizeLimit)
@@ -438,23 +445,36 @@ int Run::execute(std::string source, std::string output) {
         return recoveryNothingProduced;
     }
 
-    closeSource(job);
     platform::FileTimes workTimes;
     work.file->getTimes(workTimes);
+    // Mode and owner of the file it replaces in place (where the system lets us), else those
+    // of a new file, read-only when the source is.
+    platform::FileAttributes newFile = os_.newFileAttributes();
+    if (attributes.wasReadOnly())
+        newFile.native &= ~0222u;
+    const platform::FileAttributes &finalAttributes =
+        inPlace && attributes.original() ? *attributes.original() : newFile;
+    if (platform::ErrorCode error = work.file->applyAttributes(finalAttributes); error != 0) {
+        reportWriteError(error);
+        return recoveryNothingProduced;
+    }
     work.file.reset();
 
     std::optional<InstallItem> memoItem;
-    if (platform::ErrorCode error =
-            memos.prepareOutput(output, inPlace, workTimes.lastWrite, memoItem);
+    if (platform::ErrorCode error = memos.prepareOutput(workTimes.lastWrite, newFile, memoItem);
         error != 0) {
         reportWriteError(error);
         return recoveryNothingProduced;
     }
-    outputLock.reset();
+    // The source and its memo stay held until the result has replaced them.
     platform::ErrorCode renameError = installFiles(os_, {work.path, target}, memoItem);
+    outputLock.reset();
+    memos.closeSource(job);
+    closeSource(job);
     if (renameError != 0) {
         context_.lastError = renameError;
         std::string text = os_.errorText(renameError);
+        context_.failure = text;
         if (context_.ownerlessMessage)
             context_.ownerlessMessage(text, messageCaption);
         context_.messageText = text;
@@ -465,7 +485,7 @@ int Run::execute(std::string source, std::string output) {
     if (inPlace)
         attributes.markReplaced();
     else if (attributes.wasReadOnly())
-        os_.setAttributes(output, *attributes.original());
+        os_.setAttributes(target, *attributes.original());
 
     std::string result = formatText(context_.loadString(stringRecoverableRecords).c_str(),
                                     static_cast<std::int64_t>(kept));
