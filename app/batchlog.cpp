@@ -63,6 +63,7 @@ void recoverInPlace(AppContext &app, BatchLog &log, const std::string &path) {
     if (log.skipSecondName(path))
         return;
     int result = runRecovery(app.engine, nullptr, path, path, false);
+    log.repaired(path);
     log.table(path, result, app.engine.lastError);
 }
 

@@ -23,6 +23,7 @@ class BatchLog {
     void folderLoop(const std::string &folder);
     // True (and a "Skipped" line written) when `path` is a table the batch has had before.
     bool skipSecondName(const std::string &path);
+    void repaired(const std::string &path) { seen_.repaired(path); }
 
     // 0 when every table came out "OK", 1 when anything did not, 2 when there was nothing.
     int exitCode() const;

@@ -54,6 +54,7 @@ int runNameListBatch(AppContext &app, const std::vector<std::string> &names, boo
             continue;
         }
         int result = runRecovery(engine, nullptr, name, name, false);
+        seen.repaired(name);
         allFixed = allFixed && result == recoveryFixed;
         std::string line = resultLine(name, result, engine.failure);
         log.write(line);

@@ -12,4 +12,10 @@ std::optional<std::string> SeenTables::firstNameOf(const std::string &path) {
     return at->second;
 }
 
+void SeenTables::repaired(const std::string &path) {
+    std::optional<platform::FileIdentity> identity = os_.identity(path);
+    if (identity)
+        seen_.emplace(*identity, path);
+}
+
 } // namespace salvora

@@ -17,6 +17,8 @@ class SeenTables {
     // The first name the file behind `path` was taken up under; nothing when it is new, and
     // it is remembered under `path` from now on.
     std::optional<std::string> firstNameOf(const std::string &path);
+    // After `path` was repaired: its result is a new file, still the same table.
+    void repaired(const std::string &path);
 
   private:
     platform::Platform &os_;
