@@ -4,18 +4,17 @@
 #ifndef _WIN32
 #include <gtest/gtest.h>
 
-#include <csignal>
 #include <fcntl.h>
 #include <filesystem>
 #include <optional>
 #include <string>
 #include <sys/file.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
 #include "tests/support/memobuilder.h"
+#include "tests/support/otherprogramlock.h"
 #include "tests/support/programrunner.h"
 #include "tests/support/tablebuilder.h"
 
@@ -60,48 +59,6 @@ Bytes plainTable() {
         .recordCount(5)
         .build();
 }
-
-// Another program that holds a POSIX record lock on the header, as an xBase program does while
-// it appends. A process of its own: such a lock goes when its owner closes any descriptor of
-// the file, as reading it in the test would.
-class RecordLockHolder {
-  public:
-    explicit RecordLockHolder(const std::string &path) {
-        int ready[2];
-        if (::pipe(ready) != 0)
-            return;
-        child_ = ::fork();
-        if (child_ == 0) {
-            int fd = ::open(path.c_str(), O_RDWR);
-            struct flock lock {};
-            lock.l_type = F_WRLCK;
-            lock.l_whence = SEEK_SET;
-            lock.l_len = 32;
-            char ok = fd >= 0 && ::fcntl(fd, F_SETLK, &lock) == 0 ? 'y' : 'n';
-            (void)!::write(ready[1], &ok, 1);
-            ::pause();
-            ::_exit(0);
-        }
-        char ok = 'n';
-        (void)!::read(ready[0], &ok, 1);
-        holding_ = ok == 'y';
-        ::close(ready[0]);
-        ::close(ready[1]);
-    }
-    ~RecordLockHolder() {
-        if (child_ > 0) {
-            ::kill(child_, SIGKILL);
-            ::waitpid(child_, nullptr, 0);
-        }
-    }
-    RecordLockHolder(const RecordLockHolder &) = delete;
-    RecordLockHolder &operator=(const RecordLockHolder &) = delete;
-    bool holding() const { return holding_; }
-
-  private:
-    pid_t child_ = -1;
-    bool holding_ = false;
-};
 
 class OwnFiles : public ::testing::Test {
   protected:
@@ -357,8 +314,8 @@ TEST_F(OwnFiles, LogsAreNotOpenedThroughLinks) {
 // 14, 16: another program's record lock; results that are no damage say "Failed".
 TEST_F(OwnFiles, ATableInUseFailsAtOnceAndSaysWhy) {
     put("t.dbf", plainTable());
-    std::optional<RecordLockHolder> other;
-    other.emplace(file("t.dbf"));
+    std::optional<OtherProgramLock> other;
+    other.emplace(file("t.dbf"), true);
     ASSERT_TRUE(other->holding());
     for (const std::vector<std::string> &line :
          {std::vector<std::string>{"t.dbf"}, std::vector<std::string>{"*.dbf"},
