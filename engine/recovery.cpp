@@ -26,29 +26,18 @@ constexpr const char *messageCaption = "Salvora";
 constexpr std::uint64_t tableSizeLimit = 0x7FFFFFFF;
 constexpr std::size_t recordBatchBytes = 1u << 20;
 
-// Gives an in-place result the attributes of the file it replaced. The source's own are never
-// changed: a run that is killed must not leave it otherwise than it was.
+// The source's attributes, read once: an in-place result takes them over. The source's own
+// are never changed, so that a run that is killed leaves it as it was.
 class SourceAttributes {
   public:
-    SourceAttributes(platform::Platform &os, std::string path) : os_(os), path_(std::move(path)) {}
-    ~SourceAttributes() {
-        if (original_ && (cleared_ || replaced_))
-            os_.setAttributes(path_, *original_);
-    }
-    SourceAttributes(const SourceAttributes &) = delete;
-    SourceAttributes &operator=(const SourceAttributes &) = delete;
+    SourceAttributes(platform::Platform &os, const std::string &path)
+        : original_(os.getAttributes(path)) {}
 
-    void read() { original_ = os_.getAttributes(path_); }
     bool wasReadOnly() const { return original_ && original_->readOnly; }
     const std::optional<platform::FileAttributes> &original() const { return original_; }
-    void markReplaced() { replaced_ = true; }
 
   private:
-    platform::Platform &os_;
-    std::string path_;
     std::optional<platform::FileAttributes> original_;
-    bool cleared_ = false;
-    bool replaced_ = false;
 };
 
 // Removes the work file unless it was put in place.
@@ -275,7 +264,6 @@ int Run::execute(std::string source, std::string output) {
     std::string target = os_.resolvedPath(output);
 
     SourceAttributes attributes(os_, realSource);
-    attributes.read();
 
     RecoveryJob job;
     job.sourcePath = realSource;
@@ -466,7 +454,13 @@ int Run::execute(std::string source, std::string output) {
         reportWriteError(error);
         return recoveryNothingProduced;
     }
-    // The source and its memo stay held until the result has replaced them.
+    // The source and its memo stay held until the result has replaced them, where the system
+    // can replace a file that is held.
+    if (!os_.replacesOpenFiles()) {
+        outputLock.reset();
+        memos.closeSource(job);
+        closeSource(job);
+    }
     platform::ErrorCode renameError = installFiles(os_, {work.path, target}, memoItem);
     outputLock.reset();
     memos.closeSource(job);
@@ -482,9 +476,8 @@ int Run::execute(std::string source, std::string output) {
     }
     work.installed = true;
     memos.markInstalled();
-    if (inPlace)
-        attributes.markReplaced();
-    else if (attributes.wasReadOnly())
+    // Where files carry no owner and mode the attributes go by name (Windows).
+    if (attributes.original() && (inPlace || attributes.wasReadOnly()))
         os_.setAttributes(target, *attributes.original());
 
     std::string result = formatText(context_.loadString(stringRecoverableRecords).c_str(),

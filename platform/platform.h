@@ -180,6 +180,9 @@ class Platform {
                                       std::string &path) = 0;
     // Attributes a file created now would get (on POSIX: mode 0666 less the umask).
     virtual FileAttributes newFileAttributes() { return FileAttributes{}; }
+    // Whether a rename may replace a file this process holds open (not on Windows): the run
+    // then keeps its locks until the result is in place.
+    virtual bool replacesOpenFiles() { return true; }
 
     // Entries of `folder` whose names match `pattern` (case-insensitive '*' and '?'), without
     // "." and "..", sorted case-insensitively so that runs are reproducible.

@@ -310,17 +310,15 @@ class Win32Platform final : public Platform {
     OpenResult openFile(const std::string &path, const OpenRequest &request) override {
         bool writable = request.access == Access::ReadWrite;
         DWORD access = writable ? (GENERIC_READ | GENERIC_WRITE) : GENERIC_READ;
-        // Sharing deletion lets the run replace a file it still holds; nobody can read or
-        // write it meanwhile unless the share mode says so.
-        DWORD share = FILE_SHARE_DELETE;
+        DWORD share = 0;
         switch (request.share) {
         case Share::None:
             break;
         case Share::Read:
-            share |= FILE_SHARE_READ;
+            share = FILE_SHARE_READ;
             break;
         case Share::ReadWrite:
-            share |= FILE_SHARE_READ | FILE_SHARE_WRITE;
+            share = FILE_SHARE_READ | FILE_SHARE_WRITE;
             break;
         }
         DWORD disposition = OPEN_EXISTING;
@@ -522,6 +520,9 @@ class Win32Platform final : public Platform {
         }
         return {nullptr, failure};
     }
+
+    // A file held open cannot be replaced by a rename, whatever its share mode.
+    bool replacesOpenFiles() override { return false; }
 
     std::optional<FileIdentity> identity(const std::string &path, ErrorCode *error) override {
         BY_HANDLE_FILE_INFORMATION info{};

@@ -99,6 +99,7 @@ class FaultPlatform final : public platform::Platform {
     platform::OpenResult createWorkFile(const std::string &folder, const std::string &prefix,
                                         std::string &path) override;
     platform::FileAttributes newFileAttributes() override;
+    bool replacesOpenFiles() override { return inner_.replacesOpenFiles(); }
     platform::ErrorCode listDirectory(const std::string &folder, const std::string &pattern,
                                       std::vector<platform::DirectoryEntry> &entries) override;
     platform::LocalTime localTime() override;

@@ -60,6 +60,7 @@ class ForwardingPlatform : public platform::Platform {
         return inner_.createWorkFile(folder, prefix, path);
     }
     platform::FileAttributes newFileAttributes() override { return inner_.newFileAttributes(); }
+    bool replacesOpenFiles() override { return inner_.replacesOpenFiles(); }
     platform::ErrorCode listDirectory(const std::string &folder, const std::string &pattern,
                                       std::vector<platform::DirectoryEntry> &entries) override {
         return inner_.listDirectory(folder, pattern, entries);
