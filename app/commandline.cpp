@@ -142,7 +142,7 @@ const std::vector<SwitchSpec> &switchTable() {
         {SwitchId::Check, "/check", false, true, false,
          "check one table without writing anything; exit 0 sound, 1 needs repair, 2 unreadable"},
         {SwitchId::Report, "/report:", false, true, true,
-         "write every finding and a summary to FILE (CSV when FILE ends in .csv)"},
+         "write every finding and a summary to FILE (CSV or JSON for .csv or .json)"},
         {SwitchId::Output, "/output:", false, false, true,
          "write the fixed table to FILE instead of repairing in place"},
     };

@@ -1,5 +1,6 @@
 # The documents that go with the program, and its packages: `cpack` makes a Debian package on
-# Linux and a zip on Windows, both named and versioned from project().
+# Linux and a zip on Windows, both named and versioned from project(); the Windows setup
+# program comes from cmake/installer.cmake.
 
 if(WIN32)
   # Windows users get a plain text read-me with Windows line ends instead of the Markdown.
@@ -51,3 +52,7 @@ else()
 endif()
 
 include(CPack)
+
+if(WIN32)
+  include(${CMAKE_SOURCE_DIR}/cmake/installer.cmake)
+endif()

@@ -3,10 +3,12 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <optional>
 
 #include "engine/bufferedio.h"
 #include "engine/descriptorchains.h"
 #include "engine/memofile.h"
+#include "engine/recordsample.h"
 #include "engine/textformat.h"
 
 namespace salvora {
@@ -19,6 +21,8 @@ constexpr std::size_t level7DescriptorSize = 48;
 constexpr std::size_t level7CollectLimit = 4096;
 // A header length is 16 bits wide, so no sound table has more descriptors than this.
 constexpr std::size_t rebuiltFieldLimit = (0xFFFF - 33) / 32;
+// How far behind the terminator of a rebuilt list the records may start.
+constexpr std::uint64_t terminatorGapLimit = 8;
 
 void inferTypeOnRebuildPath(const std::uint8_t *d, std::uint8_t &inferred) {
     char letter = static_cast<char>(d[11]);
@@ -50,7 +54,8 @@ std::uint32_t clampCount(std::int64_t n) {
 
 struct Search {
     Search(platform::Platform &o, RecoveryJob &j, WindowReader &r, AnalysisResult &a)
-        : os(&o), job(j), reader(r), result(a), chains(r), level7Chains(r) {}
+        : os(&o), job(j), reader(r), result(a), chains(r), level7Chains(r),
+          sampler(*j.source, r.fileSize(), 4096) {}
 
     platform::Platform *os;
 
@@ -118,6 +123,14 @@ struct Search {
             acceptance = true;
         if (!acceptance)
             return false;
+        // A header is one only when it describes records: a field at least, a record length
+        // that its fields make up, and deletion flags where its records would start. At offset 0
+        // a header is the table's own: one of either test is enough there.
+        bool lengthsAgree = recordLength == runningLength;
+        if (fieldCount < 1 || (k != 0 && !lengthsAgree) ||
+            (!(k == 0 && lengthsAgree) &&
+             !sampleFlags(sampler, k + headerLength, recordLength).passes()))
+            return false;
         if (level7)
             level7Fields = convertLevel7Descriptors(reader, k + tableHeaderSize,
                                                     static_cast<std::uint16_t>(headerLength));
@@ -158,19 +171,18 @@ struct Search {
         return isAcceptedFieldType(d) && d[16] != 0;
     }
 
-    // Rebuilds header and field list from the descriptors found anywhere in the file.
-    void rebuild() {
-        result.relocated = true;
-        inferredType = 0x03;
-        result.headerOffset = 0;
-
+    // Rebuilds header and field list from the descriptors found anywhere in the file. True
+    // when the list ends at a terminator and describes the records after it; the job then
+    // holds it.
+    bool rebuild() {
         std::vector<FieldDescriptor> candidates;
         std::size_t candidateCount = 0;
         bool terminated = false;
         std::uint64_t offset = 0;
         for (; offset < fileSize(); offset += fieldDescriptorSize) {
             const std::uint8_t *block = reader.view(offset, fieldDescriptorSize);
-            if (static_cast<std::int8_t>(block[0]) > 0x20 && isAcceptedFieldType(block)) {
+            // Names in a national code page (UTF-8, cp1251) start with bytes above 0x7F.
+            if (block[0] > 0x20 && isAcceptedFieldType(block)) {
                 if (candidates.size() <= rebuiltFieldLimit) {
                     FieldDescriptor field;
                     std::memcpy(field.bytes.data(), block, fieldDescriptorSize);
@@ -182,41 +194,82 @@ struct Search {
                 break;
             }
         }
-        if (candidateCount > 0) {
-            result.headerOffset = terminated ? offset : 0;
-            job.header = TableHeader{};
-            std::uint32_t recordLength = 1;
-            for (FieldDescriptor &field : candidates) {
-                inferTypeOnRebuildPath(field.bytes.data(), inferredType);
-                field.setDisplacement(static_cast<std::uint16_t>(recordLength));
-                recordLength += fieldLength(field);
-            }
-            if (inferredType == 0x03)
-                inferredType = memoTableType(candidates);
-            bool visualFoxPro = isVisualFoxProType(inferredType);
-            std::uint64_t headerLength =
-                32 * static_cast<std::uint64_t>(candidateCount) + (visualFoxPro ? 296 : 33);
-            // A list too long for the 16-bit header fields cannot be written back faithfully.
-            if (candidateCount > rebuiltFieldLimit || headerLength > 0xFFFF ||
-                recordLength > 0xFFFF) {
-                result.abort = true;
-                return;
-            }
-            job.fields = std::move(candidates);
-            job.fieldCount = static_cast<std::int32_t>(job.fields.size());
-            job.header.setRecordLength(static_cast<std::uint16_t>(recordLength));
-            job.header.setHeaderLength(static_cast<std::uint16_t>(headerLength));
-            auto available = static_cast<std::int64_t>(fileSize()) -
-                             static_cast<std::int64_t>(result.headerOffset) -
-                             (visualFoxPro ? 264 : 1);
-            job.header.setRecordCount(clampCount(available / recordLength));
-            job.dataStart = result.headerOffset + 1;
-            if (visualFoxPro && hasBacklink(result.headerOffset + 1))
-                job.dataStart = result.headerOffset + 264;
-            job.header.setType(inferredType);
+        // A list too long for the 16-bit header fields cannot be written back faithfully.
+        if (!terminated || candidateCount > rebuiltFieldLimit)
+            return false;
+        std::uint8_t inferred = 0x03;
+        std::uint32_t recordLength = 1;
+        for (FieldDescriptor &field : candidates) {
+            inferTypeOnRebuildPath(field.bytes.data(), inferred);
+            field.setDisplacement(static_cast<std::uint16_t>(recordLength));
+            recordLength += fieldLength(field);
         }
-        if (!terminated)
-            result.abort = true;
+        if (recordLength > 0xFFFF)
+            return false;
+        if (inferred == 0x03)
+            inferred = memoTableType(candidates);
+        bool visualFoxPro = isVisualFoxProType(inferred);
+        std::uint64_t dataStart = offset + 1;
+        std::uint64_t afterBacklink = offset + 1 + backlinkSize;
+        if (visualFoxPro) {
+            if (hasBacklink(offset + 1))
+                dataStart = afterBacklink;
+        } else if (inferred == 0x03 && afterBacklink <= fileSize() && hasBacklink(offset + 1)) {
+            // Fields that only dBASE has too: the backlink area tells a Visual FoxPro table,
+            // and its records must start behind it.
+            FlagSample behind = sampleFlags(sampler, afterBacklink, recordLength);
+            FlagSample plain = sampleFlags(sampler, offset + 1, recordLength);
+            if (behind.passes() && (!plain.passes() || behind.good >= plain.good)) {
+                inferred = 0x30;
+                visualFoxPro = true;
+                dataStart = afterBacklink;
+            }
+        }
+        // Some writers leave a byte or a few between the terminator and the first record: take
+        // the start whose flags look best. Misplaced by one byte, the flags read the last byte
+        // of each record, often a blank too, so the first good start is not enough.
+        std::optional<std::uint64_t> shift;
+        int best = 0;
+        for (std::uint64_t gap = 0; gap <= (visualFoxPro ? 0 : terminatorGapLimit); ++gap) {
+            FlagSample sample = sampleFlags(sampler, dataStart + gap, recordLength);
+            int score = sample.good - 3 * sample.bad;
+            if (sample.passes() && (!shift || score > best)) {
+                shift = gap;
+                best = score;
+            }
+        }
+        if (!shift)
+            return false;
+        std::uint64_t headerLength =
+            32 * static_cast<std::uint64_t>(candidateCount) + (visualFoxPro ? 296 : 33);
+        if (headerLength > 0xFFFF)
+            return false;
+
+        result.relocated = true;
+        result.headerOffset = offset;
+        inferredType = inferred;
+        job.header = TableHeader{};
+        job.fields = std::move(candidates);
+        job.fieldCount = static_cast<std::int32_t>(job.fields.size());
+        job.header.setRecordLength(static_cast<std::uint16_t>(recordLength));
+        job.header.setHeaderLength(static_cast<std::uint16_t>(headerLength));
+        auto available = static_cast<std::int64_t>(fileSize()) - static_cast<std::int64_t>(offset) -
+                         (visualFoxPro ? 264 : 1) - static_cast<std::int64_t>(*shift);
+        job.header.setRecordCount(clampCount(available / recordLength));
+        job.dataStart = dataStart + *shift;
+        job.header.setType(inferred);
+        keepCodePage(offset - 32 * static_cast<std::uint64_t>(candidateCount));
+        return true;
+    }
+
+    // Readers need the code page mark for text beyond ASCII: keep the old header's when it
+    // survived in front of the descriptors.
+    void keepCodePage(std::uint64_t descriptorsStart) {
+        std::uint8_t mark = 0;
+        if (descriptorsStart >= tableHeaderSize && descriptorsStart <= fileSize())
+            mark = reader.view(descriptorsStart - tableHeaderSize, tableHeaderSize)[29];
+        job.header.setCodePage(mark);
+        result.codePageLost = mark == 0;
     }
 
     // The field types alone call a table with memo fields dBASE III without a memo file, which
@@ -290,6 +343,8 @@ struct Search {
     std::vector<FieldDescriptor> level7Fields;
     DescriptorChains chains;
     Level7Chains level7Chains;
+    // Record samples lie anywhere in the file: a reader of their own keeps the search's window.
+    WindowReader sampler;
 };
 
 } // namespace
@@ -349,22 +404,28 @@ AnalysisResult searchStructure(platform::Platform &os, RecoveryJob &job, Analysi
     WindowReader reader(*job.source, job.sourceSize, 4u << 20, 64u << 10);
     Search search(os, job, reader, result);
 
-    bool accepted = false;
+    bool found = false;
+    bool rebuildFailed = false;
     for (std::uint64_t k = 0;; ++k) {
         if (search.tryCandidate(k)) {
             result.headerOffset = k;
-            accepted = true;
+            found = true;
             break;
         }
-        if (k == 0 && search.descriptorsBehindDamagedHeader())
-            break;
+        // Descriptors in place behind a damaged header; a list that describes no records
+        // leaves the search to go on.
+        if (k == 0 && search.descriptorsBehindDamagedHeader()) {
+            found = search.rebuild();
+            rebuildFailed = !found;
+            if (found)
+                break;
+        }
         if (k + 1 >= job.sourceSize)
             break;
     }
-    if (!accepted) {
-        search.rebuild();
-        if (result.abort)
-            return result;
+    if (!found && (rebuildFailed || !search.rebuild())) {
+        result.abort = true;
+        return result;
     }
     search.finish();
     return result;

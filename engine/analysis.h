@@ -22,6 +22,8 @@ struct AnalysisResult {
     bool abort = false;
     // Header and descriptors were rebuilt; records start at the job's data start.
     bool relocated = false;
+    // A rebuilt header found no code page mark of the old one to keep.
+    bool codePageLost = false;
     // The record count the accepted header held before it was set from the file's size.
     std::uint32_t storedRecordCount = 0;
 };

@@ -47,13 +47,18 @@ void repairLogical(std::span<std::uint8_t> record, std::size_t offset) {
 
 bool isValidDate(std::span<const std::uint8_t> record, std::size_t offset) {
     std::span<const std::uint8_t> date = inside(record, offset, 8);
-    if (std::all_of(date.begin(), date.end(), [](std::uint8_t b) { return b == ' '; }))
+    if (std::all_of(date.begin(), date.end(), [](std::uint8_t b) { return b == ' '; }) ||
+        std::all_of(date.begin(), date.end(), [](std::uint8_t b) { return b == 0; }))
         return true;
-    // Only the first digit of month and day is range-checked.
     static constexpr char highest[8] = {'9', '9', '9', '9', '1', '9', '3', '9'};
     for (std::size_t k = 0; k < date.size(); ++k)
         if (date[k] < '0' || date[k] > highest[k])
             return false;
+    // No writer stores month 13-19 or day 32-39: such a date is a misread record. Zero month
+    // and day stay, as some writers store them for unknown parts.
+    if (date.size() == 8 &&
+        ((date[4] == '1' && date[5] > '2') || (date[6] == '3' && date[7] > '1')))
+        return false;
     return true;
 }
 
@@ -88,6 +93,34 @@ bool isValidNumber(std::span<const std::uint8_t> record, std::size_t offset, std
         return false;
     }
     return true;
+}
+
+bool isWriterNumber(std::span<const std::uint8_t> record, std::size_t offset, std::size_t length) {
+    std::span<const std::uint8_t> number = inside(record, offset, length);
+    auto padding = [](std::uint8_t b) { return b == ' ' || b == 0; };
+    auto first = std::find_if_not(number.begin(), number.end(), padding);
+    auto last = std::find_if_not(number.rbegin(), number.rend(), padding).base();
+    if (first >= last)
+        return true;
+    std::span<const std::uint8_t> core(first, last);
+    if (std::find(core.begin(), core.end(), std::uint8_t{0}) != core.end())
+        return false;
+    if (std::all_of(core.begin(), core.end(), [](std::uint8_t b) { return b == '*'; }))
+        return true;
+    auto e =
+        std::find_if(core.begin(), core.end(), [](std::uint8_t b) { return (b | 0x20) == 'e'; });
+    if (e == core.end())
+        return isValidNumber(core, 0, core.size());
+    // A mantissa that ends in a digit or a point, then an exponent of digits after its sign.
+    std::span<const std::uint8_t> mantissa(core.begin(), e);
+    std::span<const std::uint8_t> exponent(e + 1, core.end());
+    if (mantissa.empty() || !std::any_of(mantissa.begin(), mantissa.end(), isDigit) ||
+        !(isDigit(mantissa.back()) || mantissa.back() == '.') ||
+        !isValidNumber(mantissa, 0, mantissa.size()))
+        return false;
+    if (!exponent.empty() && (exponent[0] == '+' || exponent[0] == '-'))
+        exponent = exponent.subspan(1);
+    return !exponent.empty() && std::all_of(exponent.begin(), exponent.end(), isDigit);
 }
 
 bool clearInvalidMemoReference(std::span<std::uint8_t> record, const FieldDescriptor &field,

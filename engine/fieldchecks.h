@@ -40,7 +40,8 @@ constexpr bool isLogicalValue(std::uint8_t b) {
 // Any other byte becomes a blank.
 void repairLogical(std::span<std::uint8_t> record, std::size_t offset);
 
-// Eight bytes YYYYMMDD from `offset`, whatever the field's length; eight blanks pass.
+// Eight bytes YYYYMMDD from `offset`, whatever the field's length; eight blanks pass, and so do
+// eight NUL bytes, the empty date of several writers.
 bool isValidDate(std::span<const std::uint8_t> record, std::size_t offset);
 
 // The day number of a date-time field must fall between the years 1900 and 3000; blanks in its
@@ -53,6 +54,11 @@ bool isValidDayWord(std::uint32_t stored, std::uint8_t tableType);
 
 // Blanks, digits and points; a minus sign only where no digit stands left of it.
 bool isValidNumber(std::span<const std::uint8_t> record, std::size_t offset, std::size_t length);
+
+// The forms writers store beyond that: padding of NUL bytes instead of blanks, a field filled
+// with '*' (the overflow marker), and exponent notation (1.3945052E+02). Asked only of fields
+// that fail `isValidNumber`.
+bool isWriterNumber(std::span<const std::uint8_t> record, std::size_t offset, std::size_t length);
 
 // True when the field refers to a block that is not a sound memo; the reference has then been
 // cleared (ten blanks, or a binary zero for other lengths).

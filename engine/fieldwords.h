@@ -44,10 +44,14 @@ inline Word bytesBetween(Word word, Word lowest, Word highest) {
     return atLeast & ~above & ~word & highBits;
 }
 
-// YYYYMMDD with only the first digit of month and day range-checked, or eight blanks.
+// YYYYMMDD with month 00-12 and day 00-31, or eight blanks, or eight NUL bytes.
 inline bool isValidDateWord(Word date) {
     constexpr Word highest = 0x3933393139393939u; // "99991939", first byte lowest
-    return date == blanks || bytesBetween(date, ones * '0', highest) == highBits;
+    if (date == blanks || date == 0)
+        return true;
+    auto byteAt = [date](int k) { return static_cast<std::uint8_t>(date >> (8 * k)); };
+    return bytesBetween(date, ones * '0', highest) == highBits &&
+           !(byteAt(4) == '1' && byteAt(5) > '2') && !(byteAt(6) == '3' && byteAt(7) > '1');
 }
 
 // One word of a number. `leftDigit` has the high bit of byte 0 set when the byte before the

@@ -93,6 +93,19 @@ void writeFreshHeader(MemoFile &memo) {
     writeAt(memo, 0, header, memoHeaderSize);
 }
 
+// True when the first block after the header of a file with blocks of `size` bytes starts
+// with the dBASE IV marker.
+bool startsDBase4Block(MemoFile &memo, std::int32_t size) {
+    auto blockBytes = static_cast<std::uint64_t>(size);
+    std::uint64_t first = (memoHeaderSize + blockBytes - 1) / blockBytes * blockBytes;
+    std::uint8_t head[4] = {};
+    std::size_t got = 0;
+    if (first + sizeof head > memo.fileSize || !readAt(memo, first, head, sizeof head, got) ||
+        got != sizeof head)
+        return false;
+    return readLe32(head) == dBase4BlockMarker;
+}
+
 void readExistingHeader(MemoFile &memo, bool writable) {
     std::uint8_t header[memoHeaderSize] = {};
     std::size_t got = 0;
@@ -125,13 +138,28 @@ void readExistingHeader(MemoFile &memo, bool writable) {
                 writeAt(memo, memo.fileSize, zeros.data(), zeros.size());
             }
         }
-    } else if (isDBase4LayoutKind(memo.kind)) {
+    } else {
+        std::int32_t named = static_cast<std::int16_t>(readBe16(header + 18));
+        if (named % 2 != 0)
+            named -= 1;
+        if (named <= 0)
+            named = 512;
+        // The title is only a copy of a table name: a memo beside a renamed or rebuilt table
+        // shows its dBASE IV layout by its blocks. dBASE itself writes the block size
+        // little-endian at bytes 20-21.
+        std::int32_t written = header[20] | header[21] << 8;
+        for (std::int32_t size : {written, named}) {
+            if (memo.kind == 0xE5 || size < 8 || size % 2 != 0 || !startsDBase4Block(memo, size))
+                continue;
+            if (!isLevel7Type(memo.kind))
+                memo.kind = 0x8B;
+            memo.blockSize = size;
+            return;
+        }
         // Level 7 memo files are dBASE IV ones whatever their header names: a copy beside a
         // table of another name must keep its block size.
-        std::int32_t size = static_cast<std::int16_t>(readBe16(header + 18));
-        if (size % 2 != 0)
-            size -= 1;
-        memo.blockSize = size <= 0 ? 512 : size;
+        if (isDBase4LayoutKind(memo.kind))
+            memo.blockSize = named;
     }
 }
 
@@ -368,17 +396,18 @@ std::uint32_t appendMemo(MemoFile &memo, const std::uint8_t *data, std::size_t l
             writeLe32(bytes.data() + 4, static_cast<std::uint32_t>(length + 8));
         }
         bytes.insert(bytes.end(), data, data + length);
-    } else if (memo.kind == 0x83 || memo.kind == 0xE5) {
+    } else if (memo.kind == 0x83) {
+        // A dBASE III memo ends at its 0x1A: NUL bytes before it (binary data) belong to it.
+        bytes.assign(data, data + length);
+        bytes.push_back(endOfFileMarker);
+        bytes.push_back(endOfFileMarker);
+    } else if (memo.kind == 0xE5) {
         const void *nul = std::memchr(data, 0, length);
         std::size_t textLength =
             nul ? static_cast<std::size_t>(static_cast<const std::uint8_t *>(nul) - data) : length;
         bytes.assign(data, data + textLength);
-        if (memo.kind == 0x83) {
-            bytes.push_back(endOfFileMarker);
-            bytes.push_back(endOfFileMarker);
-        } else if (bytes.empty()) {
+        if (bytes.empty())
             bytes.push_back(0);
-        }
     } else {
         return 0;
     }

@@ -25,12 +25,22 @@ std::span<const std::uint8_t> found(std::span<const std::uint8_t> record, std::s
     return record.subspan(offset, std::min(length, record.size() - offset));
 }
 
+// The memo file the references are judged against. Without one there is nothing to judge,
+// as every reference is cleared when the memos are carried; but level 7 tables of type 0x8C
+// keep their memo file and references as they are, so a missing file must be judged here.
+MemoFile *memoToJudge(const RecoveryJob &job) {
+    if (!job.sourceMemo)
+        return nullptr;
+    if (job.sourceMemo->isOpen() || job.header.type() == 0x8C)
+        return job.sourceMemo.get();
+    return nullptr;
+}
+
 } // namespace
 
 RecordChecks::RecordChecks(const RecoveryJob &job, const RecoveryOptions &options,
                            DuplicateTable &duplicates, FindingSink *why, std::size_t recordLength)
-    : job_(job), options_(options), duplicates_(duplicates), why_(why),
-      memo_(job.sourceMemo && job.sourceMemo->isOpen() ? job.sourceMemo.get() : nullptr),
+    : job_(job), options_(options), duplicates_(duplicates), why_(why), memo_(memoToJudge(job)),
       tableType_(job.header.type()) {
     plan(recordLength);
 }
@@ -50,6 +60,13 @@ void RecordChecks::plan(std::size_t recordLength) {
         switch (field.type()) {
         case 'M':
             if (memo_)
+                add(Test::Memo, 0);
+            break;
+        case 'G':
+        case 'P':
+        case 'W':
+            // No memo transfer clears these for a table that keeps its memo file.
+            if (memo_ && tableType_ == 0x8C)
                 add(Test::Memo, 0);
             break;
         case 'L':
@@ -118,10 +135,12 @@ bool RecordChecks::passes(const Step &step, std::span<std::uint8_t> record, std:
         finding = Finding::BadDate;
         break;
     case Test::NumberLanes:
-        passes = fieldwords::isValidNumberLanes(at, step.length);
+        passes = fieldwords::isValidNumberLanes(at, step.length) ||
+                 isWriterNumber(record, step.offset, step.length);
         break;
     case Test::NumberWords:
-        passes = fieldwords::isValidNumberWords(at, step.length, record.size() - step.offset);
+        passes = fieldwords::isValidNumberWords(at, step.length, record.size() - step.offset) ||
+                 isWriterNumber(record, step.offset, step.length);
         break;
     }
     if (!passes && why_) {
@@ -147,11 +166,13 @@ inline bool RecordChecks::allPass(std::span<std::uint8_t> record, std::uint32_t 
                 return false;
             break;
         case Test::NumberLanes:
-            if (!fieldwords::isValidNumberLanes(at, step.length))
+            if (!fieldwords::isValidNumberLanes(at, step.length) &&
+                !isWriterNumber(record, step.offset, step.length))
                 return false;
             break;
         case Test::NumberWords:
-            if (!fieldwords::isValidNumberWords(at, step.length, record.size() - step.offset))
+            if (!fieldwords::isValidNumberWords(at, step.length, record.size() - step.offset) &&
+                !isWriterNumber(record, step.offset, step.length))
                 return false;
             break;
         default:

@@ -42,6 +42,8 @@ std::string csvCell(std::string_view text) {
 ReportFormat reportFormatFor(std::string_view fileName) {
     if (fileName.size() >= 4 && findNoCase(fileName.substr(fileName.size() - 4), ".csv") == 0)
         return ReportFormat::Csv;
+    if (fileName.size() >= 5 && findNoCase(fileName.substr(fileName.size() - 5), ".json") == 0)
+        return ReportFormat::Json;
     return ReportFormat::Text;
 }
 

@@ -1,5 +1,5 @@
 // The words of a repair report: what a finding says and does, and how a line of the report is
-// laid out as plain text or as CSV.
+// laid out as plain text or as CSV (JSON: engine/reportjson.h).
 #pragma once
 
 #include <cstdint>
@@ -11,9 +11,9 @@
 
 namespace salvora {
 
-enum class ReportFormat { Text, Csv };
+enum class ReportFormat { Text, Csv, Json };
 
-// ".csv" at the end of the name, in any case, asks for CSV.
+// ".csv" or ".json" at the end of the name, in any case, asks for CSV or JSON.
 ReportFormat reportFormatFor(std::string_view fileName);
 
 // What was wrong, with the value as found: printable bytes as they are, others as \xNN.

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "engine/memotransfer.h"
+#include "engine/reportjson.h"
 #include "engine/textformat.h"
 
 namespace salvora {
@@ -41,7 +42,8 @@ bool hasMemoBearingField(const RecoveryJob &job) {
 
 RunReport::RunReport(std::string tableName, ReportFormat format, TextSink *lines, bool checkOnly)
     : tableName_(std::move(tableName)), format_(format), lines_(lines), checkOnly_(checkOnly) {
-    write(reportHeaderLine(format_));
+    write(format_ == ReportFormat::Json ? jsonReportOpening(tableName_, checkOnly_)
+                                        : reportHeaderLine(format_));
 }
 
 void RunReport::write(const std::string &text) {
@@ -49,9 +51,17 @@ void RunReport::write(const std::string &text) {
         lines_->write(text);
 }
 
+void RunReport::writeFinding(std::uint64_t record, std::string_view field, std::string_view problem,
+                             std::string_view action) {
+    if (format_ == ReportFormat::Json)
+        write(jsonFinding(findings_ == 1, record, field, problem, action));
+    else
+        write(findingLine(format_, record, field, problem, action));
+}
+
 void RunReport::tableFinding(const std::string &problem, const std::string &action) {
     ++findings_;
-    write(findingLine(format_, 0, {}, problem, action));
+    writeFinding(0, {}, problem, action);
 }
 
 void RunReport::table(const RecoveryJob &job, const AnalysisResult &analysis,
@@ -75,6 +85,9 @@ void RunReport::table(const RecoveryJob &job, const AnalysisResult &analysis,
     } else {
         header_ = "sound";
     }
+    if (analysis.relocated && analysis.codePageLost)
+        tableFinding("code page mark lost with the header",
+                     "left 0: set the code page in the program that reads the table");
     if (!analysis.relocated && analysis.storedRecordCount != header.recordCount())
         tableFinding(formatText("header says %d records, the file holds %d",
                                 analysis.storedRecordCount, header.recordCount()),
@@ -102,8 +115,8 @@ void RunReport::found(std::uint32_t index, const FieldDescriptor *field, Finding
     }
     if (!lines_)
         return;
-    write(findingLine(format_, std::uint64_t{index} + 1, field ? field->name() : std::string(),
-                      findingProblem(finding, value, number), findingAction(finding)));
+    writeFinding(std::uint64_t{index} + 1, field ? field->name() : std::string(),
+                 findingProblem(finding, value, number), findingAction(finding));
 }
 
 void RunReport::recordDone(std::uint32_t index, RecordVerdict verdict, bool written) {
@@ -161,7 +174,34 @@ std::string RunReport::summaryIn(ReportFormat format) const {
     return text;
 }
 
+RunTotals RunReport::totals() const {
+    RunTotals totals;
+    totals.result = result_;
+    totals.unreadable = unreadable_;
+    if (analysed_ && unreadable_.empty()) {
+        totals.kind = typeName_;
+        totals.header = header_;
+        totals.fields = static_cast<std::uint64_t>(fields_);
+    }
+    totals.read = read_;
+    totals.kept = kept_;
+    totals.dropped = dropped_;
+    totals.cutBySizeLimit = cutBySizeLimit_;
+    totals.memosCarried = memosCarried_;
+    totals.invalidMemos = invalidMemos_;
+    totals.findings = findings_;
+    if (checkOnly_)
+        totals.verdict = !unreadable_.empty() ? "cannot be read"
+                         : needsRepair()      ? "needs repair"
+                                              : "no repair needed";
+    return totals;
+}
+
 void RunReport::close() {
+    if (format_ == ReportFormat::Json) {
+        write(jsonReportClosing(totals()));
+        return;
+    }
     // A blank line sets the summary off from the findings in plain text.
     if (format_ == ReportFormat::Text && findings_ != 0)
         write("\r\n");

@@ -5,6 +5,7 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "engine/analysis.h"
 #include "engine/enginecontext.h"
@@ -13,6 +14,23 @@
 #include "engine/reportformat.h"
 
 namespace salvora {
+
+// What a report's summary says, as values.
+struct RunTotals {
+    std::string result;     // empty until a repair ends
+    std::string unreadable; // why the source cannot be used; empty when it can
+    std::string kind;       // empty until the table is analysed
+    std::string header;
+    std::uint64_t fields = 0;
+    std::uint64_t read = 0;
+    std::uint64_t kept = 0;
+    std::array<std::uint64_t, findingKinds> dropped{};
+    std::uint64_t cutBySizeLimit = 0;
+    std::uint64_t memosCarried = 0;
+    std::uint64_t invalidMemos = 0;
+    std::uint64_t findings = 0;
+    std::string verdict; // a check's verdict; empty for a repair
+};
 
 class RunReport : public FindingSink {
   public:
@@ -41,12 +59,15 @@ class RunReport : public FindingSink {
     // The summary in the report's own format, and as plain text for a console.
     std::string summary() const { return summaryIn(format_); }
     std::string summaryText() const { return summaryIn(ReportFormat::Text); }
+    RunTotals totals() const;
     // Writes the summary to `lines`.
     void close();
 
   private:
     void write(const std::string &text);
     void tableFinding(const std::string &problem, const std::string &action);
+    void writeFinding(std::uint64_t record, std::string_view field, std::string_view problem,
+                      std::string_view action);
     std::string summaryIn(ReportFormat format) const;
 
     std::string tableName_;

@@ -52,6 +52,8 @@ struct TableHeader {
     void setRecordLength(std::uint16_t n) { writeLe16(&bytes[10], n); }
     std::uint8_t tableFlags() const { return bytes[28]; }
     void setTableFlags(std::uint8_t f) { bytes[28] = f; }
+    std::uint8_t codePage() const { return bytes[29]; }
+    void setCodePage(std::uint8_t mark) { bytes[29] = mark; }
 };
 
 struct FieldDescriptor {

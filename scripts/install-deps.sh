@@ -1,14 +1,20 @@
 #!/usr/bin/env bash
 # Installs what building and testing need on Debian 12; does nothing when all is there.
+# With --native only what the native build and its tests need (scripts/test.sh --quick).
 set -euo pipefail
 
 packages=(
   cmake ninja-build g++ googletest
-  g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 wine64 wine fonts-wine xvfb xauth imagemagick fp-utils
   python3 python3-dbf python3-dbfread pgdbf
-  clang-14 libclang-rt-14-dev
-  dpkg-dev unzip man-db
 )
+if [ "${1:-}" != --native ]; then
+  packages+=(
+    g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 wine64 wine fonts-wine xvfb xauth imagemagick
+    fp-utils nsis
+    clang-14 libclang-rt-14-dev
+    dpkg-dev unzip man-db
+  )
+fi
 
 missing=()
 for p in "${packages[@]}"; do

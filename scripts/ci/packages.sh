@@ -46,7 +46,7 @@ installed=yes
 "${sudo_cmd[@]}" dpkg -i "$deb"
 dpkg -L salvora >"$work/files"
 for f in /usr/bin/salvora /usr/share/man/man1/salvora.1.gz /usr/share/doc/salvora/README.md \
-  /usr/share/doc/salvora/html/commandline.html; do
+  /usr/share/doc/salvora/html/commandline.html /usr/share/bash-completion/completions/salvora; do
   grep -qx "$f" "$work/files" || { echo "the package does not hold $f" >&2; exit 1; }
   test -f "$f" || { echo "$f is not there after dpkg -i" >&2; exit 1; }
 done

@@ -2,7 +2,10 @@
 # display, both torn down when the sourcing script exits. Sets `work` (a scratch folder removed
 # at exit, the prefix inside it), WINEPREFIX and, once start_wine_display has run, DISPLAY.
 work=$(mktemp -d /tmp/salvora-wine.XXXXXX)
-export WINEPREFIX="$work/prefix" WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+# No Mono or Gecko prompts; and no menu builder, which would mirror the prefix's Start menu and
+# file types into this machine's own ~/.local and ~/.config.
+export WINEPREFIX="$work/prefix" WINEARCH=win64 WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 xvfb_pid=
 cleanup() {
   wineserver -k 2>/dev/null || true

@@ -434,7 +434,8 @@ std::optional<Bytes> uniformField(const FieldSpec &f, std::uint8_t fill, bool le
     case 'N':
     case 'F':
     case 'D':
-        return fill == ' ' ? std::optional(bytes) : std::nullopt;
+        // NUL bytes are padding, as blanks are: writers store empty dates and numbers so.
+        return bytes;
     case 'L':
         return bytesOf(" ");
     case 'T':
@@ -756,6 +757,12 @@ void Generator::memoDamage(const Kind &kind) {
         Repair repair = keeping(rows);
         repair.memoUnreadable = true;
         if (sound.type == 0x8C) {
+            // The table keeps its memo file, so the checks judge the references: without the
+            // file every one leads nowhere and is cleared.
+            for (ModelRow &row : repair.rows)
+                for (std::size_t i = 0; i < row.cells.size(); ++i)
+                    if (row.cells[i].memo >= 0)
+                        clearReference(row.cells[i], sound.fields[i].length);
             expect(c, sound, repair);
         } else {
             // No memo file to judge references by: the transfer clears them.

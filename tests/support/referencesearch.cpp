@@ -79,9 +79,28 @@ std::vector<Bytes> level7(const Bytes &file, std::uint64_t at, std::uint32_t hea
     return list;
 }
 
+// Most of the deletion flags where the records would start are ' ', '*' or NUL: of the
+// first eight records and eight more spread over the rest.
+bool describesRecords(const Bytes &file, std::uint64_t start, std::uint32_t recordLength) {
+    if (start >= file.size())
+        return true;
+    std::uint64_t records = (file.size() - start) / recordLength;
+    std::vector<std::uint64_t> picked;
+    for (std::uint64_t i = 0; i < records && i < 8; ++i)
+        picked.push_back(i);
+    for (std::uint64_t j = 1; records > 8 && j <= 8; ++j)
+        picked.push_back(8 + (records - 9) * j / 8);
+    std::size_t bad = 0;
+    for (std::uint64_t i : picked) {
+        std::uint8_t flag = file[start + i * recordLength];
+        bad += flag != ' ' && flag != '*' && flag != 0;
+    }
+    return bad * 3 <= picked.size();
+}
+
 } // namespace
 
-std::optional<ReferenceHeader> referenceHeaderSearch(const Bytes &file) {
+std::optional<ReferenceHeader> referenceHeaderSearch(const Bytes &file, bool pastRebuild) {
     std::uint8_t inferred = 0x03;
     bool acceptance = true;
     for (std::uint64_t k = 0;; ++k) {
@@ -126,7 +145,12 @@ std::optional<ReferenceHeader> referenceHeaderSearch(const Bytes &file) {
             }
             if (recordLength == running && count < 500)
                 acceptance = true;
-            if (acceptance) {
+            bool describes =
+                count >= 1 &&
+                (recordLength == running
+                     ? k == 0 || describesRecords(file, k + headerLength, recordLength)
+                     : k == 0 && describesRecords(file, k + headerLength, recordLength));
+            if (acceptance && describes) {
                 if (count > 0 && static_cast<std::size_t>(count) < fields.size())
                     fields.resize(static_cast<std::size_t>(count));
                 if (count <= 0)
@@ -134,7 +158,7 @@ std::optional<ReferenceHeader> referenceHeaderSearch(const Bytes &file) {
                 return ReferenceHeader{k, header, count, inferred, fields};
             }
         }
-        if (k == 0) {
+        if (k == 0 && !pastRebuild) {
             Bytes d = readAt(file, 32, 32);
             if (accepted(d.data()) && d[16] != 0)
                 return std::nullopt;

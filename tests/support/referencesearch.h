@@ -19,6 +19,8 @@ struct ReferenceHeader {
 };
 
 // The accepted candidate, or nothing when the search gives up (the caller then rebuilds).
-std::optional<ReferenceHeader> referenceHeaderSearch(const Bytes &file);
+// `pastRebuild`: the descriptors behind a damaged header at offset 0 described no records, so
+// the search goes on past them.
+std::optional<ReferenceHeader> referenceHeaderSearch(const Bytes &file, bool pastRebuild = false);
 
 } // namespace salvora::testing

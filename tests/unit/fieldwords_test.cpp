@@ -23,7 +23,7 @@ const std::uint8_t edgeBytes[] = {' ',  '-',  '.',  '0',  '9',  '/',  ':',  '1',
                                   0xA0, 0xAD, 0xAE, 0xB0, 0xB9, 0xFF, 'T',  'x'};
 
 TEST(FieldWords, EveryByteOfADateIsJudgedAsTheByteTestJudgesIt) {
-    const std::vector<std::uint8_t> sound = {'2', '0', '2', '3', '1', '9', '3', '9'};
+    const std::vector<std::uint8_t> sound = {'2', '0', '2', '3', '1', '2', '3', '1'};
     for (std::size_t k = 0; k < 8; ++k) {
         for (int b = 0; b < 256; ++b) {
             std::vector<std::uint8_t> date = sound;

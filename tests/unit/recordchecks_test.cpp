@@ -221,7 +221,10 @@ TEST_F(RecordChecksTest, OneFieldListServesEveryRecordOfARun) {
         {"abc2023x507  1.5Tde         -1", RecordVerdict::Reject},
         {"abc         1-5 Tde123456789012", RecordVerdict::Reject},
         {"abc          1.5Fde12345678901-", RecordVerdict::Reject},
-        {"   20231939-----Tde-.-.-.-.-.-.", RecordVerdict::Keep},
+        {"   20231231-----Tde-.-.-.-.-.-.", RecordVerdict::Keep},
+        {"   20231331-----Tde-.-.-.-.-.-.", RecordVerdict::Reject},
+        {"   20231232-----Tde-.-.-.-.-.-.", RecordVerdict::Reject},
+        {"   20230000-----Tde-.-.-.-.-.-.", RecordVerdict::Keep},
     };
     std::uint32_t index = 0;
     for (const auto &[values, verdict] : records) {

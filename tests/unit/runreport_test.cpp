@@ -7,6 +7,7 @@
 
 #include "engine/recordchecks.h"
 #include "engine/recovery.h"
+#include "engine/reportjson.h"
 #include "engine/runreport.h"
 #include "tests/support/memobuilder.h"
 #include "tests/support/recordingwindow.h"
@@ -228,6 +229,30 @@ TEST_F(RunReportTest, ReportFormatFollowsTheExtension) {
     EXPECT_EQ(reportFormatFor("r.txt"), ReportFormat::Text);
     EXPECT_EQ(reportFormatFor("csv"), ReportFormat::Text);
     EXPECT_EQ(reportFormatFor("r.csv.txt"), ReportFormat::Text);
+    EXPECT_EQ(reportFormatFor("r.json"), ReportFormat::Json);
+    EXPECT_EQ(reportFormatFor("R.Json"), ReportFormat::Json);
+    EXPECT_EQ(reportFormatFor("json"), ReportFormat::Text);
+}
+
+// Names come from damaged files and old code pages: whatever the bytes, the JSON stays valid.
+TEST(JsonString, AnyBytesGiveAValidJsonString) {
+    struct Case {
+        std::string bytes;
+        std::string json;
+    };
+    const Case cases[] = {
+        {"plain", "\"plain\""},
+        {"a\"b\\c", "\"a\\\"b\\\\c\""},
+        {std::string("t\x01\n\x7F", 4), "\"t\\u0001\\u000a\\u007f\""},
+        {"\xC3\xA9t\xC3\xA9", "\"\xC3\xA9t\xC3\xA9\""},   // UTF-8 kept
+        {"\xC9TAT", "\"\xC3\x89TAT\""},                   // Latin-1 byte
+        {"\xC3", "\"\xC3\x83\""},                         // cut sequence
+        {"\xE0\x80\x80", "\"\xC3\xA0\xC2\x80\xC2\x80\""}, // overlong
+        {"\xED\xA0\x80", "\"\xC3\xAD\xC2\xA0\xC2\x80\""}, // surrogate
+        {"\xF0\x9F\x98\x80", "\"\xF0\x9F\x98\x80\""},     // four bytes kept
+    };
+    for (const Case &c : cases)
+        EXPECT_EQ(jsonString(c.bytes), c.json) << c.bytes;
 }
 
 // The sink only listens: the verdict and the repaired bytes are those of a run without it.
