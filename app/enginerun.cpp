@@ -33,7 +33,7 @@ void ConsoleRunObserver::account(std::string_view text) {
 
 void ConsoleRunObserver::message(RunMessage kind, const std::string &text) {
     bool echoed = kind == RunMessage::CannotWrite || kind == RunMessage::Refused ||
-                  kind == RunMessage::LogRefused;
+                  kind == RunMessage::LogRefused || kind == RunMessage::JournalSettled;
     if (echoed && console_)
         console_->write(text + "\r\n");
     if (kind == RunMessage::CannotInstall && ownerless_)

@@ -37,6 +37,7 @@ void WindowRunObserver::message(RunMessage kind, const std::string &text) {
         return;
     case RunMessage::CannotInstall:
     case RunMessage::LogRefused:
+    case RunMessage::JournalSettled:
         return;
     }
 }

@@ -1,5 +1,7 @@
 #include "engine/putinplace.h"
 
+#include "engine/pairjournal.h"
+
 namespace salvora {
 
 platform::ErrorCode putInPlace(platform::Platform &os, const FinishedFile &table,
@@ -10,46 +12,53 @@ platform::ErrorCode putInPlace(platform::Platform &os, const FinishedFile &table
     // The old memo is copied aside, not moved: its name never stands empty, and the copy is
     // what puts it back should the table fail to follow.
     std::optional<platform::FileAttributes> oldAttributes = os.getAttributes(memo->target);
-    std::optional<std::string> backup;
+    PairJournal journal{table.finished, table.target, memo->finished, memo->target, {}};
     if (oldAttributes) {
-        platform::ErrorCode error = 0;
-        backup = os.createUniqueFile(platform::folderOf(memo->target), "uuu", &error);
-        if (!backup)
-            return error;
-        error = os.copyFile(memo->target, *backup);
-        if (error != 0) {
-            os.removeFile(*backup);
+        journal.savedMemo = savedMemoPath(memo->target);
+        // Without a journal nothing was renamed: a saved copy is a dead run's leftover.
+        os.removeFile(journal.savedMemo);
+        if (platform::ErrorCode error = os.copyFile(memo->target, journal.savedMemo); error != 0) {
+            os.removeFile(journal.savedMemo);
             return error;
         }
-        // Windows refuses to rename a file over a read-only one.
-        if (oldAttributes->readOnly)
-            os.setReadOnly(memo->target, false);
     }
-    auto restoreOldMemo = [&] {
-        if (backup) {
-            os.renameFile(*backup, memo->target);
-            os.setAttributes(memo->target, *oldAttributes);
-        } else {
-            os.removeFile(memo->target);
-        }
+    auto dropSaved = [&] {
+        if (!journal.savedMemo.empty())
+            os.removeFile(journal.savedMemo);
     };
+    if (platform::ErrorCode error = writeJournal(os, journal); error != 0) {
+        dropSaved();
+        return error;
+    }
+    const std::string journalFile = journalPath(table.target);
+    // Windows refuses to rename a file over a read-only one.
+    if (oldAttributes && oldAttributes->readOnly)
+        os.setReadOnly(memo->target, false);
     platform::ErrorCode error = os.renameFile(memo->finished, memo->target);
     if (error != 0) {
-        if (backup) {
-            os.removeFile(*backup);
+        if (oldAttributes)
             os.setAttributes(memo->target, *oldAttributes);
-        }
+        dropSaved();
+        os.removeFile(journalFile);
         return error;
     }
     error = os.renameFile(table.finished, table.target);
     if (error != 0) {
-        restoreOldMemo();
+        // The new memo goes back to its finished name first: until the old one is back, a
+        // crash leaves both finished files, which the next run puts in place together.
+        if (os.renameFile(memo->target, memo->finished) != 0)
+            return error; // the journal stays and the next run completes the pair
+        if (oldAttributes) {
+            os.renameFile(journal.savedMemo, memo->target);
+            os.setAttributes(memo->target, *oldAttributes);
+        }
+        os.removeFile(journalFile);
         return error;
     }
-    if (backup) {
+    if (oldAttributes)
         os.setAttributes(memo->target, *oldAttributes);
-        os.removeFile(*backup);
-    }
+    dropSaved();
+    os.removeFile(journalFile);
     return 0;
 }
 

@@ -14,8 +14,8 @@ struct FinishedFile {
 };
 
 // Each file is renamed over its target, the memo first and the table last. With a memo, a copy
-// of the old one is kept until the table is in place, so that a failure puts everything back
-// and even a crash between the two renames never loses it.
+// of the old one is kept and a journal written before the first rename, so that a failure puts
+// everything back and a crash leaves what the next run needs to make the pair whole.
 // Returns 0 or the error of the step that failed, with the old files restored.
 platform::ErrorCode putInPlace(platform::Platform &os, const FinishedFile &table,
                                const std::optional<FinishedFile> &memo);

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "engine/enginelog.h"
+#include "engine/pairjournal.h"
 #include "engine/putinplace.h"
 #include "engine/recoverymemos.h"
 #include "engine/runstages.h"
@@ -123,6 +124,7 @@ class Run {
     RecoveryOutcome execute();
 
   private:
+    bool settleEarlierRuns(const OutputPlan &plan);
     bool analyse(RecoveryJob &job, AnalysedTable &table, const OutputPlan &plan);
     bool planOutput(OutputPlan &plan);
     void writeHeaderArea(RecoveryJob &job, const AnalysisResult &analysis, BufferedWriter &out);
@@ -189,6 +191,8 @@ RecoveryOutcome Run::execute() {
     OutputPlan plan(os_, inPlace, os_.resolvedPath(source), os_.resolvedPath(output));
     SourceAttributes attributes(os_, plan.source);
 
+    if (!settleEarlierRuns(plan))
+        return ended(recoveryNothingProduced);
     RecoveryJob job;
     AnalysedTable table;
     if (!analyse(job, table, plan))
@@ -209,6 +213,21 @@ RecoveryOutcome Run::execute() {
         return ended(result);
     reportResult();
     return ended(recoveryFixed);
+}
+
+// A replacement of the source's or the output's pair that a crash interrupted is finished or
+// undone before anything is read; a journal that cannot be trusted stops the run.
+bool Run::settleEarlierRuns(const OutputPlan &plan) {
+    for (const std::string *table : {&plan.source, &plan.target}) {
+        if (table == &plan.target && plan.target == plan.source)
+            break;
+        JournalOutcome settled = settleJournal(os_, *table);
+        if (settled.blocks())
+            return refuse(settled.line);
+        if (settled.state == JournalState::Settled)
+            observer_.message(RunMessage::JournalSettled, settled.line);
+    }
+    return true;
 }
 
 // Opens the source and finds its structure; false with the result set when the run ends. An

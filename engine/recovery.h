@@ -56,6 +56,8 @@ enum class RunMessage {
     Refused,
     // The engine log could not be opened safely; the run goes on without it.
     LogRefused,
+    // An earlier run's interrupted replacement was completed or undone; the run goes on.
+    JournalSettled,
 };
 
 // The one way out of a run while it goes. Every event has a default that ignores it.

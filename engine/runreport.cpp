@@ -99,6 +99,11 @@ void RunReport::table(const RecoveryJob &job, const AnalysisResult &analysis,
         tableFinding("header does not say that the table has a memo file", "memo flag set");
 }
 
+void RunReport::interruptedReplacement(const std::string &what, bool settles) {
+    tableFinding(what, settles ? "the next repair completes or undoes it"
+                               : "left alone: the files must be put right by hand");
+}
+
 void RunReport::unreadable(const std::string &why) {
     unreadable_ = why.empty() ? std::string("unknown reason") : why;
 }

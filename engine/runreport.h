@@ -39,6 +39,8 @@ class RunReport : public FindingSink {
 
     // What the analysis made of the table; also reports what the header needs.
     void table(const RecoveryJob &job, const AnalysisResult &analysis, const char *typeName);
+    // An earlier repair's replacement of the table and its memo was interrupted.
+    void interruptedReplacement(const std::string &what, bool settles);
     // The source cannot be used at all.
     void unreadable(const std::string &why);
 

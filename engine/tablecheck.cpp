@@ -1,6 +1,7 @@
 #include "engine/tablecheck.h"
 
 #include "engine/memotransfer.h"
+#include "engine/pairjournal.h"
 #include "engine/runstages.h"
 #include "engine/textformat.h"
 
@@ -58,6 +59,9 @@ CheckVerdict checkTable(EngineContext &context, const RecoveryRequest &request, 
         return CheckVerdict::Unreadable;
     }
     report.table(job, analysis, table.typeName);
+    JournalOutcome journal = settleJournal(os, os.resolvedPath(request.source), true);
+    if (journal.state != JournalState::None)
+        report.interruptedReplacement(journal.line, journal.state == JournalState::Unfinished);
 
     // The memo side as the repair sees it, read-only.
     std::uint8_t flags = tableFlagsWithMemo(job);

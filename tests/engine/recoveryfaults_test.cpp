@@ -2,7 +2,9 @@
 
 #include <algorithm>
 
+#include "engine/pairjournal.h"
 #include "engine/recovery.h"
+#include "engine/tablecheck.h"
 #include "tests/support/enginerun.h"
 #include "tests/support/faultplatform.h"
 #include "tests/support/memobuilder.h"
@@ -144,6 +146,116 @@ TEST_F(RecoveryFaultTest, InPlaceRepairSurvivesACrashAtEveryStep) {
         for (const std::string &name : leftovers())
             kept |= read(name) == original.memo;
         EXPECT_TRUE(kept) << "step " << k;
+    }
+}
+
+// A crash at any step of a repair, then the next run: between them the journal makes the pair
+// whole again (both old or both repaired), and the next run leaves no file of its own behind.
+TEST_F(RecoveryFaultTest, ACrashAnywhereLeavesThePairWholeForTheNextRun) {
+    struct Case {
+        const char *output;
+        bool outputExisted;
+    };
+    for (Case c : {Case{"t.dbf", true}, Case{"out.dbf", true}, Case{"new.dbf", false}}) {
+        const std::string table = c.output;
+        const std::string memo = table.substr(0, table.size() - 3) + "fpt";
+        auto prepare = [&] {
+            reset();
+            if (table != "t.dbf" && c.outputExisted) {
+                testing::writeFile(dir.file(table), original.table);
+                testing::writeFile(dir.file(memo), original.memo);
+            }
+        };
+        auto pairNow = [&] {
+            return std::make_pair(testing::fileExists(dir.file(table)) ? read(table) : Bytes{},
+                                  testing::fileExists(dir.file(memo)) ? read(memo) : Bytes{});
+        };
+        prepare();
+        const auto before = pairNow();
+        ASSERT_EQ(run(table), recoveryFixed) << table;
+        const auto repaired = pairNow();
+        const std::uint64_t steps = faults.mutatingOperations();
+        // Every step of the installation (the last two dozen); the writing before it in strides.
+        const std::uint64_t installing = steps > 24 ? steps - 24 : 0;
+
+        for (std::uint64_t k = 0; k <= steps; k += k < installing ? 211 : 1) {
+            prepare();
+            faults.crashAfter(k);
+            run(table);
+            faults.clearFaults();
+            bool journalLeft = testing::fileExists(journalPath(dir.file(table)));
+            JournalOutcome settled = settleJournal(faults, dir.file(table));
+            ASSERT_FALSE(settled.blocks()) << table << " step " << k << ": " << settled.line;
+            const auto now = pairNow();
+            ASSERT_TRUE(now == before || now == repaired)
+                << table << " step " << k << (journalLeft ? " (journal)" : "");
+            ASSERT_EQ(read("t.dbf"), table == "t.dbf" ? now.first : original.table);
+
+            ASSERT_EQ(run(table), recoveryFixed) << table << " step " << k;
+            std::vector<std::string> expected = {"t.dbf", "t.fpt"};
+            if (table != "t.dbf")
+                expected.insert(expected.end(), {table, memo});
+            std::sort(expected.begin(), expected.end());
+            EXPECT_EQ(dir.names(), expected) << table << " step " << k;
+        }
+    }
+}
+
+// A journal found by the next run: completed when both finished files wait, undone when the
+// table's is gone, left alone when damaged; a check only reports it.
+TEST_F(RecoveryFaultTest, AJournalIsCompletedUndoneOrLeftAlone) {
+    ASSERT_EQ(run("out.dbf"), recoveryFixed);
+    const Bytes repairedTable = read("out.dbf"), repairedMemo = read("out.fpt");
+    struct Case {
+        const char *what;
+        bool tableWaits;
+        int damage; // 0 none, 1 cut short, 2 overwritten
+        JournalState state;
+        const char *line;
+    };
+    for (Case c : {Case{"forward", true, 0, JournalState::Settled, "was completed"},
+                   Case{"back", false, 0, JournalState::Settled, "was undone"},
+                   Case{"cut", true, 1, JournalState::Settled, "changed nothing"},
+                   Case{"damaged", true, 2, JournalState::Damaged, "damaged journal"}}) {
+        reset();
+        const std::string finishedTable = dir.file(".t.dbf.salvora-abcdef");
+        const std::string finishedMemo = dir.file(".t.fpt.salvora-abcdef");
+        if (c.tableWaits)
+            testing::writeFile(finishedTable, repairedTable);
+        testing::writeFile(finishedMemo, repairedMemo);
+        testing::writeFile(dir.file(".t.fpt.salvora-saved"), original.memo);
+        PairJournal journal{finishedTable, dir.file("t.dbf"), finishedMemo, dir.file("t.fpt"),
+                            dir.file(".t.fpt.salvora-saved")};
+        ASSERT_EQ(writeJournal(faults, journal), 0);
+        if (c.damage != 0) {
+            Bytes text = read(".t.dbf.salvora-journal");
+            if (c.damage == 1)
+                text.resize(text.size() - 2);
+            else
+                text[3] = 'X';
+            testing::writeFile(dir.file(".t.dbf.salvora-journal"), text);
+        }
+        RunReport report("t.dbf", ReportFormat::Text, nullptr, true);
+        EXPECT_EQ(context.check(dir.file("t.dbf"), report), CheckVerdict::NeedsRepair) << c.what;
+        EXPECT_NE(report.summaryText().find("needs repair"), std::string::npos) << c.what;
+        EXPECT_TRUE(testing::fileExists(finishedMemo)) << c.what;
+
+        JournalOutcome settled = settleJournal(faults, dir.file("t.dbf"));
+        EXPECT_EQ(settled.state, c.state) << c.what;
+        EXPECT_NE(settled.line.find(c.line), std::string::npos) << settled.line;
+        bool forward = c.state == JournalState::Settled && c.tableWaits && c.damage == 0;
+        EXPECT_EQ(read("t.dbf"), forward ? repairedTable : original.table) << c.what;
+        EXPECT_EQ(read("t.fpt"), forward ? repairedMemo : original.memo) << c.what;
+        if (c.damage == 2) {
+            EXPECT_EQ(run(), recoveryNothingProduced);
+            EXPECT_NE(context.messageText.find("damaged journal"), std::string::npos);
+            EXPECT_EQ(read("t.dbf"), original.table);
+        } else {
+            EXPECT_FALSE(testing::fileExists(dir.file(".t.dbf.salvora-journal"))) << c.what;
+            if (c.damage == 0) {
+                EXPECT_TRUE(leftovers().empty()) << c.what;
+            }
+        }
     }
 }
 
