@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 
 namespace salvora {
 
@@ -33,8 +34,12 @@ void WindowReader::fill(std::uint64_t offset, std::size_t length) {
         if (seekError == 0) {
             platform::IoResult result = file_.read(buffer_.data(), wanted);
             got = result.bytes;
-            if (!result.ok() && error_ == 0)
-                error_ = result.error;
+            if (!result.ok()) {
+                if (error_ == 0)
+                    error_ = result.error;
+                salvage(got, wanted);
+                got = wanted;
+            }
         } else if (error_ == 0) {
             error_ = seekError;
         }
@@ -45,6 +50,59 @@ void WindowReader::fill(std::uint64_t offset, std::size_t length) {
     if (clearTo > got)
         std::memset(buffer_.data() + got, 0, clearTo - got);
     windowLength_ = std::max(got, std::min(buffer_.size(), length));
+}
+
+void WindowReader::salvage(std::size_t from, std::size_t to) {
+    constexpr std::size_t largePiece = 64 * 1024;
+    auto readPiece = [&](std::size_t at, std::size_t size) {
+        if (file_.seek(windowStart_ + at) != 0)
+            return false;
+        platform::IoResult result = file_.read(buffer_.data() + at, size);
+        return result.ok() && result.bytes == size;
+    };
+    for (std::size_t at = from; at < to;) {
+        std::size_t size = std::min(largePiece, to - at);
+        if (!readPiece(at, size)) {
+            // Pieces end on the file's 512-byte boundaries, where its sectors do.
+            for (std::size_t small = at, piece = 0; small < at + size; small += piece) {
+                std::uint64_t absolute = windowStart_ + small;
+                piece = static_cast<std::size_t>(std::min<std::uint64_t>(
+                    smallestPiece - absolute % smallestPiece, at + size - small));
+                if (!readPiece(small, piece)) {
+                    std::memset(buffer_.data() + small, 0, piece);
+                    markUnreadable(windowStart_ + small, windowStart_ + small + piece);
+                }
+            }
+        }
+        at += size;
+    }
+}
+
+void WindowReader::markUnreadable(std::uint64_t start, std::uint64_t end) {
+    // Pieces arrive in order within a window; a window read again repeats them.
+    auto after = std::upper_bound(unreadable_.begin(), unreadable_.end(), start,
+                                  [](std::uint64_t at, const Range &r) { return at < r.start; });
+    if (after != unreadable_.begin() && std::prev(after)->end >= start) {
+        Range &before = *std::prev(after);
+        before.end = std::max(before.end, end);
+        return;
+    }
+    unreadable_.insert(after, Range{start, end});
+}
+
+std::uint64_t WindowReader::unreadableBytes() const {
+    std::uint64_t total = 0;
+    for (const Range &r : unreadable_)
+        total += r.end - r.start;
+    return total;
+}
+
+bool WindowReader::touchesUnreadable(std::uint64_t offset, std::size_t length) const {
+    auto after = std::upper_bound(unreadable_.begin(), unreadable_.end(), offset,
+                                  [](std::uint64_t at, const Range &r) { return at < r.start; });
+    if (after != unreadable_.end() && after->start < offset + length)
+        return true;
+    return after != unreadable_.begin() && std::prev(after)->end > offset;
 }
 
 BufferedWriter::BufferedWriter(platform::FileHandle &file, std::size_t capacity)

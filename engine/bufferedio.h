@@ -10,8 +10,9 @@
 
 namespace salvora {
 
-// A sliding view over a file. Bytes past the end of the file (or that a failing read could not
-// deliver) read as zero.
+// A sliding view over a file. Bytes past the end of the file read as zero. A failed read is
+// tried again in smaller pieces; only the pieces that still fail read as zero, and they are
+// listed, so that no caller takes them for data.
 class WindowReader {
   public:
     // `lookBack`: how much of what lies before a requested offset a refill keeps, for readers
@@ -38,8 +39,22 @@ class WindowReader {
     // First read error met, 0 when none.
     platform::ErrorCode error() const { return error_; }
 
+    struct Range {
+        std::uint64_t start = 0;
+        std::uint64_t end = 0;
+    };
+    // The pieces that could not be read, in order and merged.
+    const std::vector<Range> &unreadable() const { return unreadable_; }
+    std::uint64_t unreadableBytes() const;
+    bool touchesUnreadable(std::uint64_t offset, std::size_t length) const;
+
+    static constexpr std::size_t smallestPiece = 512;
+
   private:
     void fill(std::uint64_t offset, std::size_t length);
+    // Reads [from, to) of the window again piece by piece after a failed read.
+    void salvage(std::size_t from, std::size_t to);
+    void markUnreadable(std::uint64_t start, std::uint64_t end);
 
     platform::FileHandle &file_;
     std::uint64_t fileSize_;
@@ -48,6 +63,7 @@ class WindowReader {
     std::uint64_t windowStart_ = 0;
     std::size_t windowLength_ = 0;
     platform::ErrorCode error_ = 0;
+    std::vector<Range> unreadable_;
 };
 
 // Buffered writer with a sticky error: once a write failed, later calls do nothing and the

@@ -172,6 +172,8 @@ class Run {
     RunObserver &observer_;
     RecoveryOutcome outcome_;
     EngineLog log_;
+    std::uint64_t unreadableBytes_ = 0;
+    std::string unreadableText_;
 };
 
 RecoveryOutcome Run::execute() {
@@ -207,11 +209,27 @@ RecoveryOutcome Run::execute() {
     if (!startWalk(job, area, plan, memos))
         return ended(recoveryNothingProduced);
     std::uint64_t kept = walkRecords(job, area, out, memos);
+    if (unreadableBytes_ != 0 && plan.inPlace) {
+        // What could not be read is not damage a repair mends: the source stays.
+        outcome_.failure = formatText(
+            "read errors in %s (%d bytes unreadable); repair to another disk with /output:",
+            plan.source, static_cast<std::int64_t>(unreadableBytes_));
+        say(RunMessage::Refused, outcome_.failure + unreadableText_);
+        return ended(recoveryUnusable);
+    }
     if (!finishTable(job, area, plan.inPlace, kept, out, memos))
         return ended(recoveryNothingProduced);
     if (int result = install(job, plan, attributes, memos); result != recoveryFixed)
         return ended(result);
     reportResult();
+    if (unreadableBytes_ != 0) {
+        outcome_.failure =
+            formatText("read errors in %s (%d bytes unreadable); the readable records were written",
+                       plan.source, static_cast<std::int64_t>(unreadableBytes_));
+        say(RunMessage::Refused, outcome_.failure + unreadableText_);
+        account(outcome_.failure + unreadableText_);
+        return ended(recoveryNothingProduced);
+    }
     return ended(recoveryFixed);
 }
 
@@ -330,7 +348,16 @@ std::uint64_t Run::walkRecords(RecoveryJob &job, const RecordArea &area, Buffere
     out.seek(area.headerLength);
     RecordWalk walk(job, area, request_, observer_);
     RecordWriter writer(out, memos, job, request_.report, area.recordLength);
-    return walk.run(writer);
+    std::uint64_t kept = walk.run(writer);
+    unreadableBytes_ = walk.reader().unreadableBytes();
+    for (const WindowReader::Range &range : walk.reader().unreadable())
+        unreadableText_ +=
+            formatText("\r\nunreadable: bytes %d to %d", static_cast<std::int64_t>(range.start),
+                       static_cast<std::int64_t>(range.end - 1));
+    if (walk.unreadableRecords() != 0)
+        unreadableText_ += formatText("\r\n%d records unreadable",
+                                      static_cast<std::int64_t>(walk.unreadableRecords()));
+    return kept;
 }
 
 // The end marker and the final header with the kept count; the result detached from its

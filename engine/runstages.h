@@ -90,6 +90,10 @@ class RecordWalk {
 
     template <class Sink> std::uint64_t run(Sink &sink);
 
+    // Records dropped because they touch a piece of the file that could not be read.
+    std::uint64_t unreadableRecords() const { return unreadableRecords_; }
+    const WindowReader &reader() const { return reader_; }
+
   private:
     RecordArea area_;
     bool keepDeleted_;
@@ -101,6 +105,7 @@ class RecordWalk {
     RecordChecks checks_;
     std::optional<DuplicateCandidates> candidates_;
     std::optional<CandidateWalk> candidateWalk_;
+    std::uint64_t unreadableRecords_ = 0;
 };
 
 template <class Sink> std::uint64_t RecordWalk::run(Sink &sink) {
@@ -115,6 +120,12 @@ template <class Sink> std::uint64_t RecordWalk::run(Sink &sink) {
         for (std::uint32_t k = 0; k < count; ++k) {
             const std::uint32_t i = first + k;
             std::span<std::uint8_t> record(batch + std::size_t{k} * recordLength, recordLength);
+            if (!reader_.unreadable().empty() &&
+                reader_.touchesUnreadable(area_.base + std::uint64_t{i} * recordLength,
+                                          recordLength)) {
+                ++unreadableRecords_;
+                continue;
+            }
             RecordVerdict verdict = candidateWalk_
                                         ? checks_.check(record, i, candidateWalk_->keyOf(i))
                                         : checks_.check(record, i);

@@ -79,6 +79,15 @@ CheckVerdict checkTable(EngineContext &context, const RecoveryRequest &request, 
     RecordWalk walk(job, area, walked, observer);
     MemoInspector inspector(job, report, carries);
     report.finish(keptWithinSizeLimit(job, area, walk.run(inspector)));
+    if (walk.reader().unreadableBytes() != 0) {
+        std::string ranges;
+        for (const WindowReader::Range &range : walk.reader().unreadable())
+            ranges += formatText("%sbytes %d to %d", ranges.empty() ? "" : ", ",
+                                 static_cast<std::int64_t>(range.start),
+                                 static_cast<std::int64_t>(range.end - 1));
+        report.unreadable("read errors at " + ranges);
+        return CheckVerdict::Unreadable;
+    }
     return report.needsRepair() ? CheckVerdict::NeedsRepair : CheckVerdict::Sound;
 }
 

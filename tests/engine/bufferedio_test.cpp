@@ -119,7 +119,7 @@ TEST(WindowReader, RandomViewsMatchTheFileAcrossRefills) {
     }
 }
 
-TEST(WindowReader, ZeroFillsWhatAFailingReadCouldNotDeliverAndKeepsTheFirstError) {
+TEST(WindowReader, ListsAndZeroFillsWhatAFailingReadCouldNotDeliverAndKeepsTheFirstError) {
     TempDir dir;
     FaultPlatform faults;
     std::string path = dir.file("t.dbf");
@@ -136,10 +136,18 @@ TEST(WindowReader, ZeroFillsWhatAFailingReadCouldNotDeliverAndKeepsTheFirstError
     EXPECT_EQ(reader.error(), ioError());
     EXPECT_EQ(Bytes(around.begin(), around.begin() + 10), expectedView(content, 290, 10));
     EXPECT_EQ(Bytes(around.begin() + 10, around.begin() + 20), Bytes(10, 0));
-    // Past the bad spot the file reads normally again.
-    EXPECT_EQ(viewOf(reader, 310, 200), expectedView(content, 310, 200));
+    // What stays unreadable runs to the sector's end and is listed; past it the file reads
+    // normally again.
+    ASSERT_EQ(reader.unreadable().size(), 1u);
+    EXPECT_EQ(reader.unreadable()[0].start, 300u);
+    EXPECT_EQ(reader.unreadable()[0].end, 512u);
+    EXPECT_TRUE(reader.touchesUnreadable(290, 11));
+    EXPECT_FALSE(reader.touchesUnreadable(512, 100));
+    EXPECT_FALSE(reader.touchesUnreadable(200, 100));
+    EXPECT_EQ(viewOf(reader, 512, 200), expectedView(content, 512, 200));
     EXPECT_EQ(viewOf(reader, 0, 256), expectedView(content, 0, 256));
     EXPECT_EQ(reader.error(), ioError());
+    EXPECT_EQ(reader.unreadableBytes(), 212u);
 }
 
 TEST(WindowReader, ReadsManySmallRecordsWithFewCalls) {

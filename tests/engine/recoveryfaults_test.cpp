@@ -149,6 +149,56 @@ TEST_F(RecoveryFaultTest, InPlaceRepairSurvivesACrashAtEveryStep) {
     }
 }
 
+// A bad spot in the record area: a read error that wears off loses nothing; one that stays
+// loses only the records that touch what stays unreadable of its 512-byte piece, never replaces the
+// source in place, and is named by the run and by a check.
+TEST_F(RecoveryFaultTest, ReadErrorsAreSalvagedInPiecesAndNeverReadAsZeros) {
+    ASSERT_EQ(run("whole.dbf"), recoveryFixed);
+    const Bytes whole = read("whole.dbf");
+    const std::uint64_t badSpot = 2000; // inside record 104 of 17 bytes each
+    struct Case {
+        const char *output;
+        int times;
+        int result;
+    };
+    for (Case c : {Case{"t.dbf", 1, recoveryFixed}, Case{"t.dbf", -1, recoveryUnusable},
+                   Case{"out.dbf", -1, recoveryNothingProduced}}) {
+        reset();
+        faults.failReadsAt(testing::pathIs(dir.file("t.dbf")), badSpot, 1, testing::ioError(),
+                           c.times);
+        std::string what = std::string(c.output) + (c.times < 0 ? " always" : " once");
+        EXPECT_EQ(run(c.output), c.result) << what;
+        faults.clearFaults();
+        if (c.times > 0) {
+            EXPECT_EQ(read("t.dbf"), whole) << what;
+            continue;
+        }
+        EXPECT_NE(context.outcome.failure.find("read errors in " + dir.file("t.dbf") +
+                                               " (48 bytes unreadable)"),
+                  std::string::npos)
+            << context.outcome.failure;
+        if (std::string(c.output) == "t.dbf") {
+            EXPECT_NE(context.outcome.failure.find("repair to another disk with /output:"),
+                      std::string::npos);
+            EXPECT_EQ(read("t.dbf"), original.table) << what;
+            EXPECT_TRUE(leftovers().empty()) << what;
+            continue;
+        }
+        EXPECT_NE(context.outcome.message.find("unreadable: bytes 2000 to 2047"), std::string::npos)
+            << context.outcome.message;
+        // The records wholly outside the bad piece are all there, none of them zeros.
+        Bytes out = read("out.dbf");
+        const std::size_t header = whole[8] | whole[9] << 8, length = whole[10] | whole[11] << 8;
+        const std::size_t lost = (2048 - header + length - 1) / length - (2000 - header) / length;
+        EXPECT_EQ(out.size(), whole.size() - lost * length) << what;
+    }
+    faults.failReadsAt(testing::pathIs(dir.file("t.dbf")), badSpot);
+    RunReport report("t.dbf", ReportFormat::Text, nullptr, true);
+    EXPECT_EQ(context.check(dir.file("t.dbf"), report), CheckVerdict::Unreadable);
+    EXPECT_NE(report.summaryText().find("read errors at bytes 2000 to 2047"), std::string::npos)
+        << report.summaryText();
+}
+
 // A crash at any step of a repair, then the next run: between them the journal makes the pair
 // whole again (both old or both repaired), and the next run leaves no file of its own behind.
 TEST_F(RecoveryFaultTest, ACrashAnywhereLeavesThePairWholeForTheNextRun) {

@@ -58,7 +58,12 @@ for ((i = 1; i <= kills; ++i)); do
     rm -rf "$run"
     mkdir "$run"
     cp "$work/orig/"* "$run/"
-    delay=$(( RANDOM % (took + took / 4 + 1) ))
+    # Every other kill aims at the end of the run, where the pair is put in place.
+    if ((i % 2)); then
+        delay=$(( RANDOM % (took + took / 4 + 1) ))
+    else
+        delay=$(( took * 4 / 5 + RANDOM % (took / 3 + 1) ))
+    fi
     "$salvora" "$run/t.dbf" >/dev/null 2>&1 &
     pid=$!
     sleep "$(printf '%d.%03d' $((delay / 1000)) $((delay % 1000)))"

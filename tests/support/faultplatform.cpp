@@ -56,6 +56,7 @@ struct FaultPlatform::State {
         std::uint64_t offset;
         std::uint64_t length;
         ErrorCode error;
+        int times;
     };
     struct OperationFault {
         Operation operation;
@@ -148,10 +149,12 @@ class FaultFile final : public platform::FileHandle {
         // The nearest bad spot the read would reach.
         std::optional<std::uint64_t> stopAt;
         ErrorCode faultError = 0;
-        for (const auto &fault : state_->readFaults) {
-            if (!matches(fault.filter, path_))
+        for (auto &fault : state_->readFaults) {
+            if (!matches(fault.filter, path_) || fault.times == 0)
                 continue;
             if (fault.offset < position_ + size && position_ < fault.offset + fault.length) {
+                if (fault.times > 0)
+                    --fault.times;
                 std::uint64_t stop = std::max(fault.offset, position_);
                 if (!stopAt || stop < *stopAt) {
                     stopAt = stop;
@@ -262,10 +265,10 @@ void FaultPlatform::failWritesAfter(std::uint64_t bytes, PathFilter filter, Erro
 }
 
 void FaultPlatform::failReadsAt(PathFilter filter, std::uint64_t offset, std::uint64_t length,
-                                ErrorCode error) {
+                                ErrorCode error, int times) {
     std::lock_guard lock(state_->mutex);
     state_->readFaults.push_back(
-        {std::move(filter), offset, std::max<std::uint64_t>(length, 1), error});
+        {std::move(filter), offset, std::max<std::uint64_t>(length, 1), error, times});
 }
 
 void FaultPlatform::failOperation(Operation operation, PathFilter filter, ErrorCode error,
