@@ -15,7 +15,7 @@ python3 - "$work/orig" <<'PY'
 import os, struct, sys
 folder = sys.argv[1]
 os.makedirs(folder)
-records, block = 120000, 64
+records, block = 60000, 64
 fields = [(b"NAME", b"C", 8), (b"NOTES", b"M", 4)]
 header_length = 32 + 32 * len(fields) + 1
 record_length = 1 + sum(f[2] for f in fields)
