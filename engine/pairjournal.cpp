@@ -93,7 +93,7 @@ bool exists(platform::Platform &os, const std::string &path) {
 
 std::string journalPath(const std::string &tableTarget) {
     return platform::joinPath(platform::folderOf(tableTarget),
-                              workFilePrefix(tableTarget) + "journal");
+                              workFilePrefix(tableTarget) + "jrnl");
 }
 
 std::string savedMemoPath(const std::string &memoTarget) {

@@ -9,7 +9,8 @@
 
 namespace salvora {
 
-// ".t.dbf.salvora-journal" beside `tableTarget`: no work file's name can take this shape.
+// ".t.dbf.salvora-jrnl" beside `tableTarget`: shorter than a work file's name, so it fits wherever
+// one does, and never of the shape the cleaner of dead work files removes.
 std::string journalPath(const std::string &tableTarget);
 // ".t.fpt.salvora-saved": the copy of the old memo that waits until the pair is in place.
 std::string savedMemoPath(const std::string &memoTarget);

@@ -278,12 +278,12 @@ TEST_F(RecoveryFaultTest, AJournalIsCompletedUndoneOrLeftAlone) {
                             dir.file(".t.fpt.salvora-saved")};
         ASSERT_EQ(writeJournal(faults, journal), 0);
         if (c.damage != 0) {
-            Bytes text = read(".t.dbf.salvora-journal");
+            Bytes text = read(".t.dbf.salvora-jrnl");
             if (c.damage == 1)
                 text.resize(text.size() - 2);
             else
                 text[3] = 'X';
-            testing::writeFile(dir.file(".t.dbf.salvora-journal"), text);
+            testing::writeFile(dir.file(".t.dbf.salvora-jrnl"), text);
         }
         RunReport report("t.dbf", ReportFormat::Text, nullptr, true);
         EXPECT_EQ(context.check(dir.file("t.dbf"), report), CheckVerdict::NeedsRepair) << c.what;
@@ -301,7 +301,7 @@ TEST_F(RecoveryFaultTest, AJournalIsCompletedUndoneOrLeftAlone) {
             EXPECT_NE(context.messageText.find("damaged journal"), std::string::npos);
             EXPECT_EQ(read("t.dbf"), original.table);
         } else {
-            EXPECT_FALSE(testing::fileExists(dir.file(".t.dbf.salvora-journal"))) << c.what;
+            EXPECT_FALSE(testing::fileExists(dir.file(".t.dbf.salvora-jrnl"))) << c.what;
             if (c.damage == 0) {
                 EXPECT_TRUE(leftovers().empty()) << c.what;
             }

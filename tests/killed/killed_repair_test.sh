@@ -70,7 +70,7 @@ for ((i = 1; i <= kills; ++i)); do
     kill -KILL "$pid" 2>/dev/null || true
     wait "$pid" 2>/dev/null || true
     now="$(pairOf "$run")"
-    if [[ -e "$run/.t.dbf.salvora-journal" ]]; then
+    if [[ -e "$run/.t.dbf.salvora-jrnl" ]]; then
         journalled=$((journalled + 1))
     elif [[ "$now" == "$original" || "$now" == "$repaired" ]]; then
         whole=$((whole + 1))
