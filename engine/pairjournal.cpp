@@ -74,7 +74,8 @@ ReadJournal readJournal(platform::Platform &os, const std::string &path, std::st
                            platform::Disposition::OpenExisting, false, false});
     // A name too long to exist has no journal either.
     if (!opened)
-        return opened.error == platform::errorFileNotFound() || !os.getAttributes(path)
+        return opened.error == platform::errorFileNotFound() ||
+                       opened.error == platform::errorNameTooLong() || !os.getAttributes(path)
                    ? ReadJournal::Absent
                    : ReadJournal::Unreadable;
     std::vector<char> buffer(journalLimit + 1);
