@@ -190,6 +190,7 @@ std::uint32_t GridSearch::soundRecords(std::uint64_t offset, std::uint32_t count
 }
 
 bool GridSearch::gridHolds(std::uint64_t offset) {
+    learn(offset);
     if (recordLength_ == 0 || offset + recordLength_ > fileSize_)
         return false;
     std::uint32_t count = static_cast<std::uint32_t>(
@@ -206,18 +207,48 @@ void GridSearch::learnBefore(std::uint64_t offset) {
                     static_cast<std::size_t>(before));
 }
 
-std::optional<std::uint64_t> GridSearch::resumeAfter(std::uint64_t from) {
+// The records at the end of the file stand on the grid they were written on whatever happened
+// in the middle: a break near the start leaves few records before it to learn from.
+void GridSearch::learnFromEnd() {
+    if (fileSize_ <= base_ || recordLength_ == 0)
+        return;
+    std::uint64_t end = fileSize_;
+    if (reader_.view(end - 1, 1)[0] == 0x1A)
+        --end;
+    std::uint64_t count = std::min<std::uint64_t>((end - base_) / recordLength_, learnLimit);
+    likeness_.learn(
+        reader_.view(end - count * recordLength_, static_cast<std::size_t>(count) * recordLength_),
+        static_cast<std::size_t>(count));
+}
+
+// Once: a table whose records never pass must not pay for learning at every bad one.
+void GridSearch::learn(std::uint64_t before) {
+    if (learnTried_)
+        return;
+    learnTried_ = true;
+    learnBefore(before);
     if (!likeness_.learned())
-        learnBefore(from);
+        learnFromEnd();
+}
+
+std::optional<std::uint64_t> GridSearch::resumeAfter(std::uint64_t from) {
+    learn(from);
     // Without sound records to learn from, only a longer run of records is evidence enough.
     const std::uint32_t need = likeness_.learned() ? gridResumeRecords : 4 * gridResumeRecords;
-    for (std::uint64_t offset = from + 1; offset + std::uint64_t{need} * recordLength_ <= fileSize_;
-         ++offset) {
+    std::uint64_t end = fileSize_;
+    if (end > base_ && reader_.view(end - 1, 1)[0] == 0x1A)
+        --end;
+    for (std::uint64_t offset = from + 1; offset + recordLength_ <= fileSize_; ++offset) {
         // Most offsets fail on their flag byte: look at it before the records.
         std::uint8_t flag = reader_.view(offset, 1)[0];
         if (flag != ' ' && flag != '*')
             continue;
-        if (soundRecords(offset, need, true) == need)
+        // Near the end, fewer records do when they end exactly where the records end.
+        std::uint64_t whole = (fileSize_ - offset) / recordLength_;
+        std::uint32_t count = static_cast<std::uint32_t>(std::min<std::uint64_t>(whole, need));
+        if (count < need && (offset > end || (end - offset) % recordLength_ != 0))
+            continue;
+        if (soundRecords(offset, count, true) == count)
             return offset;
     }
     return std::nullopt;

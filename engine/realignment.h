@@ -64,7 +64,9 @@ class GridSearch {
     std::optional<std::uint64_t> resumeAfter(std::uint64_t from);
 
   private:
+    void learn(std::uint64_t before);
     void learnBefore(std::uint64_t offset);
+    void learnFromEnd();
     // How many of `count` records from `offset` look sound; with `strictFlags`, how many
     // before the first that does not.
     std::uint32_t soundRecords(std::uint64_t offset, std::uint32_t count, bool strictFlags);
@@ -74,6 +76,7 @@ class GridSearch {
     std::uint64_t base_;
     std::uint64_t fileSize_;
     std::uint32_t recordLength_;
+    bool learnTried_ = false;
 };
 
 } // namespace salvora
