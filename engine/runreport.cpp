@@ -82,8 +82,17 @@ void RunReport::table(const RecoveryJob &job, const AnalysisResult &analysis,
         tableFinding(
             formatText("header found at offset %d, after damaged bytes", analysis.headerOffset),
             "moved to the start of the file");
+    } else if (!analysis.repairedDescriptors.empty()) {
+        header_ = "sound, a field descriptor rebuilt";
     } else {
         header_ = "sound";
+    }
+    for (std::uint32_t i : analysis.repairedDescriptors) {
+        const FieldDescriptor &field = job.fields[i];
+        tableFinding(formatText("field descriptor %d lost", static_cast<std::int64_t>(i) + 1),
+                     formatText("rebuilt as %s, type %s, width %d, from the header's record length",
+                                field.name(), std::string(1, field.type()),
+                                static_cast<std::int64_t>(fieldLength(field))));
     }
     if (analysis.relocated && analysis.codePageLost)
         tableFinding("code page mark lost with the header",
