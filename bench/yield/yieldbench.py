@@ -58,7 +58,7 @@ class Table:
         self.record_length = 1 + sum(f[2] for f in self.fields)
         vfp = self.type == 0x30
         self.header_length = 32 + 32 * len(self.fields) + 1 + (263 if vfp else 0)
-        self.block = 512 if self.memo_style == "dbt" else 64
+        self.block = {"dbt": 512, "fpt10": 64, "fpt4": 32}.get(self.memo_style, 512)
         memo = bytearray()
         if self.memo_style == "dbt":
             memo += bytes(512)
