@@ -41,13 +41,18 @@ std::int32_t
 inferFoxProBlockSize(std::uint64_t fileSize,
                      const std::function<bool(std::uint64_t, std::uint8_t *, std::size_t)> &read) {
     // Larger sizes first: a smaller one may land on a block boundary by chance, never a larger.
+    // A file of few blocks leaves several sizes walking as far: the file's length, a whole
+    // number of blocks as every writer leaves it, decides between them.
     std::int32_t best = 0;
-    int bestWalked = 0;
+    int bestScore = 0;
     for (std::uint32_t size : {4096u, 2048u, 1024u, 512u, 256u, 128u, 64u, 32u, 16u}) {
         int walked = blocksWalked(fileSize, size, read);
-        if (walked > bestWalked) {
+        if (walked <= 0)
+            continue;
+        int score = walked * 2 + (fileSize % size == 0 ? 1 : 0);
+        if (score > bestScore) {
             best = static_cast<std::int32_t>(size);
-            bestWalked = walked;
+            bestScore = score;
         }
     }
     return best;
