@@ -378,16 +378,20 @@ def memo_text(rec, fields, memo, ttype):
 def score(t, out_keys, hits):
     possible = intact_keys(t, hits)
     originals = {}
+    fields = set()
     for k in t.keys:
         originals[k] = originals.get(k, 0) + 1
-    exact = garbage = 0
+        fields.add(k[0])
+    exact = garbage = memo_wrong = 0
     for k in out_keys or []:
         if originals.get(k, 0) > 0:
             originals[k] -= 1
             exact += 1
+        elif k[0] in fields:
+            memo_wrong += 1
         else:
             garbage += 1
-    return exact, len(possible), garbage, len(out_keys or [])
+    return exact, len(possible), garbage, memo_wrong, len(out_keys or [])
 
 
 def main():
@@ -402,11 +406,13 @@ def main():
     os.makedirs(work, exist_ok=True)
     kinds = args.kinds.split(",")
     tables = {k: Table(k, random.Random("%d/%s" % (args.seed, k))) for k in kinds}
-    print("%-19s %-11s %7s %7s %7s %8s %6s %4s" % (
-        "class", "kind", "exact", "possible", "yield", "garbage", "out", "exit"))
+    print("Garbage: output records whose fields equal no original's. Memo wrong: fields equal "
+          "an original's, its memo text does not (cleared or misread).")
+    print("%-19s %-11s %7s %7s %7s %8s %9s %6s %4s" % (
+        "class", "kind", "exact", "possible", "yield", "garbage", "memowrong", "out", "exit"))
     totals = []
     for cls in args.classes.split(","):
-        sums = [0, 0, 0, 0]
+        sums = [0, 0, 0, 0, 0]
         codes = []
         for kind in kinds:
             t = tables[kind]
@@ -426,24 +432,24 @@ def main():
             proc = subprocess.run([args.salvora, src, "/output:" + out],
                                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
             keys = read_output(out) if os.path.exists(out) else []
-            exact, possible, garbage, n = score(t, keys, hits)
+            exact, possible, garbage, memo_wrong, n = score(t, keys, hits)
             if keys is None:
-                exact, garbage, n = 0, 0, 0
+                exact, garbage, memo_wrong, n = 0, 0, 0, 0
             codes.append(proc.returncode)
-            for j, v in enumerate((exact, possible, garbage, n)):
+            for j, v in enumerate((exact, possible, garbage, memo_wrong, n)):
                 sums[j] += v
-            print("%-19s %-11s %7d %7d %6.1f%% %8d %6d %4d%s" % (
+            print("%-19s %-11s %7d %7d %6.1f%% %8d %9d %6d %4d%s" % (
                 cls, kind, exact, possible, 100.0 * min(exact, possible) / max(possible, 1),
-                garbage, n, proc.returncode, "" if keys is not None else " unreadable"))
-        exact, possible, garbage, n = sums
-        totals.append((cls, exact, possible, garbage, n, codes))
+                garbage, memo_wrong, n, proc.returncode,
+                "" if keys is not None else " unreadable"))
+        totals.append((cls, *sums, codes))
     print()
-    print("%-19s %7s %8s %7s %8s %9s %s" % (
-        "class", "exact", "possible", "yield", "garbage", "garbage%", "exit codes"))
-    for cls, exact, possible, garbage, n, codes in totals:
-        print("%-19s %7d %8d %6.1f%% %8d %8.2f%% %s" % (
+    print("%-19s %7s %8s %7s %8s %9s %9s %s" % (
+        "class", "exact", "possible", "yield", "garbage", "garbage%", "memowrong", "exit codes"))
+    for cls, exact, possible, garbage, memo_wrong, n, codes in totals:
+        print("%-19s %7d %8d %6.1f%% %8d %8.2f%% %9d %s" % (
             cls, exact, possible, 100.0 * min(exact, possible) / max(possible, 1), garbage,
-            100.0 * garbage / max(n, 1), ",".join(map(str, codes))))
+            100.0 * garbage / max(n, 1), memo_wrong, ",".join(map(str, codes))))
     if not args.keep:
         shutil.rmtree(work)
 
