@@ -123,8 +123,9 @@ std::optional<std::uint64_t> RecordWalk::realign(std::uint64_t at) {
     return resume;
 }
 
+// The record the damage cut, and as many more as the inserted bytes would have held.
 std::uint32_t RecordWalk::misalignedBetween(std::uint64_t from, std::uint64_t to) const {
-    return static_cast<std::uint32_t>((to - from + area_.recordLength - 1) / area_.recordLength);
+    return static_cast<std::uint32_t>(std::max<std::uint64_t>(1, (to - from) / area_.recordLength));
 }
 
 } // namespace salvora
