@@ -60,7 +60,8 @@ struct Out {
             drain();
     }
     void drain() {
-        if (!pending.empty() && std::fwrite(pending.data(), 1, pending.size(), file) != pending.size()) {
+        if (!pending.empty() &&
+            std::fwrite(pending.data(), 1, pending.size(), file) != pending.size()) {
             std::perror("write");
             std::exit(1);
         }
@@ -133,8 +134,8 @@ int main(int argc, char **argv) {
             bytes.push_back(0x1A);
             bytes.push_back(0x1A);
         }
-        std::uint32_t blocks = static_cast<std::uint32_t>((bytes.size() + kind->blockSize - 1) /
-                                                          kind->blockSize);
+        std::uint32_t blocks =
+            static_cast<std::uint32_t>((bytes.size() + kind->blockSize - 1) / kind->blockSize);
         bytes.resize(static_cast<std::size_t>(blocks) * kind->blockSize, 0);
         memo.put(bytes.data(), bytes.size());
 

@@ -53,7 +53,8 @@ int main(int argc, char **argv) {
             std::fprintf(stderr, "unknown pattern '%s'\n", pattern.c_str());
             return 2;
         }
-        std::size_t length = static_cast<std::size_t>(std::min<std::uint64_t>(chunk.size(), total - at));
+        std::size_t length =
+            static_cast<std::size_t>(std::min<std::uint64_t>(chunk.size(), total - at));
         if (std::fwrite(chunk.data(), 1, length, file) != length) {
             std::perror("write");
             return 1;

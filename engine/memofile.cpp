@@ -344,6 +344,14 @@ std::uint32_t memoBlockLength(MemoFile &memo, std::uint32_t block, std::uint32_t
     std::uint64_t stopAt = memo.fileSize;
     if (known != memo.textRuns.end())
         stopAt = std::min(stopAt, blockOffset(memo, known->first));
+    auto nextReferenced =
+        std::upper_bound(memo.referencedBlocks.begin(), memo.referencedBlocks.end(), block);
+    bool endsAtReference = false;
+    if (nextReferenced != memo.referencedBlocks.end() &&
+        blockOffset(memo, *nextReferenced) <= stopAt) {
+        stopAt = blockOffset(memo, *nextReferenced);
+        endsAtReference = true;
+    }
     std::uint32_t lastBlock = static_cast<std::uint32_t>((memo.fileSize - 1) / blockBytes);
     bool found = false;
     std::uint64_t position = offset;
@@ -369,7 +377,10 @@ std::uint32_t memoBlockLength(MemoFile &memo, std::uint32_t block, std::uint32_t
         position += got;
         chunk = std::min<std::size_t>(chunk * 2, 1u << 20);
     }
-    if (!found && known != memo.textRuns.end() && position >= stopAt && stopAt < memo.fileSize) {
+    if (!found && endsAtReference && position >= stopAt) {
+        lastBlock = *nextReferenced - 1;
+    } else if (!found && known != memo.textRuns.end() && position >= stopAt &&
+               stopAt < memo.fileSize) {
         // Ran into a stretch scanned before: it ends where that one does.
         lastBlock = known->second;
         memo.textRuns.erase(known);

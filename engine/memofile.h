@@ -55,6 +55,9 @@ struct MemoFile {
     // (or the last block of the file).
     std::map<std::uint32_t, std::uint32_t> textRuns;
     std::vector<std::uint8_t> scanBuffer;
+    // Blocks the table's records refer to, ascending: a text memo without its 0x1A ends where
+    // the next of them begins, so that memos never run into one another.
+    std::vector<std::uint32_t> referencedBlocks;
     // Set when a write failed; the memo file is then incomplete.
     platform::ErrorCode writeError = 0;
     // Memo references of consecutive records mostly ascend: reads are served from a window

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "engine/enginelog.h"
+#include "engine/memoreferences.h"
 #include "engine/putinplace.h"
 #include "engine/recoverymemos.h"
 #include "engine/runstages.h"
@@ -303,6 +304,7 @@ bool Run::startWalk(RecoveryJob &job, const RecordArea &area, const OutputPlan &
         reportWriteError(error);
         return false;
     }
+    collectMemoReferences(job, area);
     return true;
 }
 
