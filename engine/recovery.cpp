@@ -254,9 +254,7 @@ bool Run::planOutput(OutputPlan &plan) {
         }
         plan.outputLock = std::move(held.file);
     }
-    removeStaleWorkFiles(os_, plan.target);
-    platform::OpenResult created = os_.createWorkFile(platform::folderOf(plan.target),
-                                                      workFilePrefix(plan.target), plan.work.path);
+    platform::OpenResult created = createWorkFileFor(os_, plan.target, plan.work.path);
     plan.work.file = std::move(created.file);
     if (!plan.work.file) {
         reportSystemError(created.error);
