@@ -6,6 +6,7 @@
 
 #include "engine/descriptorrepair.h"
 #include "engine/enginelog.h"
+#include "engine/memoreferences.h"
 #include "engine/putinplace.h"
 #include "engine/recoverymemos.h"
 #include "engine/runstages.h"
@@ -307,6 +308,7 @@ bool Run::startWalk(RecoveryJob &job, const RecordArea &area, const OutputPlan &
         reportWriteError(error);
         return false;
     }
+    collectMemoReferences(job, area);
     return true;
 }
 

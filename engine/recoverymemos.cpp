@@ -115,8 +115,8 @@ void RecoveryMemos::transfer(std::span<std::uint8_t> record, const RecoveryJob &
     transferMemos(record, job, *job.sourceMemo, *temporary_, why, index);
 }
 
-platform::ErrorCode RecoveryMemos::writeError() const {
-    return temporary_ ? temporary_->writeError : 0;
+platform::ErrorCode RecoveryMemos::writeError() {
+    return temporary_ ? flushMemo(*temporary_) : 0;
 }
 
 void RecoveryMemos::closeSource(RecoveryJob &job) {
@@ -148,6 +148,8 @@ platform::ErrorCode RecoveryMemos::prepareOutput(platform::FileTime workWriteTim
     std::optional<platform::FileAttributes> old;
     if (sameTable_)
         old = os_.getAttributes(sourcePath_);
+    if (platform::ErrorCode error = flushMemo(*temporary_); error != 0)
+        return error;
     if (platform::ErrorCode error = temporary_->handle->applyAttributes(old ? *old : newFile))
         return error;
     if (platform::ErrorCode error = temporary_->handle->flush(); error != 0)
