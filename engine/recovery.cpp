@@ -204,6 +204,11 @@ RecoveryOutcome Run::execute() {
     if (!startWalk(job, area, memos))
         return ended(recoveryNothingProduced);
     std::uint64_t kept = walkRecords(job, area, out, memos);
+    if (observer_.cancelled()) {
+        outcome_.cancelled = true;
+        account("Cancelled\r\n");
+        return ended(recoveryNothingProduced);
+    }
     if (!finishTable(job, area, plan.inPlace, kept, out, memos))
         return ended(recoveryNothingProduced);
     if (int result = install(job, plan, memos); result != recoveryFixed)

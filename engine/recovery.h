@@ -65,6 +65,9 @@ class RunObserver {
     virtual void walkStarted(std::uint32_t /*records*/) {}
     virtual void recordReached(std::uint32_t /*index*/, std::uint32_t /*records*/) {}
     virtual void walkEnded(std::uint32_t /*records*/) {}
+    // Asked between record batches and before the result is put in place: true ends the run
+    // with nothing changed and its work files removed.
+    virtual bool cancelled() { return false; }
 };
 
 struct RecoveryOutcome {
@@ -78,6 +81,8 @@ struct RecoveryOutcome {
     platform::ErrorCode systemError = 0;
     // What the run has to say at its end.
     std::string message;
+    // The observer asked the run to stop; nothing was produced.
+    bool cancelled = false;
 };
 
 RecoveryOutcome runRecovery(EngineContext &context, const RecoveryRequest &request,

@@ -135,6 +135,8 @@ template <class Sink> std::uint64_t RecordWalk::run(Sink &sink) {
         }
         sink.endBatch();
         first += count;
+        if (observer_.cancelled())
+            break;
     }
     observer_.walkEnded(records);
     return kept;
