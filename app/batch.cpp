@@ -52,7 +52,9 @@ int runRecursiveBatch(AppContext &app, const std::string &argumentText) {
     BatchFileList files;
     collectFiles(app.engine.os, folderPart, mask, files);
     for (const BatchFileItem &item : files) {
-        if (item.folderError != 0)
+        if (item.folderLoop)
+            log.folderLoop(item.path);
+        else if (item.folderError != 0)
             log.unreadableFolder(item.path, item.folderError);
         else
             recoverInPlace(app, log, item.path);

@@ -14,14 +14,17 @@ struct BatchFileItem {
     std::string path;
     // Not 0 when `path` is a folder that could not be listed, and why.
     platform::ErrorCode folderError = 0;
+    // True when `path` is a folder left out because entering it would go round in a circle.
+    bool folderLoop = false;
 };
 
 class BatchFileList {
   public:
-    void append(std::string path) { items_.push_back({std::move(path), 0}); }
+    void append(std::string path) { items_.push_back({std::move(path), 0, false}); }
     void appendUnreadableFolder(std::string folder, platform::ErrorCode error) {
-        items_.push_back({std::move(folder), error});
+        items_.push_back({std::move(folder), error, false});
     }
+    void appendFolderLoop(std::string folder) { items_.push_back({std::move(folder), 0, true}); }
 
     std::vector<BatchFileItem>::const_iterator begin() const { return items_.begin(); }
     std::vector<BatchFileItem>::const_iterator end() const { return items_.end(); }

@@ -11,8 +11,24 @@
 namespace salvora {
 
 BatchLog::BatchLog(AppContext &app, const std::string &folderPart, bool append)
-    : app_(app), log_(app.engine.os, entryPath(folderPart, engineLogName), append) {
+    : app_(app), log_(app.engine.os, entryPath(folderPart, engineLogName), append),
+      seen_(app.engine.os) {
+    if (log_.error() == platform::errorLinkRefused())
+        app.standardError.write(formatText("%s: %s\r\n", entryPath(folderPart, engineLogName),
+                                           app.engine.os.errorText(log_.error())));
     log_.write(bannerLine());
+}
+
+void BatchLog::folderLoop(const std::string &folder) {
+    line(formatText("Skipped: %s: folder loop\r\n", folder));
+}
+
+bool BatchLog::skipSecondName(const std::string &path) {
+    std::optional<std::string> first = seen_.firstNameOf(path);
+    if (!first)
+        return false;
+    line(formatText("%s: Skipped: same table as %s\r\n", path, *first));
+    return true;
 }
 
 void BatchLog::table(const std::string &path, const RecoveryOutcome &outcome) {
@@ -40,7 +56,11 @@ void BatchLog::line(const std::string &text) {
 }
 
 void recoverInPlace(AppContext &app, BatchLog &log, const std::string &path) {
-    log.table(path, recoverTable(app, path, path));
+    if (log.skipSecondName(path))
+        return;
+    RecoveryOutcome outcome = recoverTable(app, path, path);
+    log.repaired(path);
+    log.table(path, outcome);
 }
 
 } // namespace salvora

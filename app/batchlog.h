@@ -7,6 +7,7 @@
 
 #include "app/appcontext.h"
 #include "app/resultlog.h"
+#include "app/seentables.h"
 #include "engine/recovery.h"
 
 namespace salvora {
@@ -19,6 +20,11 @@ class BatchLog {
     // One run's result.
     void table(const std::string &path, const RecoveryOutcome &outcome);
     void unreadableFolder(const std::string &folder, platform::ErrorCode error);
+    // A folder the walk did not enter because it is already on the way down to it.
+    void folderLoop(const std::string &folder);
+    // True (and a "Skipped" line written) when `path` is a table the batch has had before.
+    bool skipSecondName(const std::string &path);
+    void repaired(const std::string &path) { seen_.repaired(path); }
 
     // 0 when every table came out "OK", 1 when anything did not, 2 when there was nothing.
     int exitCode() const;
@@ -28,6 +34,7 @@ class BatchLog {
 
     AppContext &app_;
     ResultLog log_;
+    SeenTables seen_;
     int fixed_ = 0;
     int failed_ = 0;
 };

@@ -11,7 +11,7 @@ int runCheck(AppContext &app, const std::string &source, const std::optional<std
     EngineContext &engine = app.engine;
     if (report && reportWouldOverwrite(engine.os, *report, source, std::nullopt)) {
         app.standardError.write(
-            formatText("%s: the report would overwrite the table\r\n", *report));
+            formatText("%s: the report would overwrite a file of the run\r\n", *report));
         return exitCheckUnreadable;
     }
     ReportSetUp setUp = setUpReport(engine.os, source, report, true);

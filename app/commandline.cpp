@@ -279,7 +279,8 @@ CommandLine readArguments(const std::vector<std::string> &arguments) {
                     continue;
                 if (wantsNext && i + 1 < arguments.size())
                     value = arguments[++i];
-                nameOf(line, entry.id) = cleanName(*value);
+                // The shell has already taken the user's quotes: a name stays as given.
+                nameOf(line, entry.id) = *value;
                 matched = true;
                 break;
             }
@@ -296,7 +297,7 @@ CommandLine readArguments(const std::vector<std::string> &arguments) {
         }
         if (matched)
             continue;
-        std::string name = cleanName(argument);
+        std::string name(argument);
         if (!name.empty())
             line.names.push_back(name);
     }

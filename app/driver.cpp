@@ -16,9 +16,12 @@ namespace salvora {
 
 namespace {
 
-void startUp(AppContext &app) {
+void startUp(AppContext &app, bool writeNothing) {
     app.system.initCommonControls();
     app.resourceModule = app.system.ownModule();
+    // A check writes nothing at all: not even a first settings file.
+    if (!app.settings && writeNothing)
+        app.settings = std::make_unique<SettingsStore>(nullptr, settingsOpenFailed);
     if (!app.settings)
         app.settings =
             std::make_unique<SettingsStore>(openNativeSettings(app.engine.os, app.system));
@@ -93,6 +96,13 @@ bool hasWildcard(const std::string &name) {
     return name.find_first_of("*?") != std::string::npos;
 }
 
+bool outputCannotApply(AppContext &app, const CommandLine &line) {
+    if (line.recurse || line.names.size() != 1 || hasWildcard(line.names.front()))
+        return true;
+    auto attributes = app.engine.os.getAttributes(line.names.front());
+    return attributes && attributes->isDirectory;
+}
+
 int refuse(AppContext &app, const std::string &why) {
     app.standardError.write(why + "\r\n");
     return exitNothingToDo;
@@ -112,6 +122,9 @@ int processCommandLine(AppContext &app, const CommandLine &line) {
     }
     if (line.report && (!oneTable || line.gui))
         return refuse(app, "/report: takes one table; name a single table with it.");
+    // A copy elsewhere was asked for: repairing the matches in place instead would be wrong.
+    if (line.output && outputCannotApply(app, line))
+        return refuse(app, "/output: takes one table; name a single table with it.");
     if (line.recurse) {
         if (line.names.size() != 1)
             return refuse(app, "/recurse takes one pattern; quote it so that the shell leaves "
@@ -127,9 +140,10 @@ int processCommandLine(AppContext &app, const CommandLine &line) {
             return refuse(app, "/output: takes one table; name a single table with it.");
         return runNameListBatch(app, line.names, line.logAppend);
     }
-    if (line.report && reportWouldOverwrite(app.engine.os, *line.report, line.names.front(),
-                                            line.output.value_or(line.names.front())))
-        return refuse(app, *line.report + ": the report would overwrite the table.");
+    std::string output = line.output.value_or(line.names.front());
+    if (line.report && reportWouldOverwrite(app.engine.os, *line.report, line.names.front(), output,
+                                            logNameFor(output)))
+        return refuse(app, *line.report + ": the report would overwrite a file of the run.");
     return runSingleFile(app, line.names.front(), line.output, line.report);
 }
 
@@ -159,7 +173,7 @@ int runProgram(AppContext &app, const CommandLine &line) {
         return 0;
     }
 
-    startUp(app);
+    startUp(app, line.check);
 
     if (line.historyTo) {
         platform::ErrorCode error = exportHistory(app.engine.os, app.history, *line.historyTo);

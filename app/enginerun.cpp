@@ -32,7 +32,9 @@ void ConsoleRunObserver::account(std::string_view text) {
 }
 
 void ConsoleRunObserver::message(RunMessage kind, const std::string &text) {
-    if (kind == RunMessage::CannotWrite && console_)
+    bool echoed = kind == RunMessage::CannotWrite || kind == RunMessage::Refused ||
+                  kind == RunMessage::LogRefused;
+    if (echoed && console_)
         console_->write(text + "\r\n");
     if (kind == RunMessage::CannotInstall && ownerless_)
         ownerless_(text, messageCaption);

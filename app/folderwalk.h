@@ -11,8 +11,9 @@ namespace salvora {
 // Appends to `list` every file under `folder` whose name matches `mask`, depth first: the
 // files of each subfolder's whole tree, subfolder by subfolder, before the folder's own
 // files; within a folder in the listing's order. Every subfolder is entered whatever its
-// name, hidden ones too, except links to folders, which are not followed so that a link
-// cannot lead the walk round in circles. `folder` may be empty for the current folder.
+// name, hidden ones and links to folders (junctions on Windows) too, unless the folder is
+// already on the way down to it: that one is listed as a folder loop instead, so the walk
+// ends and nothing is left out unsaid. `folder` may be empty for the current folder.
 void collectFiles(platform::Platform &os, const std::string &folder, const std::string &mask,
                   BatchFileList &list);
 

@@ -7,7 +7,9 @@
 #include "app/enginerun.h"
 #include "app/outcometext.h"
 #include "app/resultlog.h"
+#include "app/seentables.h"
 #include "engine/enginelog.h"
+#include "engine/textformat.h"
 
 namespace salvora {
 
@@ -42,10 +44,18 @@ int runNameListBatch(AppContext &app, const std::vector<std::string> &names, boo
     EngineContext &engine = app.engine;
     app.options.detailedLog = 0;
     FolderLogs logs(engine.os, append);
+    SeenTables seen(engine.os);
     bool allFixed = true;
     for (const auto &name : names) {
         ResultLog &log = logs.forTable(name);
+        if (std::optional<std::string> first = seen.firstNameOf(name)) {
+            std::string line = formatText("%s: Skipped: same table as %s\r\n", name, *first);
+            log.write(line);
+            app.standardOutput.write(line);
+            continue;
+        }
         RecoveryOutcome outcome = recoverTable(app, name, name);
+        seen.repaired(name);
         allFixed = allFixed && outcome.result == recoveryFixed;
         std::string line =
             resultLine(name, outcomeText(engine.os, outcome, OutcomeWording::ResultLog));

@@ -9,10 +9,14 @@ std::string outcomeText(platform::Platform &os, const RecoveryOutcome &outcome,
     bool nameTooLong = outcome.systemError == platform::errorNameTooLong();
     switch (wording) {
     case OutcomeWording::ResultLog:
+        if (!outcome.failure.empty())
+            return "Failed: " + outcome.failure;
         break;
     case OutcomeWording::BatchLog:
         if (nameTooLong)
             return "Skipped: " + os.errorText(outcome.systemError);
+        if (!outcome.failure.empty())
+            return "Failed: " + outcome.failure;
         break;
     case OutcomeWording::Window:
         // A name too long for the system was never worked on, whichever name it was.

@@ -33,9 +33,13 @@ class ReportFile final : public TextSink {
     platform::ErrorCode error_ = 0;
 };
 
-// A report must never take the place of the table it reports on or of the repair's output.
+// A report must never take the place of a file of the run: the table it reports on, its memo
+// file, the repair's output and its memo file, or the log (`log`, when the run writes one).
+// Names are compared as the system finds files (ignoring letter case for memo files) and by
+// identity, so that a link or a second spelling is caught too.
 bool reportWouldOverwrite(platform::Platform &os, const std::string &report,
-                          const std::string &source, const std::optional<std::string> &output);
+                          const std::string &source, const std::optional<std::string> &output,
+                          const std::optional<std::string> &log = std::nullopt);
 
 // The report of a run, with its file when one is named; `text` for the standard error when
 // the file cannot be made (the run goes on without it).

@@ -9,10 +9,13 @@ std::string resultLine(const std::string &name, const std::string &word) {
 }
 
 ResultLog::ResultLog(platform::Platform &os, const std::string &path, bool append) {
+    // A link in the log's place could lead anywhere: it is refused, not followed.
     platform::OpenRequest request{platform::Access::ReadWrite, platform::Share::None,
                                   append ? platform::Disposition::OpenAlways
-                                         : platform::Disposition::CreateAlways};
+                                         : platform::Disposition::CreateAlways,
+                                  false, false};
     platform::OpenResult opened = os.openFile(path, request);
+    error_ = opened.error;
     if (!opened)
         return;
     file_ = std::move(opened.file);

@@ -19,9 +19,11 @@ class ResultLog {
     ResultLog(platform::Platform &os, const std::string &path, bool append);
     void write(const std::string &text);
     bool isOpen() const { return file_ != nullptr; }
+    platform::ErrorCode error() const { return error_; }
 
   private:
     std::unique_ptr<platform::FileHandle> file_;
+    platform::ErrorCode error_ = 0;
 };
 
 } // namespace salvora

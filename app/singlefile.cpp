@@ -6,11 +6,12 @@
 #include "app/resultlog.h"
 #include "engine/nametemplates.h"
 #include "engine/textformat.h"
+#include "engine/worknames.h"
 
 namespace salvora {
 
 std::string logNameFor(const std::string &outputName) {
-    std::size_t at = findNoCase(outputName, ".dbf");
+    std::size_t at = lastDbfOfFileName(outputName);
     if (at == std::string::npos)
         return outputName + ".log";
     return outputName.substr(0, at) + ".log";
@@ -23,7 +24,8 @@ bool expandOutputName(std::string &name, const platform::LocalTime &now, std::st
 namespace {
 
 // The report's summary also says how the run ended, and why when it never saw the table.
-void finishReport(AppContext &app, ReportSetUp &setUp, const std::string &reportName,
+// False when the report could not be written whole.
+bool finishReport(AppContext &app, ReportSetUp &setUp, const std::string &reportName,
                   const RecoveryOutcome &outcome) {
     EngineContext &engine = app.engine;
     if (outcome.result == recoveryUnusable && !setUp.report->hasTable())
@@ -31,10 +33,13 @@ void finishReport(AppContext &app, ReportSetUp &setUp, const std::string &report
                                                           : outcome.message);
     setUp.report->result(outcomeText(engine.os, outcome, OutcomeWording::ResultLog));
     setUp.report->close();
-    if (setUp.file)
-        if (platform::ErrorCode error = setUp.file->close(); error != 0)
-            app.standardError.write(
-                formatText("%s: %s\r\n", reportName, engine.os.errorText(error)));
+    if (!setUp.file)
+        return false;
+    if (platform::ErrorCode error = setUp.file->close(); error != 0) {
+        app.standardError.write(formatText("%s: %s\r\n", reportName, engine.os.errorText(error)));
+        return false;
+    }
+    return true;
 }
 
 } // namespace
@@ -52,6 +57,9 @@ int runSingleFile(AppContext &app, const std::string &source,
     std::string logName = logNameFor(outputName);
     app.options.detailedLog = 0;
     ResultLog log(engine.os, logName, false);
+    if (log.error() == platform::errorLinkRefused())
+        app.standardError.write(
+            formatText("%s: %s\r\n", logName, engine.os.errorText(log.error())));
 
     RecoveryRequest request = recoveryRequest(app, source, expanded);
     std::optional<ReportSetUp> reporting;
@@ -68,15 +76,16 @@ int runSingleFile(AppContext &app, const std::string &source,
         outcome = runRecovery(engine, request, console);
     } else {
         app.standardError.write(formatText("%s: %s\r\n", outputName, error));
+        outcome.failure = error;
     }
-    if (reporting)
-        finishReport(app, *reporting, *report, outcome);
+    // The repair stands, but a report that was asked for and not written is a failure.
+    bool reportWritten = !reporting || finishReport(app, *reporting, *report, outcome);
 
     std::string line =
         resultLine(source, outcomeText(engine.os, outcome, OutcomeWording::ResultLog));
     log.write(line);
     app.standardOutput.write(line);
-    return outcome.result == recoveryFixed ? 0 : 1;
+    return outcome.result == recoveryFixed && reportWritten ? 0 : 1;
 }
 
 } // namespace salvora

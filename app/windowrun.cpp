@@ -31,10 +31,12 @@ void WindowRunObserver::message(RunMessage kind, const std::string &text) {
         return;
     case RunMessage::CannotOpen:
     case RunMessage::CannotWrite:
+    case RunMessage::Refused:
         if (single_)
             window_.messageBox(text, messageCaption, MessageIcon::None);
         return;
     case RunMessage::CannotInstall:
+    case RunMessage::LogRefused:
         return;
     }
 }

@@ -446,6 +446,21 @@ AnalysisResult analyseStructure(EngineContext &context, RecoveryJob &job, Source
     auto attributes = os.getAttributes(job.sourcePath);
     // A file whose attributes cannot be read is treated as read-only, as Windows does.
     bool readOnly = !attributes || attributes->readOnly;
+    if (mode == SourceAccess::Exclusive) {
+        if (readOnly)
+            context.globalFlags |= globalFlagReadOnlySeen;
+        job.openFlags = context.globalFlags & ~globalFlagOpenShared;
+        platform::OpenResult opened = os.openFile(
+            job.sourcePath, {readOnly ? platform::Access::Read : platform::Access::ReadWrite,
+                             platform::Share::None, platform::Disposition::OpenExisting, true});
+        if (!opened) {
+            context.globalFlags = savedFlags;
+            result.openError = opened.error;
+            return result;
+        }
+        job.source = std::move(opened.file);
+        return searchStructure(os, job, result);
+    }
     platform::Access access = platform::Access::ReadWrite;
     if (readOnly) {
         access = platform::Access::Read;

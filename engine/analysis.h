@@ -33,6 +33,9 @@ enum class SourceAccess {
     Repair,
     // Read-only and shared from the start, leaving the process-wide open flags alone.
     ReadOnly,
+    // Held by us alone, read-write unless the file is read-only, or not at all: for a run
+    // that replaces the source. Never shared, whatever earlier sources needed.
+    Exclusive,
 };
 
 // Opens `job.sourcePath` and fills the job. Reads the source only.

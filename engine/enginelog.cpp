@@ -2,11 +2,12 @@
 
 namespace salvora {
 
-void EngineLog::open(platform::Platform &os) {
+platform::ErrorCode EngineLog::open(platform::Platform &os) {
     platform::OpenResult opened =
         os.openFile(engineLogName, {platform::Access::ReadWrite, platform::Share::None,
-                                    platform::Disposition::CreateAlways, false});
+                                    platform::Disposition::CreateAlways, false, false});
     file_ = std::move(opened.file);
+    return opened.error;
 }
 
 void EngineLog::write(std::string_view text) {

@@ -10,8 +10,9 @@ namespace salvora {
 
 class EngineLog {
   public:
-    // Empties an existing log. When the file cannot be made the run goes on without it.
-    void open(platform::Platform &os);
+    // Empties an existing log. When the file cannot be made the run goes on without it; a
+    // symbolic link in its place is never followed. Returns why it could not be made.
+    platform::ErrorCode open(platform::Platform &os);
     void write(std::string_view text);
     void close() { file_.reset(); }
     bool isOpen() const { return file_ != nullptr; }

@@ -234,6 +234,19 @@ std::unique_ptr<MemoFile> openMemo(platform::Platform &os, const std::string &pa
     return memo;
 }
 
+std::unique_ptr<MemoFile> startMemo(std::unique_ptr<platform::FileHandle> handle,
+                                    const std::string &path, std::uint8_t kind,
+                                    const MemoTableInfo &table) {
+    auto memo = std::make_unique<MemoFile>();
+    memo->kind = kind;
+    memo->table = table;
+    memo->path = path;
+    memo->handle = std::move(handle);
+    memo->fileSize = 0;
+    writeFreshHeader(*memo);
+    return memo;
+}
+
 std::uint32_t memoBlockLength(MemoFile &memo, std::uint32_t block, std::uint32_t *typeWord) {
     if (!memo.isOpen() || block == 0)
         return 0;

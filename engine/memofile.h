@@ -72,6 +72,11 @@ std::string findBesideNoCase(platform::Platform &os, const std::string &path);
 std::string memoPathFor(const std::string &tablePath, const MemoTableInfo &table,
                         std::uint8_t kind);
 
+// A new memo file in `handle`, a file just created empty: it gets a fresh header.
+std::unique_ptr<MemoFile> startMemo(std::unique_ptr<platform::FileHandle> handle,
+                                    const std::string &path, std::uint8_t kind,
+                                    const MemoTableInfo &table);
+
 // Never null; `handle` is null when the file could not be opened (`openError` says why).
 // `startEmpty` (with `writable`) holds the file without sharing and empties it first, so that
 // nothing left by an earlier run, or written by a concurrent one, mixes into it.

@@ -9,38 +9,24 @@
 #include "engine/recoverymemos.h"
 #include "engine/runstages.h"
 #include "engine/textformat.h"
+#include "engine/worknames.h"
 
 namespace salvora {
 
 namespace {
 
-// Puts a changed source attribute back however the run ends, and gives an in-place result
-// the attributes of the file it replaced.
+// The source's attributes, read once: an in-place result takes them over. The source's own
+// are never changed, so that a run that is killed leaves it as it was.
 class SourceAttributes {
   public:
-    SourceAttributes(platform::Platform &os, std::string path) : os_(os), path_(std::move(path)) {}
-    ~SourceAttributes() {
-        if (original_ && (cleared_ || replaced_))
-            os_.setAttributes(path_, *original_);
-    }
-    SourceAttributes(const SourceAttributes &) = delete;
-    SourceAttributes &operator=(const SourceAttributes &) = delete;
+    SourceAttributes(platform::Platform &os, const std::string &path)
+        : original_(os.getAttributes(path)) {}
 
-    void clearReadOnly() {
-        original_ = os_.getAttributes(path_);
-        if (original_ && original_->readOnly)
-            cleared_ = os_.setReadOnly(path_, false) == 0;
-    }
     bool wasReadOnly() const { return original_ && original_->readOnly; }
     const std::optional<platform::FileAttributes> &original() const { return original_; }
-    void markReplaced() { replaced_ = true; }
 
   private:
-    platform::Platform &os_;
-    std::string path_;
     std::optional<platform::FileAttributes> original_;
-    bool cleared_ = false;
-    bool replaced_ = false;
 };
 
 // Removes the work file unless it was put in place.
@@ -94,11 +80,15 @@ class KeptRun {
 // Where the result is built: beside the output, renamed over it only when it is complete,
 // so that neither the output nor, in an in-place repair, the source is ever half-written.
 struct OutputPlan {
-    OutputPlan(platform::Platform &os, bool inPlaceRepair, bool sameNames)
-        : inPlace(inPlaceRepair), sameName(sameNames), work(os) {}
+    OutputPlan(platform::Platform &os, bool inPlaceRepair, std::string realSource,
+               std::string finalTarget)
+        : inPlace(inPlaceRepair), source(std::move(realSource)), target(std::move(finalTarget)),
+          work(os) {}
 
     bool inPlace;
-    bool sameName;
+    // Links resolved: the memo, the work files and the result belong beside the real table,
+    // and what a link names is replaced, not the link.
+    std::string source;
     std::string target;
     WorkFile work;
     std::unique_ptr<platform::FileHandle> outputLock;
@@ -133,15 +123,17 @@ class Run {
     RecoveryOutcome execute();
 
   private:
-    bool analyse(RecoveryJob &job, AnalysedTable &table);
+    bool analyse(RecoveryJob &job, AnalysedTable &table, const OutputPlan &plan);
     bool planOutput(OutputPlan &plan);
     void writeHeaderArea(RecoveryJob &job, const AnalysisResult &analysis, BufferedWriter &out);
-    bool startWalk(RecoveryJob &job, const RecordArea &area, RecoveryMemos &memos);
+    bool startWalk(RecoveryJob &job, const RecordArea &area, const OutputPlan &plan,
+                   RecoveryMemos &memos);
     std::uint64_t walkRecords(RecoveryJob &job, const RecordArea &area, BufferedWriter &out,
                               RecoveryMemos &memos);
     bool finishTable(RecoveryJob &job, const RecordArea &area, bool inPlace, std::uint64_t kept,
                      BufferedWriter &out, RecoveryMemos &memos);
-    int install(RecoveryJob &job, OutputPlan &plan, RecoveryMemos &memos);
+    int install(RecoveryJob &job, OutputPlan &plan, const SourceAttributes &attributes,
+                RecoveryMemos &memos);
     void reportResult();
 
     void say(RunMessage kind, std::string text) {
@@ -158,11 +150,18 @@ class Run {
     }
     void reportSystemError(platform::ErrorCode error) {
         outcome_.systemError = error;
-        say(RunMessage::CannotOpen, os_.errorText(error));
+        outcome_.failure = os_.errorText(error);
+        say(RunMessage::CannotOpen, outcome_.failure);
     }
     void reportWriteError(platform::ErrorCode error) {
         outcome_.systemError = error;
-        say(RunMessage::CannotWrite, "Cannot write the repaired table: " + os_.errorText(error));
+        outcome_.failure = "Cannot write the repaired table: " + os_.errorText(error);
+        say(RunMessage::CannotWrite, outcome_.failure);
+    }
+    bool refuse(const std::string &why) {
+        outcome_.failure = why;
+        say(RunMessage::Refused, why);
+        return false;
     }
 
     EngineContext &context_;
@@ -174,8 +173,9 @@ class Run {
 };
 
 RecoveryOutcome Run::execute() {
-    if (request_.options.detailedLog)
-        log_.open(os_);
+    if (request_.options.detailedLog && log_.open(os_) == platform::errorLinkRefused())
+        observer_.message(RunMessage::LogRefused, std::string(engineLogName) + ": " +
+                                                      os_.errorText(platform::errorLinkRefused()));
     const std::string &source = request_.source;
     const std::string &output = request_.output;
     account("Source file:" + source + "\r\nOutput file:" + output + " ");
@@ -186,14 +186,13 @@ RecoveryOutcome Run::execute() {
     // Two spellings of one file are an in-place repair too: the source must never be
     // truncated before its records have been read.
     bool inPlace = source == output || os_.sameFile(source, output).value_or(false);
-    SourceAttributes attributes(os_, source);
-    attributes.clearReadOnly();
+    OutputPlan plan(os_, inPlace, os_.resolvedPath(source), os_.resolvedPath(output));
+    SourceAttributes attributes(os_, plan.source);
 
     RecoveryJob job;
     AnalysedTable table;
-    if (!analyse(job, table))
+    if (!analyse(job, table, plan))
         return ended(outcome_.result);
-    OutputPlan plan(os_, inPlace, source == output);
     if (!planOutput(plan))
         return ended(recoveryNothingProduced);
 
@@ -201,7 +200,7 @@ RecoveryOutcome Run::execute() {
     writeHeaderArea(job, table.analysis, out);
     const RecordArea area = recordAreaOf(job, table.analysis);
     RecoveryMemos memos(os_);
-    if (!startWalk(job, area, memos))
+    if (!startWalk(job, area, plan, memos))
         return ended(recoveryNothingProduced);
     std::uint64_t kept = walkRecords(job, area, out, memos);
     if (observer_.cancelled()) {
@@ -211,19 +210,17 @@ RecoveryOutcome Run::execute() {
     }
     if (!finishTable(job, area, plan.inPlace, kept, out, memos))
         return ended(recoveryNothingProduced);
-    if (int result = install(job, plan, memos); result != recoveryFixed)
+    if (int result = install(job, plan, attributes, memos); result != recoveryFixed)
         return ended(result);
-    if (inPlace)
-        attributes.markReplaced();
-    else if (attributes.wasReadOnly())
-        os_.setAttributes(output, *attributes.original());
     reportResult();
     return ended(recoveryFixed);
 }
 
-// Opens the source and finds its structure; false with the result set when the run ends.
-bool Run::analyse(RecoveryJob &job, AnalysedTable &table) {
-    table = analyseTable(context_, job, request_.source, SourceAccess::Repair);
+// Opens the source and finds its structure; false with the result set when the run ends. An
+// in-place repair holds the table to itself until the result is installed.
+bool Run::analyse(RecoveryJob &job, AnalysedTable &table, const OutputPlan &plan) {
+    table = analyseTable(context_, job, plan.source,
+                         plan.inPlace ? SourceAccess::Exclusive : SourceAccess::Repair);
     const AnalysisResult &analysis = table.analysis;
     if (analysis.abort) {
         say(RunMessage::NoTableFound, outcome_.message + request_.texts.unrecoverableFile);
@@ -248,13 +245,9 @@ bool Run::analyse(RecoveryJob &job, AnalysedTable &table) {
 }
 
 // Holds an existing output against other programs and creates the work file beside the
-// target. An in-place result replaces the file by the name it was opened with, through a
-// symbolic link the table itself; the work file lives in the same folder so that the final
-// rename is atomic.
+// target, so that the final rename is atomic.
 bool Run::planOutput(OutputPlan &plan) {
-    const std::string &source = request_.source;
     const std::string &output = request_.output;
-    plan.target = plan.inPlace ? os_.resolvedPath(plan.sameName ? output : source) : output;
     if (!plan.inPlace) {
         platform::OpenResult held =
             os_.openFile(output, {platform::Access::Read, platform::Share::None,
@@ -265,19 +258,10 @@ bool Run::planOutput(OutputPlan &plan) {
         }
         plan.outputLock = std::move(held.file);
     }
-    platform::ErrorCode createError = 0;
-    std::optional<std::string> workPath =
-        os_.createUniqueFile(platform::folderOf(plan.target), "uuu", &createError);
-    if (workPath) {
-        plan.work.path = *workPath;
-        platform::OpenResult opened =
-            os_.openFile(plan.work.path, {platform::Access::ReadWrite, platform::Share::None,
-                                          platform::Disposition::CreateAlways, true});
-        createError = opened.error;
-        plan.work.file = std::move(opened.file);
-    }
+    platform::OpenResult created = createWorkFileFor(os_, plan.target, plan.work.path);
+    plan.work.file = std::move(created.file);
     if (!plan.work.file) {
-        reportSystemError(createError);
+        reportSystemError(created.error);
         return false;
     }
     return true;
@@ -311,10 +295,14 @@ void Run::writeHeaderArea(RecoveryJob &job, const AnalysisResult &analysis, Buff
 
 // Opens the memo side; false after an error that must stop the run before anything is
 // replaced.
-bool Run::startWalk(RecoveryJob &job, const RecordArea &area, RecoveryMemos &memos) {
+bool Run::startWalk(RecoveryJob &job, const RecordArea &area, const OutputPlan &plan,
+                    RecoveryMemos &memos) {
     outcome_.records = area.records;
     observer_.walkStarted(area.records);
-    if (platform::ErrorCode error = memos.open(job); error != 0) {
+    if (platform::ErrorCode error = memos.open(job, plan.target, plan.target == plan.source);
+        error != 0) {
+        if (!memos.refusal().empty())
+            return refuse(memos.refusal());
         reportWriteError(error);
         return false;
     }
@@ -326,9 +314,7 @@ std::uint64_t Run::walkRecords(RecoveryJob &job, const RecordArea &area, Buffere
     out.seek(area.headerLength);
     RecordWalk walk(job, area, request_, observer_);
     RecordWriter writer(out, memos, job, request_.report, area.recordLength);
-    std::uint64_t kept = walk.run(writer);
-    memos.closeSource(job);
-    return kept;
+    return walk.run(writer);
 }
 
 // The end marker and the final header with the kept count; the result detached from its
@@ -370,28 +356,51 @@ bool Run::finishTable(RecoveryJob &job, const RecordArea &area, bool inPlace, st
 }
 
 // Puts the work file and the new memo file in place; returns the run's result.
-int Run::install(RecoveryJob &job, OutputPlan &plan, RecoveryMemos &memos) {
-    closeSource(job);
+int Run::install(RecoveryJob &job, OutputPlan &plan, const SourceAttributes &attributes,
+                 RecoveryMemos &memos) {
     platform::FileTimes workTimes;
     plan.work.file->getTimes(workTimes);
+    // Mode and owner of the file it replaces in place (where the system lets us), else those
+    // of a new file, read-only when the source is.
+    platform::FileAttributes newFile = os_.newFileAttributes();
+    if (attributes.wasReadOnly())
+        newFile.native &= ~0222u;
+    const platform::FileAttributes &finalAttributes =
+        plan.inPlace && attributes.original() ? *attributes.original() : newFile;
+    if (platform::ErrorCode error = plan.work.file->applyAttributes(finalAttributes); error != 0) {
+        reportWriteError(error);
+        return recoveryNothingProduced;
+    }
     plan.work.file.reset();
 
     std::optional<FinishedFile> memoItem;
-    if (platform::ErrorCode error =
-            memos.prepareOutput(request_.output, plan.inPlace, workTimes.lastWrite, memoItem);
+    if (platform::ErrorCode error = memos.prepareOutput(workTimes.lastWrite, newFile, memoItem);
         error != 0) {
         reportWriteError(error);
         return recoveryNothingProduced;
     }
-    plan.outputLock.reset();
+    // The source and its memo stay held until the result has replaced them, where the system
+    // can replace a file that is held.
+    auto letGo = [&] {
+        plan.outputLock.reset();
+        memos.closeSource(job);
+        closeSource(job);
+    };
+    if (!os_.replacesOpenFiles())
+        letGo();
     platform::ErrorCode renameError = putInPlace(os_, {plan.work.path, plan.target}, memoItem);
+    letGo();
     if (renameError != 0) {
         outcome_.systemError = renameError;
-        say(RunMessage::CannotInstall, os_.errorText(renameError));
+        outcome_.failure = os_.errorText(renameError);
+        say(RunMessage::CannotInstall, outcome_.failure);
         return recoveryUnusable;
     }
     plan.work.installed = true;
     memos.markInstalled();
+    // Where files carry no owner and mode the attributes go by name (Windows).
+    if (attributes.original() && (plan.inPlace || attributes.wasReadOnly()))
+        os_.setAttributes(plan.target, *attributes.original());
     return recoveryFixed;
 }
 

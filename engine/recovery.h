@@ -51,6 +51,11 @@ enum class RunMessage {
     CannotWrite,
     // The finished files could not be put in place.
     CannotInstall,
+    // A name of the run is refused before anything is written (the output memo would be the
+    // source's own, a memo link leads nowhere).
+    Refused,
+    // The engine log could not be opened safely; the run goes on without it.
+    LogRefused,
 };
 
 // The one way out of a run while it goes. Every event has a default that ignores it.
@@ -81,6 +86,9 @@ struct RecoveryOutcome {
     platform::ErrorCode systemError = 0;
     // What the run has to say at its end.
     std::string message;
+    // Why the run failed when that was not the table's damage (in use, disk full, a refused
+    // name); empty otherwise.
+    std::string failure;
     // The observer asked the run to stop; nothing was produced.
     bool cancelled = false;
 };

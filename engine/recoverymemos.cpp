@@ -4,6 +4,7 @@
 #include "engine/runstages.h"
 #include "engine/tableformat.h"
 #include "engine/textformat.h"
+#include "engine/worknames.h"
 
 namespace salvora {
 
@@ -22,7 +23,7 @@ std::optional<std::string> outputMemoPath(const std::string &output,
 
     // Only the file name is looked at: a folder called "x.dbf" is not an extension.
     std::size_t nameStart = platform::fileNameStart(output);
-    std::size_t at = findNoCase(output, ".dbf", nameStart);
+    std::size_t at = lastDbfOfFileName(output);
     std::size_t length = 4;
     if (at == std::string::npos) {
         at = output.rfind('.');
@@ -43,13 +44,14 @@ std::optional<std::string> outputMemoPath(const std::string &output,
 
 RecoveryMemos::~RecoveryMemos() {
     temporary_.reset();
-    if (temporaryCreated_)
-        os_.removeFile(temporaryMemoName);
+    if (!workPath_.empty())
+        os_.removeFile(workPath_);
     if (!prepared_.empty())
         os_.removeFile(prepared_);
 }
 
-platform::ErrorCode RecoveryMemos::open(RecoveryJob &job) {
+platform::ErrorCode RecoveryMemos::open(RecoveryJob &job, const std::string &output,
+                                        bool sameTable) {
     const TableHeader &header = job.header;
     tableType_ = header.type();
     if (!tableHasMemo(tableType_, header.tableFlags()))
@@ -62,16 +64,37 @@ platform::ErrorCode RecoveryMemos::open(RecoveryJob &job) {
     if (!job.sourceMemo->isOpen() && sourceError != 0 &&
         sourceError != platform::errorFileNotFound())
         return sourceError;
+    // A link to a memo that is not there is no missing memo: it is a broken table.
+    if (!job.sourceMemo->isOpen() && os_.isSymbolicLink(job.sourceMemo->path)) {
+        refusal_ = job.sourceMemo->path + ": the memo file's link leads nowhere";
+        return sourceError;
+    }
     hasSource_ = true;
     sourcePath_ = job.sourceMemo->path;
+    sameTable_ = sameTable;
+    // Through a link the memo itself is replaced, not the link.
+    if (sameTable)
+        target_ = os_.resolvedPath(sourcePath_);
+    else
+        target_ = outputMemoPath(output, sourcePath_);
+    if (!sameTable && target_) {
+        // Found as the memo of another table would be: ignoring letter case, by identity.
+        auto sourceIdentity = os_.identity(sourcePath_);
+        auto targetIdentity = os_.identity(findBesideNoCase(os_, *target_));
+        if (*target_ == sourcePath_ || (sourceIdentity && sourceIdentity == targetIdentity)) {
+            refusal_ = *target_ + ": the output's memo file would be the source's memo file";
+            return platform::errorInvalidArgument();
+        }
+    }
     if (!carriesMemos(tableType_))
         return 0;
 
-    platform::ErrorCode error = 0;
-    temporary_ = openMemo(os_, temporaryMemoName, tableType_, true, true, table, &error, true);
-    if (!temporary_->isOpen())
-        return error != 0 ? error : platform::errorInvalidArgument();
-    temporaryCreated_ = true;
+    // Made beside the file it becomes, so that installing it is a rename.
+    std::string beside = target_ ? *target_ : output;
+    platform::OpenResult created = createWorkFileFor(os_, beside, workPath_);
+    if (!created)
+        return created.error;
+    temporary_ = startMemo(std::move(created.file), workPath_, tableType_, table);
     if (tableType_ == 0x8B && job.sourceMemo->isOpen()) {
         std::uint8_t memoHeader[memoHeaderSize];
         readMemoHeader(*job.sourceMemo, memoHeader);
@@ -100,45 +123,37 @@ void RecoveryMemos::closeSource(RecoveryJob &job) {
     job.sourceMemo.reset();
 }
 
-platform::ErrorCode RecoveryMemos::prepareOutput(const std::string &output, bool inPlace,
-                                                 platform::FileTime workWriteTime,
+platform::ErrorCode RecoveryMemos::prepareOutput(platform::FileTime workWriteTime,
+                                                 const platform::FileAttributes &newFile,
                                                  std::optional<FinishedFile> &item) {
     item.reset();
-    if (!hasSource_)
+    if (!hasSource_ || !target_)
         return 0;
-    std::string target;
-    std::string from;
-    if (inPlace) {
-        if (!temporary_)
-            return 0; // references unchanged: the memo file stays as it is
-        target = sourcePath_;
-        from = temporaryMemoName;
-    } else {
-        std::optional<std::string> name = outputMemoPath(output, sourcePath_);
-        if (!name)
+    if (!temporary_) {
+        // References unchanged: in place the memo file stays as it is.
+        if (sameTable_ || !os_.getAttributes(sourcePath_))
             return 0;
-        target = *name;
-        from = temporary_ ? std::string(temporaryMemoName) : sourcePath_;
-    }
-    if (!temporary_ && !os_.getAttributes(sourcePath_))
-        return 0; // no memo file to carry over
-    if (temporary_) {
-        if (platform::ErrorCode error = temporary_->handle->flush(); error != 0)
+        platform::ErrorCode error = 0;
+        std::optional<std::string> prepared =
+            os_.createUniqueFile(platform::folderOf(*target_), "uuu", &error);
+        if (!prepared)
             return error;
-        temporary_.reset();
-    }
-
-    platform::ErrorCode error = 0;
-    std::optional<std::string> prepared =
-        os_.createUniqueFile(platform::folderOf(target), "uuu", &error);
-    if (!prepared)
-        return error;
-    prepared_ = *prepared;
-    if (error = os_.copyFile(from, prepared_); error != 0)
-        return error;
-    if (from == sourcePath_)
+        prepared_ = *prepared;
+        if (error = os_.copyFile(sourcePath_, prepared_); error != 0)
+            return error;
         stampFileTimes(os_, prepared_, workWriteTime);
-    item = FinishedFile{prepared_, target};
+        item = FinishedFile{prepared_, *target_};
+        return 0;
+    }
+    std::optional<platform::FileAttributes> old;
+    if (sameTable_)
+        old = os_.getAttributes(sourcePath_);
+    if (platform::ErrorCode error = temporary_->handle->applyAttributes(old ? *old : newFile))
+        return error;
+    if (platform::ErrorCode error = temporary_->handle->flush(); error != 0)
+        return error;
+    temporary_.reset();
+    item = FinishedFile{workPath_, *target_};
     return 0;
 }
 

@@ -14,8 +14,6 @@
 
 namespace salvora {
 
-inline constexpr const char *temporaryMemoName = "tmpmemo.tmp";
-
 // Name of the output's memo file: the output's ".dbf" becomes the source memo's extension,
 // in the letter case of the output's extension. Nothing when the source memo's name has no
 // known extension.
@@ -29,9 +27,12 @@ class RecoveryMemos {
     RecoveryMemos(const RecoveryMemos &) = delete;
     RecoveryMemos &operator=(const RecoveryMemos &) = delete;
 
-    // Opens the table's memo file and starts the new one. Returns the error that must stop the
-    // run before anything is replaced, 0 otherwise.
-    platform::ErrorCode open(RecoveryJob &job);
+    // Opens the table's memo file and starts the new one beside where it will go: beside the
+    // source memo when `sameTable` (the output is the source itself), else beside `output`.
+    // Returns the error that must stop the run before anything is replaced, 0 otherwise;
+    // `refusal()` then says why when the system did not.
+    platform::ErrorCode open(RecoveryJob &job, const std::string &output, bool sameTable);
+    const std::string &refusal() const { return refusal_; }
 
     void carry(std::span<std::uint8_t> record, const RecoveryJob &job, FindingSink *why = nullptr,
                std::uint32_t index = 0) {
@@ -41,12 +42,15 @@ class RecoveryMemos {
     platform::ErrorCode writeError() const;
     void closeSource(RecoveryJob &job);
 
-    // Makes the finished memo file beside its target. `item` stays empty when the output gets
-    // no memo file.
-    platform::ErrorCode prepareOutput(const std::string &output, bool inPlace,
-                                      platform::FileTime workWriteTime,
+    // Makes the finished memo file beside its target, with the source memo's mode and owner
+    // when it replaces it, else `newFile`. `item` stays empty when the output gets no memo.
+    platform::ErrorCode prepareOutput(platform::FileTime workWriteTime,
+                                      const platform::FileAttributes &newFile,
                                       std::optional<FinishedFile> &item);
-    void markInstalled() { prepared_.clear(); }
+    void markInstalled() {
+        prepared_.clear();
+        workPath_.clear();
+    }
 
   private:
     void transfer(std::span<std::uint8_t> record, const RecoveryJob &job, FindingSink *why,
@@ -56,9 +60,12 @@ class RecoveryMemos {
     bool hasSource_ = false;
     std::uint8_t tableType_ = 0;
     std::string sourcePath_;
+    bool sameTable_ = false;
+    std::optional<std::string> target_;
     std::unique_ptr<MemoFile> temporary_;
-    bool temporaryCreated_ = false;
+    std::string workPath_;
     std::string prepared_;
+    std::string refusal_;
 };
 
 } // namespace salvora

@@ -22,6 +22,10 @@ ErrorCode errorSharingViolation();
 ErrorCode errorDiskFull();
 ErrorCode errorNameTooLong();
 ErrorCode errorInvalidArgument();
+// A FIFO, device or socket where a file was expected: never opened as one.
+ErrorCode errorNotRegularFile();
+// The last component is a symbolic link (or junction) and the open asked not to follow it.
+ErrorCode errorLinkRefused();
 
 enum class Access { Read, ReadWrite };
 
@@ -41,6 +45,10 @@ struct OpenRequest {
     Share share = Share::None;
     Disposition disposition = Disposition::OpenExisting;
     bool sequentialScan = false;
+    // False: a symbolic link at the last component is refused (errorLinkRefused()).
+    bool followLinks = true;
+    // Only plain files are opened; anything else fails at once, without blocking.
+    bool regularOnly = true;
 };
 
 struct IoResult {
@@ -59,6 +67,18 @@ struct FileTimes {
     FileTime creation;
     FileTime lastAccess;
     FileTime lastWrite;
+};
+
+// Read-only is the only attribute the program changes; the rest are carried opaquely so that
+// they can be restored exactly.
+struct FileAttributes {
+    std::uint32_t native = 0;
+    bool readOnly = false;
+    bool isDirectory = false;
+    // POSIX owner and group; `hasOwner` false where the system has none.
+    bool hasOwner = false;
+    std::uint32_t owner = 0;
+    std::uint32_t group = 0;
 };
 
 // An open file. Closing happens in the destructor.
@@ -84,6 +104,9 @@ class FileHandle {
     virtual void startWriteBack(std::uint64_t /*offset*/, std::uint64_t /*length*/) {}
     virtual ErrorCode getTimes(FileTimes &times) = 0;
     virtual ErrorCode setTimes(const FileTimes &times) = 0;
+    // Gives this file the mode and, where the system allows it, the owner of `attributes`
+    // (read earlier from another file). Does nothing where files carry no such thing.
+    virtual ErrorCode applyAttributes(const FileAttributes & /*attributes*/) { return 0; }
 };
 
 struct OpenResult {
@@ -107,12 +130,11 @@ struct DirectoryEntry {
     bool isSymlink = false;
 };
 
-// Read-only is the only attribute the program changes; the rest are carried opaquely so that
-// they can be restored exactly.
-struct FileAttributes {
-    std::uint32_t native = 0;
-    bool readOnly = false;
-    bool isDirectory = false;
+// What makes a file the same file under any of its names (device and inode, volume and index).
+struct FileIdentity {
+    std::uint64_t volume = 0;
+    std::uint64_t file = 0;
+    auto operator<=>(const FileIdentity &) const = default;
 };
 
 class Platform {
@@ -145,6 +167,22 @@ class Platform {
 
     // Nullopt when either path cannot be examined (for example the second does not exist yet).
     virtual std::optional<bool> sameFile(const std::string &a, const std::string &b) = 0;
+    // The identity of what `path` names, links followed.
+    virtual std::optional<FileIdentity> identity(const std::string &path,
+                                                 ErrorCode *error = nullptr) = 0;
+    // True when the last component of `path` is a symbolic link or a junction.
+    virtual bool isSymbolicLink(const std::string &path) = 0;
+
+    // A new work file in `folder` named `prefix` and six random characters: created
+    // exclusively, never through a link, readable by the user alone, and locked for as long as
+    // the handle lives, so that a cleaner can tell a live owner's file from a dead one's.
+    virtual OpenResult createWorkFile(const std::string &folder, const std::string &prefix,
+                                      std::string &path) = 0;
+    // Attributes a file created now would get (on POSIX: mode 0666 less the umask).
+    virtual FileAttributes newFileAttributes() { return FileAttributes{}; }
+    // Whether a rename may replace a file this process holds open (not on Windows): the run
+    // then keeps its locks until the result is in place.
+    virtual bool replacesOpenFiles() { return true; }
 
     // Entries of `folder` whose names match `pattern` (case-insensitive '*' and '?'), without
     // "." and "..", sorted case-insensitively so that runs are reproducible.

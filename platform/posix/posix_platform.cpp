@@ -31,6 +31,17 @@ ErrorCode errorInvalidArgument() {
     return EINVAL;
 }
 
+// No errno says either; values far above the system's own.
+constexpr ErrorCode notRegularFileCode = 0x5A100001;
+constexpr ErrorCode linkRefusedCode = 0x5A100002;
+
+ErrorCode errorNotRegularFile() {
+    return notRegularFileCode;
+}
+ErrorCode errorLinkRefused() {
+    return linkRefusedCode;
+}
+
 namespace {
 
 ErrorCode lastErrno() {
@@ -156,6 +167,16 @@ class PosixFile final : public FileHandle {
         return 0;
     }
 
+    ErrorCode applyAttributes(const FileAttributes &attributes) override {
+        // Only root may give a file away; anyone else keeps the file as their own.
+        if (attributes.hasOwner && ::fchown(fd_, attributes.owner, attributes.group) != 0 &&
+            errno != EPERM)
+            return lastErrno();
+        if (::fchmod(fd_, static_cast<mode_t>(attributes.native & 07777)) != 0)
+            return lastErrno();
+        return 0;
+    }
+
   private:
     int fd_;
 };
@@ -171,29 +192,76 @@ bool lessNoCase(const std::string &a, const std::string &b) {
     });
 }
 
+// Record locks as xBase programs take them (fcntl/lockf) count as much as whole-file ones.
+// Open-file-description locks are used where the system has them: a classic lock would be
+// dropped as soon as this process closed any other descriptor of the same file.
+ErrorCode takeRecordLock(int fd, bool exclusive, bool writable) {
+#ifdef F_OFD_SETLK
+    const int getLock = F_OFD_GETLK;
+    const int setLock = F_OFD_SETLK;
+#else
+    const int getLock = F_GETLK;
+    const int setLock = F_SETLK;
+#endif
+    struct flock probe {};
+    probe.l_type = exclusive ? F_WRLCK : F_RDLCK;
+    probe.l_whence = SEEK_SET;
+    if (::fcntl(fd, getLock, &probe) == 0 && probe.l_type != F_UNLCK)
+        return EWOULDBLOCK;
+    struct flock hold {};
+    // Held as a read lock at least: no other program can take a write lock meanwhile.
+    hold.l_type = exclusive && writable ? F_WRLCK : F_RDLCK;
+    hold.l_whence = SEEK_SET;
+    if (::fcntl(fd, setLock, &hold) != 0 && (errno == EAGAIN || errno == EACCES))
+        return EWOULDBLOCK;
+    // File systems without record locks: the whole-file lock has to do.
+    return 0;
+}
+
+int openFlags(const OpenRequest &request) {
+    // Non-blocking, so that a FIFO is refused instead of waiting for a writer for ever.
+    int flags = O_CLOEXEC | O_NONBLOCK | O_NOCTTY |
+                (request.access == Access::ReadWrite ? O_RDWR : O_RDONLY);
+    if (!request.followLinks)
+        flags |= O_NOFOLLOW;
+    switch (request.disposition) {
+    case Disposition::OpenExisting:
+        break;
+    case Disposition::OpenAlways:
+    case Disposition::CreateAlways:
+        flags |= O_CREAT;
+        break;
+    case Disposition::CreateNew:
+        flags |= O_CREAT | O_EXCL;
+        break;
+    }
+    return flags;
+}
+
 class PosixPlatform final : public Platform {
   public:
     OpenResult openFile(const std::string &path, const OpenRequest &request) override {
-        int flags = O_CLOEXEC | (request.access == Access::ReadWrite ? O_RDWR : O_RDONLY);
-        switch (request.disposition) {
-        case Disposition::OpenExisting:
-            break;
-        case Disposition::OpenAlways:
-        case Disposition::CreateAlways:
-            flags |= O_CREAT;
-            break;
-        case Disposition::CreateNew:
-            flags |= O_CREAT | O_EXCL;
-            break;
-        }
-        int fd = ::open(path.c_str(), flags, 0666);
-        if (fd < 0)
-            return {nullptr, lastErrno()};
+        // Examined before opening: opening some devices has effects of its own.
         struct stat st {};
+        if (request.regularOnly && ::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode) &&
+            !S_ISDIR(st.st_mode))
+            return {nullptr, notRegularFileCode};
+        int fd = ::open(path.c_str(), openFlags(request), 0666);
+        if (fd < 0) {
+            ErrorCode error = lastErrno();
+            if (error == ELOOP && !request.followLinks)
+                error = linkRefusedCode;
+            return {nullptr, error};
+        }
         if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
             ::close(fd);
             return {nullptr, EISDIR};
         }
+        if (request.regularOnly && !S_ISREG(st.st_mode)) {
+            ::close(fd);
+            return {nullptr, notRegularFileCode};
+        }
+        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
         // The lock comes before any truncation, so that a file held by someone else is
         // never emptied.
         int lockKind = request.share == Share::None ? LOCK_EX : LOCK_SH;
@@ -201,6 +269,13 @@ class PosixPlatform final : public Platform {
             ErrorCode error = lastErrno();
             ::close(fd);
             return {nullptr, error == EWOULDBLOCK ? EWOULDBLOCK : error};
+        }
+        if (S_ISREG(st.st_mode)) {
+            if (ErrorCode error = takeRecordLock(fd, request.share == Share::None,
+                                                 request.access == Access::ReadWrite)) {
+                ::close(fd);
+                return {nullptr, error};
+            }
         }
         // Truncating an empty file is not free on every file system: skip it.
         bool empty = ::fstat(fd, &st) == 0 && st.st_size == 0;
@@ -224,6 +299,9 @@ class PosixPlatform final : public Platform {
         }
         FileAttributes attributes;
         attributes.native = st.st_mode & 07777;
+        attributes.hasOwner = true;
+        attributes.owner = st.st_uid;
+        attributes.group = st.st_gid;
         attributes.readOnly = (st.st_mode & 0222) == 0;
         attributes.isDirectory = S_ISDIR(st.st_mode);
         return attributes;
@@ -324,6 +402,59 @@ class PosixPlatform final : public Platform {
         return std::nullopt;
     }
 
+    OpenResult createWorkFile(const std::string &folder, const std::string &prefix,
+                              std::string &path) override {
+        static const char letters[] =
+            "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+        std::random_device entropy;
+        std::mt19937_64 draw((std::uint64_t{entropy()} << 32) ^ entropy());
+        ErrorCode failure = EEXIST;
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            std::string name = prefix;
+            for (int i = 0; i < 6; ++i)
+                name += letters[draw() % (sizeof letters - 1)];
+            std::string candidate = joinPath(folder, name);
+            // O_EXCL never follows a link, not even one planted under the chosen name.
+            int fd =
+                ::open(candidate.c_str(), O_CREAT | O_EXCL | O_RDWR | O_CLOEXEC | O_NOFOLLOW, 0600);
+            if (fd < 0) {
+                failure = lastErrno();
+                if (failure != EEXIST)
+                    break;
+                continue;
+            }
+            ::flock(fd, LOCK_EX | LOCK_NB);
+            path = candidate;
+            return {std::make_unique<PosixFile>(fd), 0};
+        }
+        return {nullptr, failure};
+    }
+
+    FileAttributes newFileAttributes() override {
+        mode_t mask = ::umask(0);
+        ::umask(mask);
+        FileAttributes attributes;
+        attributes.native = 0666 & ~mask;
+        attributes.readOnly = (attributes.native & 0222) == 0;
+        return attributes;
+    }
+
+    std::optional<FileIdentity> identity(const std::string &path, ErrorCode *error) override {
+        struct stat st {};
+        if (::stat(path.c_str(), &st) != 0) {
+            if (error)
+                *error = lastErrno();
+            return std::nullopt;
+        }
+        return FileIdentity{static_cast<std::uint64_t>(st.st_dev),
+                            static_cast<std::uint64_t>(st.st_ino)};
+    }
+
+    bool isSymbolicLink(const std::string &path) override {
+        struct stat st {};
+        return ::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+    }
+
     std::string currentDirectory() override {
         std::vector<char> buffer(4096);
         while (::getcwd(buffer.data(), buffer.size()) == nullptr) {
@@ -403,6 +534,10 @@ class PosixPlatform final : public Platform {
         // The lock that stands for Windows' sharing modes: say what it means to the user.
         if (code == EWOULDBLOCK)
             return "The file is in use by another program.";
+        if (code == notRegularFileCode)
+            return "not a regular file";
+        if (code == linkRefusedCode)
+            return "refused: the name is a symbolic link";
         char buffer[256];
         // GNU strerror_r may return a static string instead of filling the buffer.
         auto result = ::strerror_r(code, buffer, sizeof buffer);

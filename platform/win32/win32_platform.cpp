@@ -24,6 +24,17 @@ ErrorCode errorInvalidArgument() {
     return ERROR_INVALID_PARAMETER;
 }
 
+// Codes of the application's own (bit 29), which the system never reports.
+constexpr ErrorCode notRegularFileCode = 0x20005A01;
+constexpr ErrorCode linkRefusedCode = 0x20005A02;
+
+ErrorCode errorNotRegularFile() {
+    return notRegularFileCode;
+}
+ErrorCode errorLinkRefused() {
+    return linkRefusedCode;
+}
+
 namespace {
 
 ErrorCode lastError() {
@@ -319,14 +330,22 @@ class Win32Platform final : public Platform {
             break;
         }
         DWORD flags = request.sequentialScan ? FILE_FLAG_SEQUENTIAL_SCAN : 0;
+        if (!request.followLinks)
+            flags |= FILE_FLAG_OPEN_REPARSE_POINT;
         ErrorCode error = 0;
         UniqueHandle handle(openRaw(path, access, share, disposition, flags, error));
         if (!handle.valid())
             return {nullptr, error};
         // Reserved device names (CON, NUL, COM1...) open anywhere; never read or write one as
         // if it were a table.
-        if (::GetFileType(handle.get()) != FILE_TYPE_DISK)
-            return {nullptr, ERROR_INVALID_NAME};
+        if (request.regularOnly && ::GetFileType(handle.get()) != FILE_TYPE_DISK)
+            return {nullptr, notRegularFileCode};
+        if (!request.followLinks) {
+            BY_HANDLE_FILE_INFORMATION info{};
+            if (::GetFileInformationByHandle(handle.get(), &info) &&
+                (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0)
+                return {nullptr, linkRefusedCode};
+        }
         return {std::make_unique<Win32File>(handle.release(), writable), 0};
     }
 
@@ -410,9 +429,20 @@ class Win32Platform final : public Platform {
             return error;
         if (ErrorCode error = checkPath(to))
             return error;
+        // Windows refuses to replace a read-only file: the flag is lifted for the rename
+        // only, and put back when the rename fails.
+        DWORD old = ::GetFileAttributesA(to.c_str());
+        bool lifted = old != INVALID_FILE_ATTRIBUTES && (old & FILE_ATTRIBUTE_READONLY) != 0 &&
+                      (old & FILE_ATTRIBUTE_DIRECTORY) == 0 &&
+                      ::SetFileAttributesA(to.c_str(),
+                                           old & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY)) != 0;
         if (!::MoveFileExA(from.c_str(), to.c_str(),
-                           MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-            return lastError();
+                           MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+            ErrorCode error = lastError();
+            if (lifted)
+                ::SetFileAttributesA(to.c_str(), old);
+            return error;
+        }
         return 0;
     }
 
@@ -457,6 +487,58 @@ class Win32Platform final : public Platform {
         if (error)
             *error = failure;
         return std::nullopt;
+    }
+
+    OpenResult createWorkFile(const std::string &folder, const std::string &prefix,
+                              std::string &path) override {
+        static const char letters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+        static std::atomic<std::uint64_t> counter{0};
+        std::uint64_t seed = uniqueSeed();
+        ErrorCode failure = ERROR_FILE_EXISTS;
+        for (int attempt = 0; attempt < 1000; ++attempt) {
+            std::uint64_t value = mix(seed ^ counter.fetch_add(1, std::memory_order_relaxed));
+            std::string name = prefix;
+            for (int i = 0; i < 6; ++i, value /= 36)
+                name += letters[value % 36];
+            std::string candidate = joinPath(folder, name);
+            // No read or write sharing: that is the lock a cleaner tests.
+            UniqueHandle created(openRaw(candidate, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_DELETE,
+                                         CREATE_NEW, 0, failure));
+            if (created.valid()) {
+                path = candidate;
+                return {std::make_unique<Win32File>(created.release(), true), 0};
+            }
+            if (failure != ERROR_FILE_EXISTS && failure != ERROR_ALREADY_EXISTS &&
+                failure != ERROR_ACCESS_DENIED)
+                break;
+        }
+        return {nullptr, failure};
+    }
+
+    // A file held open cannot be replaced by a rename, whatever its share mode.
+    bool replacesOpenFiles() override { return false; }
+
+    std::optional<FileIdentity> identity(const std::string &path, ErrorCode *error) override {
+        BY_HANDLE_FILE_INFORMATION info{};
+        if (!identify(path, info)) {
+            if (error)
+                *error = lastError();
+            return std::nullopt;
+        }
+        return FileIdentity{info.dwVolumeSerialNumber,
+                            (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow};
+    }
+
+    bool isSymbolicLink(const std::string &path) override {
+        if (checkPath(path) != 0)
+            return false;
+        WIN32_FIND_DATAA data{};
+        HANDLE search = ::FindFirstFileA(path.c_str(), &data);
+        if (search == INVALID_HANDLE_VALUE)
+            return false;
+        FindHandle closer(search);
+        return (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 &&
+               IsReparseTagNameSurrogate(data.dwReserved0);
     }
 
     std::string currentDirectory() override {
@@ -541,6 +623,10 @@ class Win32Platform final : public Platform {
     }
 
     std::string errorText(ErrorCode code) override {
+        if (code == notRegularFileCode)
+            return "not a regular file";
+        if (code == linkRefusedCode)
+            return "refused: the name is a symbolic link";
         char *text = nullptr;
         DWORD length = ::FormatMessageA(
             FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |

@@ -100,11 +100,12 @@ TEST_F(Batch, NameTheSystemCannotTakeIsSkippedWithTheReason) {
     EXPECT_EQ(log(), "Salvora v4.79\r\n" + lines);
 }
 
-TEST_F(Batch, OtherOpenFailuresAreUnrecoverable) {
+TEST_F(Batch, OtherOpenFailuresFailWithTheirReason) {
     put("a.dbf");
     os.failOpen(pathEndsWith("a.dbf"), ioError());
     EXPECT_EQ(runWildcardBatch(app, dir.file("*.dbf"), false), 1);
-    EXPECT_EQ(log(), "Salvora v4.79\r\n" + dir.file("a.dbf") + ": Unrecoverable\r\n");
+    EXPECT_EQ(log(), "Salvora v4.79\r\n" + dir.file("a.dbf") +
+                         ": Failed: " + os.errorText(ioError()) + "\r\n");
 }
 
 TEST_F(Batch, LogThatCannotBeMadeLosesItsLinesOnly) {

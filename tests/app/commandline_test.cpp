@@ -138,6 +138,15 @@ TEST(CommandLineReaders, AgreeOnTheSharedCases) {
         }
         if (c.raw == "/UNINSTALL")
             posix.names = {"/UNINSTALL"};
+        // The shell took the user's quotes already: what reaches the program is the name.
+        if (!c.arguments.empty() && c.arguments.front() == "\"my data.dbf\"") {
+            posix.names = {"\"my data.dbf\""};
+            posix.output = "\"fixed data.dbf\"";
+        }
+        if (!c.arguments.empty() && c.arguments.front() == "x.dbf  ")
+            posix.names = {"x.dbf  "};
+        if (!c.arguments.empty() && c.arguments.back() == "/REPORT:\"my report.txt\"")
+            posix.report = "\"my report.txt\"";
         expectParsed(readArgumentText(c.raw), raw, "raw: " + c.raw);
         expectParsed(readArguments(c.arguments), posix, "arguments: " + c.raw);
         EXPECT_EQ(readArgumentText(c.raw).empty, c.raw.empty());

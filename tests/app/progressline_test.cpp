@@ -47,11 +47,14 @@ TEST(ProgressLine, AShorterLineBlanksTheRestOfTheLongerOne) {
     EXPECT_EQ(screen.writes[2].size(), screen.writes[1].size());
 }
 
-TEST(LogName, ReplacesTheFirstDbfAndWhatFollowsOrAddsLog) {
+TEST(LogName, ReplacesTheFileNamesLastDbfAndWhatFollowsOrAddsLog) {
     EXPECT_EQ(logNameFor("C:\\out\\x.dbf"), "C:\\out\\x.log");
     EXPECT_EQ(logNameFor("x.DBF"), "x.log");
     EXPECT_EQ(logNameFor("b_[date].dbf"), "b_[date].log");
-    EXPECT_EQ(logNameFor("a.dbf.bak.dbf"), "a.log");
+    EXPECT_EQ(logNameFor("a.dbf.bak.dbf"), "a.dbf.bak.log");
+    // A folder's ".dbf" is no extension: the log stays beside the table.
+    EXPECT_EQ(logNameFor("old.dbf.d/t.dbf"), "old.dbf.d/t.log");
+    EXPECT_EQ(logNameFor("old.dbf.d/t"), "old.dbf.d/t.log");
     EXPECT_EQ(logNameFor("fixed"), "fixed.log");
 }
 

@@ -97,7 +97,7 @@ TEST_F(CliBatch, WildcardPassesAMatchingFolderOnLikeAFile) {
     ProgramResult result = run({dir.file("*.dbf")});
     EXPECT_EQ(result.exitCode, 1);
     EXPECT_EQ(text("recovery.log"),
-              banner + ok("a.dbf") + dir.file("tables.dbf") + ": Unrecoverable\r\n");
+              banner + ok("a.dbf") + dir.file("tables.dbf") + ": Failed: Is a directory\r\n");
 }
 
 TEST_F(CliBatch, PatternWithoutAFolderWorksInTheCurrentFolder) {
@@ -150,15 +150,16 @@ TEST_F(CliBatch, RecursiveBatchWithoutAWildcardDoesNothing) {
     EXPECT_FALSE(repaired("A/x.dbf"));
 }
 
-TEST_F(CliBatch, RecursiveBatchDoesNotFollowLinksToFolders) {
+TEST_F(CliBatch, RecursiveBatchFollowsLinksToFoldersAndSaysWhereALoopIsCut) {
     put("A/x.dbf");
     put("elsewhere/y.dbf");
     std::filesystem::create_directory_symlink(dir.file("A"), dir.file("A/loop"));
     std::filesystem::create_directory_symlink(dir.file("elsewhere"), dir.file("A/away"));
     ProgramResult result = run({dir.file("A/*.dbf"), "/recurse"});
     EXPECT_EQ(result.exitCode, 0) << result.err;
-    EXPECT_EQ(text("A/recovery.log"), banner + ok("A/x.dbf"));
-    EXPECT_FALSE(repaired("elsewhere/y.dbf"));
+    EXPECT_EQ(text("A/recovery.log"), banner + ok("A/away/y.dbf") + "Skipped: " +
+                                          dir.file("A/loop") + ": folder loop\r\n" + ok("A/x.dbf"));
+    EXPECT_TRUE(repaired("elsewhere/y.dbf"));
 }
 
 TEST_F(CliBatch, DetailedLogsOfARecursiveBatchGoToTheWorkingFolder) {

@@ -61,7 +61,7 @@ TEST_F(Cli, UnusableSourceIsReportedAndFailsTheExitCode) {
     EXPECT_EQ(text("bad.log"), "bad.dbf: Unrecoverable\r\n");
     ProgramResult missing = run({"missing.dbf", "/output:out.dbf"});
     EXPECT_EQ(missing.exitCode, 1);
-    EXPECT_EQ(text("out.log"), "missing.dbf: Unrecoverable\r\n");
+    EXPECT_EQ(text("out.log"), "missing.dbf: Failed: No such file or directory\r\n");
 }
 
 TEST_F(Cli, OutputCountsBeforeAndAfterTheSwitches) {

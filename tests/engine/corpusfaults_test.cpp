@@ -157,8 +157,15 @@ TEST_P(CorpusFaults, EachFileOperationFailingOnEachFileLeavesAWholePair) {
         {"any file", testing::anyPath()},
         {"the table", testing::pathEndsWith("/t.dbf")},
         {"the memo", testing::pathEndsWith("/" + (c.memoName.empty() ? "none" : c.memoName))},
-        {"the temporary memo", testing::pathEndsWith("tmpmemo.tmp")},
-        {"work files", [](const std::string &p) { return p.find("/uuu") != std::string::npos; }},
+        {"the temporary memo",
+         [&](const std::string &p) {
+             return !c.memoName.empty() &&
+                    p.find("/." + c.memoName + ".salvora-") != std::string::npos;
+         }},
+        {"work files",
+         [](const std::string &p) {
+             return p.find(".salvora-") != std::string::npos || p.find("/uuu") != std::string::npos;
+         }},
     };
     const std::vector<std::pair<std::string, Operation>> operations = {
         {"open", Operation::Open},           {"rename", Operation::Rename},

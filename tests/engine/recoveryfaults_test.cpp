@@ -81,7 +81,8 @@ TEST_F(RecoveryFaultTest, DiskFullWhileWritingLeavesTheSourceAndNoLeftovers) {
 }
 
 TEST_F(RecoveryFaultTest, DiskFullOnlyForTheMemoStopsTheRunToo) {
-    faults.failWritesAfter(600, testing::pathEndsWith("tmpmemo.tmp"));
+    faults.failWritesAfter(
+        600, [](const std::string &p) { return p.find(".fpt.salvora-") != std::string::npos; });
     EXPECT_EQ(run("out.dbf"), recoveryNothingProduced);
     EXPECT_FALSE(testing::fileExists(dir.file("out.dbf")));
     EXPECT_FALSE(testing::fileExists(dir.file("out.fpt")));
@@ -105,7 +106,9 @@ TEST_F(RecoveryFaultTest, FailedRenameOverTheSourceIsAFailureAndChangesNothing) 
 TEST_F(RecoveryFaultTest, RecordsAreReadAndWrittenInLargeBlocks) {
     faults.resetCounters();
     ASSERT_EQ(run("out.dbf"), recoveryFixed);
-    auto workFiles = [](const std::string &p) { return p.find("uuu") != std::string::npos; };
+    auto workFiles = [](const std::string &p) {
+        return p.find(".dbf.salvora-") != std::string::npos;
+    };
     EXPECT_LT(faults.counters(testing::pathIs(dir.file("t.dbf"))).reads, 10u);
     EXPECT_LT(faults.counters(workFiles).writes, 20u); // 300 records
 }

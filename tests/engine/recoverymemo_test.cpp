@@ -214,8 +214,11 @@ TEST_F(RecoveryMemoTest, InPlaceRepairReplacesTableAndMemoTogether) {
     EXPECT_EQ(read("t.fpt"), testing::foxProMemoFile(64, {{1, bytesOf("stays")}}).file);
 }
 
-TEST_F(RecoveryMemoTest, LeftoverTemporaryMemoLendsNothing) {
-    write("tmpmemo.tmp", testing::foxProMemoFile(64, {{1, bytesOf(std::string(300, 'x'))}}).file);
+// The memo work file is made afresh beside the output under a name of its own: a user's
+// "tmpmemo.tmp" is neither read, overwritten nor removed, and nothing is left behind.
+TEST_F(RecoveryMemoTest, TheUsersOwnTmpmemoIsNeitherUsedNorTouched) {
+    Bytes users = testing::foxProMemoFile(64, {{1, bytesOf(std::string(300, 'x'))}}).file;
+    write("tmpmemo.tmp", users);
     BuiltMemo memo = testing::foxProMemoFile(64, {{1, bytesOf("mine")}});
     TableBuilder t(0xF5);
     t.field("NOTES", 'M', 10).record(memoReference(memo.blocks[0]));
@@ -223,24 +226,29 @@ TEST_F(RecoveryMemoTest, LeftoverTemporaryMemoLendsNothing) {
     write("in.fpt", memo.file);
     ASSERT_EQ(run("in.dbf", "out.dbf"), recoveryFixed);
     EXPECT_EQ(read("out.fpt"), memo.file);
-    EXPECT_FALSE(testing::fileExists(dir.file("tmpmemo.tmp")));
+    EXPECT_EQ(read("tmpmemo.tmp"), users);
+    EXPECT_EQ(dir.names(),
+              (std::vector<std::string>{"in.dbf", "in.fpt", "out.dbf", "out.fpt", "tmpmemo.tmp"}));
 }
 
-#ifndef _WIN32 // sets a scene only POSIX can: see the test
-TEST_F(RecoveryMemoTest, TemporaryMemoHeldByAnotherRunStopsBeforeAnythingIsReplaced) {
-    write("tmpmemo.tmp", {});
-    int other = ::open(dir.file("tmpmemo.tmp").c_str(), O_RDWR);
+#ifndef _WIN32 // sets a scene only POSIX can: another process's lock
+// A work file whose owner still runs is left alone, and the runs do not collide; one whose
+// owner is gone (nobody holds it) is removed by the next run on that table.
+TEST_F(RecoveryMemoTest, WorkFilesOfALiveRunStayAndThoseOfADeadOneGo) {
+    write(".t.fpt.salvora-live01", bytesOf("another run's"));
+    write(".t.dbf.salvora-dead01", bytesOf("a killed run's"));
+    write(".t.fpt.salvora-dead02", bytesOf("a killed run's"));
+    int other = ::open(dir.file(".t.fpt.salvora-live01").c_str(), O_RDWR);
     ASSERT_EQ(::flock(other, LOCK_EX), 0);
     BuiltMemo memo = testing::foxProMemoFile(64, {{1, bytesOf("mine")}});
     TableBuilder t(0xF5);
     t.field("NOTES", 'M', 10).record(memoReference(memo.blocks[0])).recordCount(5);
     write("t.dbf", t.build());
     write("t.fpt", memo.file);
-    EXPECT_EQ(run("t.dbf", "t.dbf"), recoveryNothingProduced);
+    EXPECT_EQ(run("t.dbf", "t.dbf"), recoveryFixed);
     ::close(other);
-    EXPECT_EQ(read("t.dbf"), t.build());
     EXPECT_EQ(read("t.fpt"), memo.file);
-    EXPECT_EQ(dir.names(), (std::vector<std::string>{"t.dbf", "t.fpt", "tmpmemo.tmp"}));
+    EXPECT_EQ(dir.names(), (std::vector<std::string>{".t.fpt.salvora-live01", "t.dbf", "t.fpt"}));
 }
 #endif
 

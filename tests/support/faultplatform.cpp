@@ -231,6 +231,12 @@ class FaultFile final : public platform::FileHandle {
             return error;
         return inner_->setTimes(times);
     }
+    ErrorCode applyAttributes(const platform::FileAttributes &attributes) override {
+        std::lock_guard lock(state_->mutex);
+        if (ErrorCode error = state_->gate(Operation::SetAttributes, true, path_))
+            return error;
+        return inner_->applyAttributes(attributes);
+    }
 
   private:
     std::unique_ptr<platform::FileHandle> inner_;
@@ -426,6 +432,34 @@ std::string FaultPlatform::resolvedPath(const std::string &path) {
 
 std::optional<bool> FaultPlatform::sameFile(const std::string &a, const std::string &b) {
     return inner_.sameFile(a, b);
+}
+
+std::optional<platform::FileIdentity> FaultPlatform::identity(const std::string &path,
+                                                              ErrorCode *error) {
+    return inner_.identity(path, error);
+}
+
+bool FaultPlatform::isSymbolicLink(const std::string &path) {
+    return inner_.isSymbolicLink(path);
+}
+
+platform::OpenResult FaultPlatform::createWorkFile(const std::string &folder,
+                                                   const std::string &prefix, std::string &path) {
+    std::lock_guard lock(state_->mutex);
+    // Filters see the folder and the name's fixed part, as they see both names of a rename.
+    std::string named = platform::joinPath(folder, prefix);
+    if (ErrorCode injected = state_->gate(Operation::CreateUnique, true, folder, &named))
+        return {nullptr, injected};
+    platform::OpenResult result = inner_.createWorkFile(folder, prefix, path);
+    if (result.file) {
+        ++state_->counters[path].opens;
+        result.file = std::make_unique<FaultFile>(std::move(result.file), state_, path);
+    }
+    return result;
+}
+
+platform::FileAttributes FaultPlatform::newFileAttributes() {
+    return inner_.newFileAttributes();
 }
 
 ErrorCode FaultPlatform::listDirectory(const std::string &folder, const std::string &pattern,

@@ -93,6 +93,13 @@ class FaultPlatform final : public platform::Platform {
     std::string currentDirectory() override;
     std::string resolvedPath(const std::string &path) override;
     std::optional<bool> sameFile(const std::string &a, const std::string &b) override;
+    std::optional<platform::FileIdentity> identity(const std::string &path,
+                                                   platform::ErrorCode *error = nullptr) override;
+    bool isSymbolicLink(const std::string &path) override;
+    platform::OpenResult createWorkFile(const std::string &folder, const std::string &prefix,
+                                        std::string &path) override;
+    platform::FileAttributes newFileAttributes() override;
+    bool replacesOpenFiles() override { return inner_.replacesOpenFiles(); }
     platform::ErrorCode listDirectory(const std::string &folder, const std::string &pattern,
                                       std::vector<platform::DirectoryEntry> &entries) override;
     platform::LocalTime localTime() override;

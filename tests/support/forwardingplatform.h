@@ -50,6 +50,17 @@ class ForwardingPlatform : public platform::Platform {
     std::optional<bool> sameFile(const std::string &a, const std::string &b) override {
         return inner_.sameFile(a, b);
     }
+    std::optional<platform::FileIdentity> identity(const std::string &path,
+                                                   platform::ErrorCode *error = nullptr) override {
+        return inner_.identity(path, error);
+    }
+    bool isSymbolicLink(const std::string &path) override { return inner_.isSymbolicLink(path); }
+    platform::OpenResult createWorkFile(const std::string &folder, const std::string &prefix,
+                                        std::string &path) override {
+        return inner_.createWorkFile(folder, prefix, path);
+    }
+    platform::FileAttributes newFileAttributes() override { return inner_.newFileAttributes(); }
+    bool replacesOpenFiles() override { return inner_.replacesOpenFiles(); }
     platform::ErrorCode listDirectory(const std::string &folder, const std::string &pattern,
                                       std::vector<platform::DirectoryEntry> &entries) override {
         return inner_.listDirectory(folder, pattern, entries);

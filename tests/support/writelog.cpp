@@ -31,6 +31,9 @@ class LoggedFile final : public platform::FileHandle {
     platform::ErrorCode getTimes(platform::FileTimes &times) override {
         return inner_->getTimes(times);
     }
+    platform::ErrorCode applyAttributes(const platform::FileAttributes &attributes) override {
+        return inner_->applyAttributes(attributes);
+    }
     platform::ErrorCode setTimes(const platform::FileTimes &times) override {
         return inner_->setTimes(times);
     }
@@ -51,6 +54,14 @@ platform::OpenResult WriteLog::openFile(const std::string &path,
     if (opened.file)
         opened.file = std::make_unique<LoggedFile>(std::move(opened.file), sizes_);
     return opened;
+}
+
+platform::OpenResult WriteLog::createWorkFile(const std::string &folder, const std::string &prefix,
+                                              std::string &path) {
+    platform::OpenResult created = inner().createWorkFile(folder, prefix, path);
+    if (created.file)
+        created.file = std::make_unique<LoggedFile>(std::move(created.file), sizes_);
+    return created;
 }
 
 platform::ErrorCode WriteLog::copyFile(const std::string &from, const std::string &to) {

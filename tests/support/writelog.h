@@ -21,6 +21,8 @@ class WriteLog final : public ForwardingPlatform {
     platform::OpenResult openFile(const std::string &path,
                                   const platform::OpenRequest &request) override;
     platform::ErrorCode copyFile(const std::string &from, const std::string &to) override;
+    platform::OpenResult createWorkFile(const std::string &folder, const std::string &prefix,
+                                        std::string &path) override;
 
   private:
     // Shared with open handles, which may outlive a call.

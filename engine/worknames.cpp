@@ -1,0 +1,72 @@
+#include "engine/worknames.h"
+
+#include <cstdint>
+#include <vector>
+
+#include "engine/textformat.h"
+
+namespace salvora {
+
+std::string workFilePrefix(const std::string &target) {
+    return "." + target.substr(platform::fileNameStart(target)) + ".salvora-";
+}
+
+std::string shortWorkFilePrefix(const std::string &target) {
+    std::uint32_t hash = 2166136261u;
+    for (std::size_t k = platform::fileNameStart(target); k < target.size(); ++k)
+        hash = (hash ^ static_cast<std::uint8_t>(target[k])) * 16777619u;
+    std::string prefix = ".sv";
+    for (int shift = 28; shift >= 0; shift -= 4)
+        prefix += "0123456789abcdef"[(hash >> shift) & 0xF];
+    return prefix + "-";
+}
+
+namespace {
+
+void removeStale(platform::Platform &os, const std::string &target, const std::string &prefix) {
+    std::string folder = platform::folderOf(target);
+    std::vector<platform::DirectoryEntry> entries;
+    if (os.listDirectory(folder, prefix + "??????", entries) != 0)
+        return;
+    for (const platform::DirectoryEntry &entry : entries) {
+        // The wildcard ignores letter case; the name must be the one we would have made.
+        if (entry.isDirectory || entry.isSymlink || entry.name.compare(0, prefix.size(), prefix))
+            continue;
+        std::string path = platform::joinPath(folder, entry.name);
+        platform::OpenResult held =
+            os.openFile(path, {platform::Access::ReadWrite, platform::Share::None,
+                               platform::Disposition::OpenExisting, false, false});
+        if (!held)
+            continue;
+        held.file.reset();
+        os.removeFile(path);
+    }
+}
+
+} // namespace
+
+void removeStaleWorkFiles(platform::Platform &os, const std::string &target) {
+    removeStale(os, target, workFilePrefix(target));
+    removeStale(os, target, shortWorkFilePrefix(target));
+}
+
+platform::OpenResult createWorkFileFor(platform::Platform &os, const std::string &target,
+                                       std::string &path) {
+    removeStaleWorkFiles(os, target);
+    std::string folder = platform::folderOf(target);
+    platform::OpenResult created = os.createWorkFile(folder, workFilePrefix(target), path);
+    if (!created && created.error == platform::errorNameTooLong())
+        created = os.createWorkFile(folder, shortWorkFilePrefix(target), path);
+    return created;
+}
+
+std::size_t lastDbfOfFileName(const std::string &path) {
+    std::size_t nameStart = platform::fileNameStart(path);
+    std::size_t found = std::string::npos;
+    for (std::size_t at = findNoCase(path, ".dbf", nameStart); at != std::string::npos;
+         at = findNoCase(path, ".dbf", at + 1))
+        found = at;
+    return found;
+}
+
+} // namespace salvora
