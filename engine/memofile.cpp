@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "engine/memoblocksize.h"
 #include "engine/tableformat.h"
 #include "engine/textformat.h"
 
@@ -121,6 +122,12 @@ void readExistingHeader(MemoFile &memo, bool writable) {
         memo.blockSize = static_cast<std::int16_t>(readBe16(header + 6));
         // A block size the header cannot have had: take FoxPro's usual one, and let the block
         // checks judge every reference.
+        if (memo.blockSize <= 0)
+            memo.blockSize = inferFoxProBlockSize(
+                memo.fileSize, [&memo](std::uint64_t offset, std::uint8_t *buffer, std::size_t n) {
+                    std::size_t got = 0;
+                    return readAt(memo, offset, buffer, n, got) && got == n;
+                });
         if (memo.blockSize <= 0)
             memo.blockSize = defaultFoxProBlockSize;
         if (writable) {

@@ -4,6 +4,7 @@
 #include <optional>
 #include <vector>
 
+#include "engine/descriptorrepair.h"
 #include "engine/enginelog.h"
 #include "engine/putinplace.h"
 #include "engine/recoverymemos.h"
@@ -281,6 +282,11 @@ void Run::writeHeaderArea(RecoveryJob &job, const AnalysisResult &analysis, Buff
         WindowReader reader(*job.source, job.sourceSize,
                             std::max<std::size_t>(header.headerLength(), 1));
         out.write(reader.view(analysis.headerOffset, header.headerLength()), header.headerLength());
+        for (std::uint32_t i : analysis.repairedDescriptors) {
+            FieldDescriptor written = descriptorAsWritten(job.fields[i], header.type());
+            out.seek(tableHeaderSize + std::uint64_t{i} * fieldDescriptorSize);
+            out.write(written.bytes.data(), written.bytes.size());
+        }
         return;
     }
     out.write(header.bytes.data(), header.bytes.size());
