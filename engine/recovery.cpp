@@ -205,6 +205,11 @@ RecoveryOutcome Run::execute() {
     if (!startWalk(job, area, plan, memos))
         return ended(recoveryNothingProduced);
     std::uint64_t kept = walkRecords(job, area, out, memos);
+    if (observer_.cancelled()) {
+        outcome_.cancelled = true;
+        account("Cancelled\r\n");
+        return ended(recoveryNothingProduced);
+    }
     if (!finishTable(job, area, plan.inPlace, kept, out, memos))
         return ended(recoveryNothingProduced);
     if (int result = install(job, plan, attributes, memos); result != recoveryFixed)

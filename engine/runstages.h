@@ -166,6 +166,8 @@ template <class Sink> std::uint64_t RecordWalk::run(Sink &sink) {
         sink.endBatch();
         if (k == count)
             position += std::uint64_t{count} * recordLength;
+        if (observer_.cancelled())
+            break;
     }
     observer_.walkEnded(records);
     return kept;
