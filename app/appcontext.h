@@ -3,7 +3,9 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
+#include <utility>
 
 #include "app/console.h"
 #include "app/history.h"
@@ -43,6 +45,9 @@ struct AppContext {
     platform::ModuleHandle resourceModule = 0;
     std::string windowArguments;
     bool restartMainWindow = false;
+    // The names in the window's boxes when a language change closed it: the next window shows
+    // them and starts nothing.
+    std::optional<std::pair<std::string, std::string>> keptWindowNames;
     // "Minimize to tray" of the main window: off at start, kept across a language change.
     bool trayMode = false;
     // Shows the main window once and returns its result; empty in a build without a window.

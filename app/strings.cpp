@@ -41,6 +41,10 @@ std::string builtInString(int id) {
         return "Spanish";
     case IDS_LANGUAGE_NAMES + 4:
         return "French";
+    case IDS_CANCEL_RUN:
+        return "Cancel";
+    case IDS_RUN_CANCELLED:
+        return "Cancelled: the table and the output were left as they were.\r\n";
     default:
         return {};
     }

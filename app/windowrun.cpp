@@ -54,6 +54,12 @@ void WindowRunObserver::recordReached(std::uint32_t index, std::uint32_t records
     console_.recordReached(index, records);
 }
 
+void WindowRunObserver::progressAt(std::uint32_t index, std::uint32_t records) {
+    const std::uint32_t step = records >= 100 ? 1 : records / 2;
+    window_.progressSetPos(IDC_PROGRESS, (index / 100 + 1) * step);
+    console_.recordReached(index, records);
+}
+
 void WindowRunObserver::walkEnded(std::uint32_t records) {
     console_.walkEnded(records);
     window_.progressSetPos(IDC_PROGRESS, records);

@@ -4,6 +4,11 @@
 #   BENCH_MIB            size of the sound table in MiB (1024)
 #   BENCH_NOHEADER_MIB   size of the headerless file in MiB (256)
 #   BENCH_DEDUP_RECORDS  records of the delete-duplicates table (10000000); 0 skips it
+#   BENCH_MEMO_MIB       size of each memo table, table and memo file together (512); 0 skips
+#   BENCH_MEMO_KINDS     memo table kinds to time ("fox2 vfp db3 db4")
+#   BENCH_PATTERN_MIB    size of each header search pattern file (256); 0 skips them
+#   BENCH_PATTERNS       the patterns ("ff05 plus cdn descriptors random")
+# BENCH_MIB, BENCH_NOHEADER_MIB: 0 skips that part.
 #   BENCH_DIR            where the scratch folder goes (a fresh one under /var/tmp)
 #   BENCH_RUNS           runs of each measured command (2)
 # Every measured command runs BENCH_RUNS times on a warm cache and the fastest run counts.
@@ -18,13 +23,18 @@ mib="${BENCH_MIB:-1024}"
 noheader_mib="${BENCH_NOHEADER_MIB:-256}"
 runs="${BENCH_RUNS:-2}"
 dedup_records="${BENCH_DEDUP_RECORDS:-10000000}"
+memo_mib="${BENCH_MEMO_MIB:-512}"
+memo_kinds="${BENCH_MEMO_KINDS:-fox2 vfp db3 db4}"
+pattern_mib="${BENCH_PATTERN_MIB:-256}"
+patterns="${BENCH_PATTERNS:-ff05 plus cdn descriptors random}"
 
 if [[ ! -f "$build/build.ninja" ]]; then
     echo "== Configuring a Release build in $build"
     cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
         -DSALVORA_BUILD_TESTS=OFF >/dev/null
 fi
-ninja -C "$build" salvora salvora_make_table salvora_dedup_bench >/dev/null
+ninja -C "$build" salvora salvora_make_table salvora_dedup_bench salvora_make_memo_table \
+    salvora_make_pattern >/dev/null
 salvora="$build/app/salvora"
 make_table="$build/bench/salvora_make_table"
 
@@ -89,6 +99,7 @@ report_peak() {
 }
 
 echo "== Scratch folder: $work"
+if [[ "$mib" != 0 ]]; then
 echo "== Generating a sound ${mib} MiB table"
 start=$(now)
 "$make_table" "$work/table.dbf" "$mib"
@@ -125,7 +136,9 @@ else
     echo "  NOTE: the output differs from the sound input"
 fi
 rm -f "$work/table.dbf" "$work/out.dbf"
+fi
 
+if [[ "$noheader_mib" != 0 ]]; then
 echo "== Generating ${noheader_mib} MiB of 0x05 bytes (no header anywhere)"
 "$make_table" "$work/noheader.dbf" "$noheader_mib" noheader
 measure "$work/copy.dbf" cp --reflink=never "$work/noheader.dbf" "$work/copy.dbf"
@@ -140,8 +153,55 @@ echo "header search over $noheader_mib MiB: $search_time s ($verdict)"
 report_peak
 echo "header search/cp ratio: $(calc "$search_time / $cp_time")"
 rm -f "$work/noheader.dbf" "$work/out2.dbf"
+fi
 
 if [[ "$dedup_records" != 0 ]]; then
     echo "== Delete duplicates over $dedup_records records"
     "$build/bench/salvora_dedup_bench" "$dedup_records" "$work" "$runs" | sed 's/^/  /;s/^  \(.*\/cp ratio:\)/\1/'
 fi
+
+# Memo tables: the repair against a copy of both files, each followed by a sync so that the
+# copy's write-back is billed to it as the repair's own is.
+for kind in $memo_kinds; do
+    [[ "$memo_mib" == 0 ]] && break
+    echo "== Memo table ($kind), $memo_mib MiB in both files"
+    memo_ext=fpt
+    [[ $kind == db3 || $kind == db4 ]] && memo_ext=dbt
+    "$build/bench/salvora_make_memo_table" "$work/memo.dbf" "$memo_mib" "$kind" | sed 's/^/  /'
+    # shellcheck disable=SC2016 # the inner shell expands the arguments
+    measure "$work/copy.dbf" sh -c 'cp --reflink=never "$1" "$2" && cp --reflink=never "$3" "$4" && sync' sh \
+        "$work/memo.dbf" "$work/copy.dbf" "$work/memo.$memo_ext" "$work/copy.$memo_ext"
+    cp_time=$best
+    rm -f "$work/copy.dbf" "$work/copy.$memo_ext"
+    # shellcheck disable=SC2016
+    measure "$work/out.dbf" sh -c '"$1" "$2" "/output:$3" && sync' sh \
+        "$salvora" "$work/memo.dbf" "$work/out.dbf"
+    repair_time=$best
+    if [[ $status -ne 0 || "$output" != *": OK"* ]]; then
+        echo "FAILED: the repair of the $kind memo table did not succeed (exit $status):" >&2
+        echo "$output" >&2
+        exit 1
+    fi
+    echo "  cp of both + sync: $cp_time s"
+    echo "  repair + sync:     $repair_time s"
+    report_peak
+    echo "memo table ($kind) repair/cp ratio: $(calc "$repair_time / $cp_time")"
+    if cmp -s "$work/memo.$memo_ext" "$work/out.$memo_ext"; then
+        echo "  memo file is byte-identical to the sound input"
+    fi
+    rm -f "$work/memo.dbf" "$work/memo.$memo_ext" "$work/out.dbf" "$work/out.$memo_ext"
+done
+
+for pattern in $patterns; do
+    [[ "$pattern_mib" == 0 ]] && break
+    "$build/bench/salvora_make_pattern" "$work/pattern.dbf" "$pattern_mib" "$pattern"
+    measure "$work/copy.dbf" cp --reflink=never "$work/pattern.dbf" "$work/copy.dbf"
+    cp_time=$best
+    rm -f "$work/copy.dbf"
+    measure "$work/out.dbf" "$salvora" "$work/pattern.dbf" "/output:$work/out.dbf"
+    search_time=$best
+    echo "== Header search, $pattern_mib MiB of pattern '$pattern' (exit $status)"
+    echo "  cp: $cp_time s, search: $search_time s"
+    echo "header search ($pattern)/cp ratio: $(calc "$search_time / $cp_time")"
+    rm -f "$work/pattern.dbf" "$work/out.dbf"
+done

@@ -7,6 +7,7 @@
 
 #include "engine/bufferedio.h"
 #include "engine/descriptorchains.h"
+#include "engine/descriptorrepair.h"
 #include "engine/memofile.h"
 #include "engine/recordsample.h"
 #include "engine/textformat.h"
@@ -162,6 +163,20 @@ struct Search {
                 displacement += fieldLength(field);
             }
         }
+        return true;
+    }
+
+    // The header at offset 0 is sound but one of its descriptors is lost.
+    bool repairDescriptor() {
+        TableHeader header;
+        std::memcpy(header.bytes.data(), reader.view(0, tableHeaderSize), tableHeaderSize);
+        RepairedDescriptors repaired = repairLostDescriptor(sampler, header);
+        if (repaired.fields.empty())
+            return false;
+        job.header = header;
+        job.fields = std::move(repaired.fields);
+        job.fieldCount = static_cast<std::int32_t>(job.fields.size());
+        result.repairedDescriptors = std::move(repaired.repaired);
         return true;
     }
 
@@ -409,6 +424,10 @@ AnalysisResult searchStructure(platform::Platform &os, RecoveryJob &job, Analysi
     for (std::uint64_t k = 0;; ++k) {
         if (search.tryCandidate(k)) {
             result.headerOffset = k;
+            found = true;
+            break;
+        }
+        if (k == 0 && search.repairDescriptor()) {
             found = true;
             break;
         }

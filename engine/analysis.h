@@ -24,6 +24,8 @@ struct AnalysisResult {
     bool relocated = false;
     // A rebuilt header found no code page mark of the old one to keep.
     bool codePageLost = false;
+    // Descriptors of the accepted header that were lost and rebuilt (their indexes).
+    std::vector<std::uint32_t> repairedDescriptors;
     // The record count the accepted header held before it was set from the file's size.
     std::uint32_t storedRecordCount = 0;
 };

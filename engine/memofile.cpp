@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "engine/memoblocksize.h"
 #include "engine/tableformat.h"
 #include "engine/textformat.h"
 
@@ -42,8 +43,13 @@ std::uint32_t firstDataBlock(const MemoFile &memo) {
     return static_cast<std::uint32_t>((memoHeaderSize + size - 1) / size);
 }
 
-bool readAt(MemoFile &memo, std::uint64_t offset, std::uint8_t *buffer, std::size_t length,
-            std::size_t &got) {
+constexpr std::size_t windowCapacity = 1u << 20;
+constexpr std::size_t pendingCapacity = 1u << 20;
+// Memos larger than this go through the window in pieces of this size.
+constexpr std::size_t copyPiece = windowCapacity / 2;
+
+bool rawReadAt(MemoFile &memo, std::uint64_t offset, std::uint8_t *buffer, std::size_t length,
+               std::size_t &got) {
     got = 0;
     if (memo.handle->seek(offset) != 0)
         return false;
@@ -52,9 +58,11 @@ bool readAt(MemoFile &memo, std::uint64_t offset, std::uint8_t *buffer, std::siz
     return result.ok();
 }
 
-void writeAt(MemoFile &memo, std::uint64_t offset, const std::uint8_t *data, std::size_t length) {
+void rawWriteAt(MemoFile &memo, std::uint64_t offset, const std::uint8_t *data,
+                std::size_t length) {
     if (memo.writeError != 0)
         return;
+    memo.windowLength = 0;
     platform::ErrorCode error = memo.handle->seek(offset);
     if (error == 0) {
         platform::IoResult result = memo.handle->write(data, length);
@@ -64,6 +72,62 @@ void writeAt(MemoFile &memo, std::uint64_t offset, const std::uint8_t *data, std
         memo.writeError = error;
     else
         memo.fileSize = std::max(memo.fileSize, offset + length);
+}
+
+void drainPending(MemoFile &memo) {
+    if (memo.pending.empty())
+        return;
+    rawWriteAt(memo, memo.pendingStart, memo.pending.data(), memo.pending.size());
+    memo.pendingStart += memo.pending.size();
+    memo.pending.clear();
+}
+
+// Up to `length` bytes at `offset` from the read window (refilled there when the range leaves
+// it); `available` tells how many the pointer holds, fewer only at the end of the file or after
+// a failed read.
+const std::uint8_t *viewAt(MemoFile &memo, std::uint64_t offset, std::size_t length,
+                           std::size_t &available, bool &ok) {
+    ok = true;
+    if (offset < memo.windowStart || offset - memo.windowStart + length > memo.windowLength) {
+        flushMemo(memo);
+        // A small file needs no more than itself: batches of small tables pay for nothing more.
+        std::size_t capacity = static_cast<std::size_t>(std::min<std::uint64_t>(
+            windowCapacity, std::max<std::uint64_t>(memo.fileSize, memoHeaderSize)));
+        capacity = std::max(capacity, length);
+        if (memo.window.size() < capacity)
+            memo.window.resize(capacity);
+        std::size_t wanted = 0;
+        if (offset < memo.fileSize)
+            wanted = static_cast<std::size_t>(
+                std::min<std::uint64_t>(memo.window.size(), memo.fileSize - offset));
+        std::size_t got = 0;
+        if (wanted > 0)
+            ok = rawReadAt(memo, offset, memo.window.data(), wanted, got);
+        memo.windowStart = offset;
+        memo.windowLength = got;
+    }
+    std::size_t at = static_cast<std::size_t>(offset - memo.windowStart);
+    available = std::min(length, memo.windowLength - at);
+    return memo.window.data() + at;
+}
+
+bool readAt(MemoFile &memo, std::uint64_t offset, std::uint8_t *buffer, std::size_t length,
+            std::size_t &got) {
+    got = 0;
+    if (length > copyPiece) {
+        flushMemo(memo);
+        return rawReadAt(memo, offset, buffer, length, got);
+    }
+    bool ok = true;
+    const std::uint8_t *view = viewAt(memo, offset, length, got, ok);
+    std::memcpy(buffer, view, got);
+    return ok;
+}
+
+void writeAt(MemoFile &memo, std::uint64_t offset, const std::uint8_t *data, std::size_t length) {
+    // What was appended before goes first, as it was written first.
+    flushMemo(memo);
+    rawWriteAt(memo, offset, data, length);
 }
 
 void writeFreshHeader(MemoFile &memo) {
@@ -121,6 +185,12 @@ void readExistingHeader(MemoFile &memo, bool writable) {
         memo.blockSize = static_cast<std::int16_t>(readBe16(header + 6));
         // A block size the header cannot have had: take FoxPro's usual one, and let the block
         // checks judge every reference.
+        if (memo.blockSize <= 0)
+            memo.blockSize = inferFoxProBlockSize(
+                memo.fileSize, [&memo](std::uint64_t offset, std::uint8_t *buffer, std::size_t n) {
+                    std::size_t got = 0;
+                    return readAt(memo, offset, buffer, n, got) && got == n;
+                });
         if (memo.blockSize <= 0)
             memo.blockSize = defaultFoxProBlockSize;
         if (writable) {
@@ -281,6 +351,14 @@ std::uint32_t memoBlockLength(MemoFile &memo, std::uint32_t block, std::uint32_t
     std::uint64_t stopAt = memo.fileSize;
     if (known != memo.textRuns.end())
         stopAt = std::min(stopAt, blockOffset(memo, known->first));
+    auto nextReferenced =
+        std::upper_bound(memo.referencedBlocks.begin(), memo.referencedBlocks.end(), block);
+    bool endsAtReference = false;
+    if (nextReferenced != memo.referencedBlocks.end() &&
+        blockOffset(memo, *nextReferenced) <= stopAt) {
+        stopAt = blockOffset(memo, *nextReferenced);
+        endsAtReference = true;
+    }
     std::uint32_t lastBlock = static_cast<std::uint32_t>((memo.fileSize - 1) / blockBytes);
     bool found = false;
     std::uint64_t position = offset;
@@ -306,7 +384,10 @@ std::uint32_t memoBlockLength(MemoFile &memo, std::uint32_t block, std::uint32_t
         position += got;
         chunk = std::min<std::size_t>(chunk * 2, 1u << 20);
     }
-    if (!found && known != memo.textRuns.end() && position >= stopAt && stopAt < memo.fileSize) {
+    if (!found && endsAtReference && position >= stopAt) {
+        lastBlock = *nextReferenced - 1;
+    } else if (!found && known != memo.textRuns.end() && position >= stopAt &&
+               stopAt < memo.fileSize) {
         // Ran into a stretch scanned before: it ends where that one does.
         lastBlock = known->second;
         memo.textRuns.erase(known);
@@ -315,44 +396,33 @@ std::uint32_t memoBlockLength(MemoFile &memo, std::uint32_t block, std::uint32_t
     return (lastBlock - block + 1) * static_cast<std::uint32_t>(blockBytes);
 }
 
-std::size_t readMemo(MemoFile &memo, std::uint32_t block, std::size_t smtLength) {
-    auto emptyBuffer = [&memo] {
-        if (!memo.readBuffer.empty())
-            memo.readBuffer[0] = 0;
-        return std::size_t{0};
-    };
+namespace {
+
+// Where a memo's bytes lie: `length` bytes from `offset`, ending early at the first `stop`
+// byte when `stops`.
+struct MemoContent {
+    std::uint64_t offset = 0;
+    std::uint64_t length = 0;
+    bool stops = false;
+    std::uint8_t stop = 0;
+};
+
+MemoContent memoContent(MemoFile &memo, std::uint32_t block, std::size_t smtLength) {
     if (!memo.isOpen() || block == 0)
-        return emptyBuffer();
+        return {};
     std::uint64_t offset = blockOffset(memo, block);
     if (offset == 0 || offset >= memo.fileSize)
-        return emptyBuffer();
-
+        return {};
     bool smt = memo.kind == 0xE5;
-    std::size_t length = smt ? smtLength : memoBlockLength(memo, block);
+    std::uint64_t length = smt ? smtLength : memoBlockLength(memo, block);
     if (length == 0)
-        return emptyBuffer();
+        return {};
     // Never more than the file holds past the block, whatever a damaged length says.
-    length = static_cast<std::size_t>(std::min<std::uint64_t>(length, memo.fileSize - offset));
-    if (memo.readBuffer.size() < std::max(initialReadBuffer, length + 1))
-        memo.readBuffer.resize(std::max(initialReadBuffer, length + 1));
-    std::uint8_t *buffer = memo.readBuffer.data();
-
-    std::size_t count = 0;
-    if (smt) {
-        // The text ends at the zero fill of its last block; the length the caller found may
-        // run on to the end of the file, so stop reading once a zero byte has come.
-        std::size_t chunk = static_cast<std::size_t>(memo.blockSize);
-        while (count < length) {
-            std::size_t want = std::min(chunk, length - count);
-            std::size_t got = 0;
-            readAt(memo, offset + count, buffer + count, want, got);
-            bool ended = got == 0 || std::memchr(buffer + count, 0, got) != nullptr;
-            count += got;
-            if (ended)
-                break;
-            chunk = std::min<std::size_t>(chunk * 2, 1u << 20);
-        }
-    } else if (isFoxProMemoKind(memo.table) || memo.kind == 0x8B || isLevel7Type(memo.table.type)) {
+    length = std::min<std::uint64_t>(length, memo.fileSize - offset);
+    if (smt)
+        // The text ends at the zero fill of its last block.
+        return {offset, length, true, 0};
+    if (isFoxProMemoKind(memo.table) || memo.kind == 0x8B || isLevel7Type(memo.table.type)) {
         std::uint8_t head[8] = {};
         std::size_t got = 0;
         readAt(memo, offset, head, sizeof head, got);
@@ -363,66 +433,185 @@ std::size_t readMemo(MemoFile &memo, std::uint32_t block, std::size_t smtLength)
             dataLength = dataLength >= 8 ? dataLength - 8 : 0;
         dataLength = std::min<std::uint64_t>(dataLength,
                                              memo.fileSize - std::min(memo.fileSize, offset + 8));
-        dataLength = std::min<std::uint64_t>(dataLength, memo.readBuffer.size() - 1);
-        readAt(memo, offset + 8, buffer, static_cast<std::size_t>(dataLength), count);
-    } else {
-        std::size_t got = 0;
-        readAt(memo, offset, buffer, length, got);
-        const void *end = std::memchr(buffer, endOfFileMarker, got);
-        count =
-            end ? static_cast<std::size_t>(static_cast<const std::uint8_t *>(end) - buffer) : got;
+        return {offset + 8, dataLength, false, 0};
     }
-    buffer[count] = 0;
-    memo.lastBlock = static_cast<std::int32_t>(block);
+    return {offset, length, true, endOfFileMarker};
+}
+
+// Visits the memo's bytes in pieces of bounded size; stops at a failed or short read.
+template <typename Visit>
+void forEachPiece(MemoFile &memo, const MemoContent &content, Visit visit) {
+    std::uint64_t done = 0;
+    while (done < content.length) {
+        std::size_t want =
+            static_cast<std::size_t>(std::min<std::uint64_t>(copyPiece, content.length - done));
+        std::size_t got = 0;
+        bool ok = true;
+        const std::uint8_t *piece = viewAt(memo, content.offset + done, want, got, ok);
+        if (content.stops) {
+            if (const void *hit = std::memchr(piece, content.stop, got)) {
+                visit(piece,
+                      static_cast<std::size_t>(static_cast<const std::uint8_t *>(hit) - piece));
+                return;
+            }
+        }
+        visit(piece, got);
+        done += got;
+        if (got < want)
+            return;
+    }
+}
+
+bool appendsWithHead(const MemoFile &memo) {
+    return isFoxProLayoutKind(memo.kind) || isDBase4LayoutKind(memo.kind);
+}
+
+bool canAppend(const MemoFile &memo) {
+    return memo.isOpen() && (appendsWithHead(memo) || memo.kind == 0x83 || memo.kind == 0xE5);
+}
+
+void putPending(MemoFile &memo, const std::uint8_t *data, std::size_t length) {
+    while (length > 0 && memo.writeError == 0) {
+        if (memo.pending.size() >= pendingCapacity)
+            drainPending(memo);
+        std::size_t chunk = std::min(length, pendingCapacity - memo.pending.size());
+        memo.pending.insert(memo.pending.end(), data, data + chunk);
+        data += chunk;
+        length -= chunk;
+    }
+    memo.fileSize = std::max(memo.fileSize, memo.pendingStart + memo.pending.size());
+}
+
+// Starts a memo at the end of the file: writes its block head (for `length` bytes of data)
+// and returns its block number.
+std::uint32_t beginAppend(MemoFile &memo, std::uint32_t typeWord, std::uint64_t length) {
+    auto size = static_cast<std::uint64_t>(memo.blockSize);
+    auto n = static_cast<std::uint32_t>(memo.fileSize / size);
+    n = std::max(n, firstDataBlock(memo));
+    std::uint64_t at = n * size;
+    if (!memo.pending.empty() && at != memo.pendingStart + memo.pending.size())
+        drainPending(memo);
+    if (memo.pending.empty())
+        memo.pendingStart = at;
+    if (appendsWithHead(memo)) {
+        std::uint8_t head[8];
+        if (isFoxProLayoutKind(memo.kind)) {
+            writeLe32(head, typeWord);
+            writeBe32(head + 4, static_cast<std::uint32_t>(length));
+        } else {
+            writeLe32(head, dBase4BlockMarker);
+            writeLe32(head + 4, static_cast<std::uint32_t>(length + 8));
+        }
+        putPending(memo, head, sizeof head);
+    }
+    return n;
+}
+
+// Ends the memo begun in block `n` after `length` bytes of data: its terminator and the zero
+// fill of its last block.
+std::uint32_t endAppend(MemoFile &memo, std::uint32_t n, std::uint64_t length) {
+    std::uint8_t tail[2] = {endOfFileMarker, endOfFileMarker};
+    std::uint64_t used = length;
+    if (appendsWithHead(memo)) {
+        used += 8;
+    } else if (memo.kind == 0x83) {
+        // A dBASE III memo ends at its 0x1A: NUL bytes before it (binary data) belong to it.
+        putPending(memo, tail, 2);
+        used += 2;
+    } else if (length == 0) {
+        tail[0] = 0;
+        putPending(memo, tail, 1);
+        used = 1;
+    }
+    auto size = static_cast<std::uint64_t>(memo.blockSize);
+    std::uint64_t blocks = (used + size - 1) / size;
+    static const std::uint8_t zeros[512] = {};
+    for (std::uint64_t fill = blocks * size - used; fill > 0;) {
+        std::size_t chunk = static_cast<std::size_t>(std::min<std::uint64_t>(fill, sizeof zeros));
+        putPending(memo, zeros, chunk);
+        fill -= chunk;
+    }
+    memo.nextFreeBlock = static_cast<std::int32_t>(n + blocks);
+    memo.nextFreeChanged = true;
+    return memo.writeError == 0 ? n : 0;
+}
+
+} // namespace
+
+std::size_t readMemo(MemoFile &memo, std::uint32_t block, std::size_t smtLength) {
+    MemoContent content = memoContent(memo, block, smtLength);
+    std::size_t count = 0;
+    if (content.length > 0) {
+        std::size_t room = static_cast<std::size_t>(content.length) + 1;
+        if (memo.readBuffer.size() < std::max(initialReadBuffer, room))
+            memo.readBuffer.resize(std::max(initialReadBuffer, room));
+        forEachPiece(memo, content, [&](const std::uint8_t *piece, std::size_t length) {
+            std::memcpy(memo.readBuffer.data() + count, piece, length);
+            count += length;
+        });
+        memo.lastBlock = static_cast<std::int32_t>(block);
+    }
+    if (!memo.readBuffer.empty())
+        memo.readBuffer[count] = 0;
     return count;
+}
+
+std::uint32_t copyMemo(MemoFile &source, std::uint32_t block, std::size_t smtLength,
+                       MemoFile &target, std::uint32_t typeWord) {
+    if (!canAppend(target))
+        return 0;
+    MemoContent content = memoContent(source, block, smtLength);
+    if (content.stops && appendsWithHead(target)) {
+        // The head names the length: find where the text stops first.
+        std::uint64_t length = 0;
+        forEachPiece(source, content,
+                     [&](const std::uint8_t *, std::size_t piece) { length += piece; });
+        content.length = length;
+        content.stops = false;
+    }
+    std::uint32_t n = beginAppend(target, typeWord, content.length);
+    std::uint64_t copied = 0;
+    forEachPiece(source, content, [&](const std::uint8_t *piece, std::size_t length) {
+        if (target.kind == 0xE5)
+            if (const void *nul = std::memchr(piece, 0, length))
+                length = static_cast<std::size_t>(static_cast<const std::uint8_t *>(nul) - piece);
+        putPending(target, piece, length);
+        copied += length;
+    });
+    return endAppend(target, n, copied);
 }
 
 std::uint32_t appendMemo(MemoFile &memo, const std::uint8_t *data, std::size_t length,
                          std::uint32_t typeWord) {
-    if (!memo.isOpen())
+    if (!canAppend(memo))
         return 0;
-    auto size = static_cast<std::uint64_t>(memo.blockSize);
-    auto n = static_cast<std::uint32_t>(memo.fileSize / size);
-    n = std::max(n, firstDataBlock(memo));
-
-    std::vector<std::uint8_t> bytes;
-    if (isFoxProLayoutKind(memo.kind) || isDBase4LayoutKind(memo.kind)) {
-        bytes.resize(8);
-        if (isFoxProLayoutKind(memo.kind)) {
-            writeLe32(bytes.data(), typeWord);
-            writeBe32(bytes.data() + 4, static_cast<std::uint32_t>(length));
-        } else {
-            writeLe32(bytes.data(), dBase4BlockMarker);
-            writeLe32(bytes.data() + 4, static_cast<std::uint32_t>(length + 8));
-        }
-        bytes.insert(bytes.end(), data, data + length);
-    } else if (memo.kind == 0x83) {
-        // A dBASE III memo ends at its 0x1A: NUL bytes before it (binary data) belong to it.
-        bytes.assign(data, data + length);
-        bytes.push_back(endOfFileMarker);
-        bytes.push_back(endOfFileMarker);
-    } else if (memo.kind == 0xE5) {
-        const void *nul = std::memchr(data, 0, length);
-        std::size_t textLength =
-            nul ? static_cast<std::size_t>(static_cast<const std::uint8_t *>(nul) - data) : length;
-        bytes.assign(data, data + textLength);
-        if (bytes.empty())
-            bytes.push_back(0);
-    } else {
-        return 0;
+    if (memo.kind == 0xE5) {
+        if (const void *nul = std::memchr(data, 0, length))
+            length = static_cast<std::size_t>(static_cast<const std::uint8_t *>(nul) - data);
     }
-    std::uint64_t blocks = (bytes.size() + size - 1) / size;
-    bytes.resize(static_cast<std::size_t>(blocks * size), 0);
-    writeAt(memo, n * size, bytes.data(), bytes.size());
+    std::uint32_t n = beginAppend(memo, typeWord, length);
+    putPending(memo, data, length);
+    return endAppend(memo, n, length);
+}
 
-    memo.nextFreeBlock = static_cast<std::int32_t>(n + blocks);
-    std::uint8_t next[4];
-    if (isFoxProLayoutKind(memo.kind))
-        writeBe32(next, static_cast<std::uint32_t>(memo.nextFreeBlock));
-    else
-        writeLe32(next, static_cast<std::uint32_t>(memo.nextFreeBlock));
-    writeAt(memo, 0, next, 4);
-    return memo.writeError == 0 ? n : 0;
+platform::ErrorCode flushMemo(MemoFile &memo) {
+    if (!memo.isOpen())
+        return memo.writeError;
+    drainPending(memo);
+    if (memo.nextFreeChanged) {
+        memo.nextFreeChanged = false;
+        std::uint8_t next[4];
+        if (isFoxProLayoutKind(memo.kind))
+            writeBe32(next, static_cast<std::uint32_t>(memo.nextFreeBlock));
+        else
+            writeLe32(next, static_cast<std::uint32_t>(memo.nextFreeBlock));
+        rawWriteAt(memo, 0, next, 4);
+    }
+    return memo.writeError;
+}
+
+MemoFile::~MemoFile() {
+    flushMemo(*this);
 }
 
 bool readMemoHeader(MemoFile &memo, std::uint8_t (&header)[memoHeaderSize]) {

@@ -55,11 +55,32 @@ struct MemoFile {
     // (or the last block of the file).
     std::map<std::uint32_t, std::uint32_t> textRuns;
     std::vector<std::uint8_t> scanBuffer;
+    // Blocks the table's records refer to, ascending: a text memo without its 0x1A ends where
+    // the next of them begins, so that memos never run into one another.
+    std::vector<std::uint32_t> referencedBlocks;
     // Set when a write failed; the memo file is then incomplete.
     platform::ErrorCode writeError = 0;
+    // Memo references of consecutive records mostly ascend: reads are served from a window
+    // and seek only when a reference leaves it.
+    std::vector<std::uint8_t> window;
+    std::uint64_t windowStart = 0;
+    std::size_t windowLength = 0;
+    // Appended blocks not yet written: they belong at `pendingStart`.
+    std::vector<std::uint8_t> pending;
+    std::uint64_t pendingStart = 0;
+    // The header's next-free-block number is written once, when the file is flushed.
+    bool nextFreeChanged = false;
+
+    MemoFile() = default;
+    MemoFile(const MemoFile &) = delete;
+    MemoFile &operator=(const MemoFile &) = delete;
+    ~MemoFile();
 
     bool isOpen() const { return handle != nullptr; }
 };
+
+// Writes out the appended blocks and the header's next free block; returns `writeError`.
+platform::ErrorCode flushMemo(MemoFile &memo);
 
 bool isFoxProMemoKind(const MemoTableInfo &table);
 
@@ -94,6 +115,12 @@ std::uint32_t memoBlockLength(MemoFile &memo, std::uint32_t block,
 // Reads the memo into the object's read buffer; returns its length (0 for an invalid
 // reference). `smtLength` is the length to read from an SMT file.
 std::size_t readMemo(MemoFile &memo, std::uint32_t block, std::size_t smtLength = 0);
+
+// Copies the memo at `block` of `source` to the end of `target` in pieces of bounded size,
+// whatever its length; returns the new block number (0 when nothing was written). The bytes
+// are those `readMemo` then `appendMemo` would give.
+std::uint32_t copyMemo(MemoFile &source, std::uint32_t block, std::size_t smtLength,
+                       MemoFile &target, std::uint32_t typeWord);
 
 // Appends a memo at the end of the file; returns its block number (0 when nothing was
 // written).

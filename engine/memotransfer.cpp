@@ -67,8 +67,7 @@ void transferMemos(std::span<std::uint8_t> record, const RecoveryJob &job, MemoF
             std::uint32_t typeWord) {
             // Memos that begin with a NUL byte (binary data often does) are carried like any
             // other.
-            std::size_t got = readMemo(source, block, length);
-            std::uint32_t newBlock = appendMemo(target, source.readBuffer.data(), got, typeWord);
+            std::uint32_t newBlock = copyMemo(source, block, length, target, typeWord);
             writeMemoReference(record, field, newBlock);
             if (why)
                 why->memoCarried();

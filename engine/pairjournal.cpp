@@ -92,13 +92,25 @@ bool exists(platform::Platform &os, const std::string &path) {
 
 } // namespace
 
+namespace {
+
+// A name too long for the system takes the work files' short form.
+std::string besideTarget(const std::string &target, const char *suffix) {
+    constexpr std::size_t longestName = 255;
+    std::string name = workFilePrefix(target) + suffix;
+    if (name.size() > longestName)
+        name = shortWorkFilePrefix(target) + suffix;
+    return platform::joinPath(platform::folderOf(target), name);
+}
+
+} // namespace
+
 std::string journalPath(const std::string &tableTarget) {
-    return platform::joinPath(platform::folderOf(tableTarget),
-                              workFilePrefix(tableTarget) + "jrnl");
+    return besideTarget(tableTarget, "jrnl");
 }
 
 std::string savedMemoPath(const std::string &memoTarget) {
-    return platform::joinPath(platform::folderOf(memoTarget), workFilePrefix(memoTarget) + "saved");
+    return besideTarget(memoTarget, "saved");
 }
 
 platform::ErrorCode writeJournal(platform::Platform &os, const PairJournal &journal) {

@@ -4,7 +4,9 @@
 #include <optional>
 #include <vector>
 
+#include "engine/descriptorrepair.h"
 #include "engine/enginelog.h"
+#include "engine/memoreferences.h"
 #include "engine/pairjournal.h"
 #include "engine/putinplace.h"
 #include "engine/recoverymemos.h"
@@ -209,6 +211,11 @@ RecoveryOutcome Run::execute() {
     if (!startWalk(job, area, plan, memos))
         return ended(recoveryNothingProduced);
     std::uint64_t kept = walkRecords(job, area, out, memos);
+    if (observer_.cancelled()) {
+        outcome_.cancelled = true;
+        account("Cancelled\r\n");
+        return ended(recoveryNothingProduced);
+    }
     if (unreadableBytes_ != 0 && plan.inPlace) {
         // What could not be read is not damage a repair mends: the source stays.
         outcome_.failure = formatText(
@@ -290,9 +297,7 @@ bool Run::planOutput(OutputPlan &plan) {
         }
         plan.outputLock = std::move(held.file);
     }
-    removeStaleWorkFiles(os_, plan.target);
-    platform::OpenResult created = os_.createWorkFile(platform::folderOf(plan.target),
-                                                      workFilePrefix(plan.target), plan.work.path);
+    platform::OpenResult created = createWorkFileFor(os_, plan.target, plan.work.path);
     plan.work.file = std::move(created.file);
     if (!plan.work.file) {
         reportSystemError(created.error);
@@ -315,6 +320,11 @@ void Run::writeHeaderArea(RecoveryJob &job, const AnalysisResult &analysis, Buff
         WindowReader reader(*job.source, job.sourceSize,
                             std::max<std::size_t>(header.headerLength(), 1));
         out.write(reader.view(analysis.headerOffset, header.headerLength()), header.headerLength());
+        for (std::uint32_t i : analysis.repairedDescriptors) {
+            FieldDescriptor written = descriptorAsWritten(job.fields[i], header.type());
+            out.seek(tableHeaderSize + std::uint64_t{i} * fieldDescriptorSize);
+            out.write(written.bytes.data(), written.bytes.size());
+        }
         return;
     }
     out.write(header.bytes.data(), header.bytes.size());
@@ -340,6 +350,7 @@ bool Run::startWalk(RecoveryJob &job, const RecordArea &area, const OutputPlan &
         reportWriteError(error);
         return false;
     }
+    collectMemoReferences(job, area);
     return true;
 }
 

@@ -72,6 +72,9 @@ class RunObserver {
     virtual void walkStarted(std::uint32_t /*records*/) {}
     virtual void recordReached(std::uint32_t /*index*/, std::uint32_t /*records*/) {}
     virtual void walkEnded(std::uint32_t /*records*/) {}
+    // Asked between record batches and before the result is put in place: true ends the run
+    // with nothing changed and its work files removed.
+    virtual bool cancelled() { return false; }
 };
 
 struct RecoveryOutcome {
@@ -88,6 +91,8 @@ struct RecoveryOutcome {
     // Why the run failed when that was not the table's damage (in use, disk full, a refused
     // name); empty otherwise.
     std::string failure;
+    // The observer asked the run to stop; nothing was produced.
+    bool cancelled = false;
 };
 
 RecoveryOutcome runRecovery(EngineContext &context, const RecoveryRequest &request,

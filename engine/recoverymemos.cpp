@@ -91,9 +91,7 @@ platform::ErrorCode RecoveryMemos::open(RecoveryJob &job, const std::string &out
 
     // Made beside the file it becomes, so that installing it is a rename.
     std::string beside = target_ ? *target_ : output;
-    removeStaleWorkFiles(os_, beside);
-    platform::OpenResult created =
-        os_.createWorkFile(platform::folderOf(beside), workFilePrefix(beside), workPath_);
+    platform::OpenResult created = createWorkFileFor(os_, beside, workPath_);
     if (!created)
         return created.error;
     temporary_ = startMemo(std::move(created.file), workPath_, tableType_, table);
@@ -117,8 +115,8 @@ void RecoveryMemos::transfer(std::span<std::uint8_t> record, const RecoveryJob &
     transferMemos(record, job, *job.sourceMemo, *temporary_, why, index);
 }
 
-platform::ErrorCode RecoveryMemos::writeError() const {
-    return temporary_ ? temporary_->writeError : 0;
+platform::ErrorCode RecoveryMemos::writeError() {
+    return temporary_ ? flushMemo(*temporary_) : 0;
 }
 
 void RecoveryMemos::closeSource(RecoveryJob &job) {
@@ -150,6 +148,8 @@ platform::ErrorCode RecoveryMemos::prepareOutput(platform::FileTime workWriteTim
     std::optional<platform::FileAttributes> old;
     if (sameTable_)
         old = os_.getAttributes(sourcePath_);
+    if (platform::ErrorCode error = flushMemo(*temporary_); error != 0)
+        return error;
     if (platform::ErrorCode error = temporary_->handle->applyAttributes(old ? *old : newFile))
         return error;
     if (platform::ErrorCode error = temporary_->handle->flush(); error != 0)

@@ -39,7 +39,8 @@ class RecoveryMemos {
         if (temporary_)
             transfer(record, job, why, index);
     }
-    platform::ErrorCode writeError() const;
+    // Writes out what is still buffered first.
+    platform::ErrorCode writeError();
     void closeSource(RecoveryJob &job);
 
     // Makes the finished memo file beside its target, with the source memo's mode and owner

@@ -112,6 +112,7 @@ std::string jsonReportClosing(const RunTotals &totals) {
                    "\": " + count(totals.dropped[static_cast<std::size_t>(reason.finding)]);
     }
     json += member("dropped", reasons + "}");
+    json += member("misaligned", count(totals.misaligned));
     json += member("cutBySizeLimit", count(totals.cutBySizeLimit));
     json += member("memosCarried", count(totals.memosCarried));
     json += member("invalidMemoReferences", count(totals.invalidMemos));

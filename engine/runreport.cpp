@@ -82,8 +82,17 @@ void RunReport::table(const RecoveryJob &job, const AnalysisResult &analysis,
         tableFinding(
             formatText("header found at offset %d, after damaged bytes", analysis.headerOffset),
             "moved to the start of the file");
+    } else if (!analysis.repairedDescriptors.empty()) {
+        header_ = "sound, a field descriptor rebuilt";
     } else {
         header_ = "sound";
+    }
+    for (std::uint32_t i : analysis.repairedDescriptors) {
+        const FieldDescriptor &field = job.fields[i];
+        tableFinding(formatText("field descriptor %d lost", static_cast<std::int64_t>(i) + 1),
+                     formatText("rebuilt as %s, type %s, width %d, from the header's record length",
+                                field.name(), std::string(1, field.type()),
+                                static_cast<std::int64_t>(fieldLength(field))));
     }
     if (analysis.relocated && analysis.codePageLost)
         tableFinding("code page mark lost with the header",
@@ -136,6 +145,18 @@ void RunReport::recordDone(std::uint32_t index, RecordVerdict verdict, bool writ
         ++dropped_[static_cast<std::size_t>(dropReason_)];
 }
 
+void RunReport::misaligned(std::uint64_t from, std::uint64_t to, std::uint32_t records) {
+    misaligned_ += records;
+    read_ += records;
+    ++findings_;
+    writeFinding(0, {},
+                 "record grid broken at bytes " + number(from) + "-" + number(to - 1) +
+                     ": bytes inserted or lost",
+                 formatText("%d records dropped as misaligned; the grid resumes at byte ",
+                            static_cast<std::int64_t>(records)) +
+                     number(to));
+}
+
 void RunReport::finish(std::uint64_t kept) {
     if (kept < kept_) {
         cutBySizeLimit_ = kept_ - kept;
@@ -169,6 +190,8 @@ std::string RunReport::summaryIn(ReportFormat format) const {
     for (const DropReason &reason : dropReasons)
         if (std::uint64_t n = dropped_[static_cast<std::size_t>(reason.finding)]; n != 0)
             item(reason.item, number(n));
+    if (misaligned_ != 0)
+        item("Dropped as misaligned", number(misaligned_));
     if (cutBySizeLimit_ != 0)
         item("Cut by the 2 GiB limit", number(cutBySizeLimit_));
     item("Memos carried", number(memosCarried_));
@@ -192,6 +215,7 @@ RunTotals RunReport::totals() const {
     totals.kept = kept_;
     totals.dropped = dropped_;
     totals.cutBySizeLimit = cutBySizeLimit_;
+    totals.misaligned = misaligned_;
     totals.memosCarried = memosCarried_;
     totals.invalidMemos = invalidMemos_;
     totals.findings = findings_;

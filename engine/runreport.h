@@ -26,6 +26,7 @@ struct RunTotals {
     std::uint64_t kept = 0;
     std::array<std::uint64_t, findingKinds> dropped{};
     std::uint64_t cutBySizeLimit = 0;
+    std::uint64_t misaligned = 0;
     std::uint64_t memosCarried = 0;
     std::uint64_t invalidMemos = 0;
     std::uint64_t findings = 0;
@@ -48,6 +49,8 @@ class RunReport : public FindingSink {
                std::span<const std::uint8_t> value, std::uint32_t number) override;
     void memoCarried() override { ++memosCarried_; }
     void recordDone(std::uint32_t index, RecordVerdict verdict, bool written);
+    // The record grid broke at `from` and resumes at `to`: the records between are dropped.
+    void misaligned(std::uint64_t from, std::uint64_t to, std::uint32_t records);
     // The count the output says it holds, after the size limit.
     void finish(std::uint64_t kept);
     // How a repair ended ("OK", "Unrecoverable"), for the summary.
@@ -85,6 +88,7 @@ class RunReport : public FindingSink {
     std::uint64_t read_ = 0;
     std::uint64_t kept_ = 0;
     std::uint64_t cutBySizeLimit_ = 0;
+    std::uint64_t misaligned_ = 0;
     std::uint64_t memosCarried_ = 0;
     std::uint64_t invalidMemos_ = 0;
     std::array<std::uint64_t, findingKinds> dropped_{};

@@ -95,7 +95,7 @@ RecordWalk::RecordWalk(RecoveryJob &job, const RecordArea &area, const RecoveryR
       batchRecords_(batchRecordsFor(area.recordLength)),
       reader_(*job.source, job.sourceSize,
               std::max<std::size_t>(batchRecords_ * area.recordLength, 1)),
-      checks_(job, request.options, duplicates_, request.report, area.recordLength) {
+      checks_(job, request.options, duplicates_, request.report, area.recordLength), job_(job) {
     // Only candidates can be duplicates or be repeated by one; the others' keys are unique.
     // Keys shorter than a few hashes are cheaper to look up than to hash twice.
     if (request.options.deleteDuplicates != 0 && area.recordLength > 8 && area.records > 0)
@@ -103,6 +103,29 @@ RecordWalk::RecordWalk(RecoveryJob &job, const RecordArea &area, const RecoveryR
                                               batchRecords_);
     if (candidates_)
         candidateWalk_.emplace(candidates_->all(), duplicates_);
+}
+
+std::optional<std::uint64_t> RecordWalk::realign(std::uint64_t at) {
+    const std::uint32_t recordLength = area_.recordLength;
+    if (!grid_)
+        grid_.emplace(*job_.source, job_.sourceSize, job_, area_.base, recordLength);
+    if (grid_->gridHolds(at + recordLength))
+        return std::nullopt;
+    std::optional<std::uint64_t> resume = grid_->resumeAfter(at);
+    if (!resume) {
+        quietUntil_ = job_.sourceSize;
+        return std::nullopt;
+    }
+    if ((*resume - at) % recordLength == 0) {
+        quietUntil_ = *resume;
+        return std::nullopt;
+    }
+    return resume;
+}
+
+// The record the damage cut, and as many more as the inserted bytes would have held.
+std::uint32_t RecordWalk::misalignedBetween(std::uint64_t from, std::uint64_t to) const {
+    return static_cast<std::uint32_t>(std::max<std::uint64_t>(1, (to - from) / area_.recordLength));
 }
 
 } // namespace salvora

@@ -10,6 +10,7 @@
 #include "engine/analysis.h"
 #include "engine/bufferedio.h"
 #include "engine/duplicatecandidates.h"
+#include "engine/realignment.h"
 #include "engine/recordchecks.h"
 #include "engine/recovery.h"
 #include "engine/runreport.h"
@@ -106,29 +107,56 @@ class RecordWalk {
     std::optional<DuplicateCandidates> candidates_;
     std::optional<CandidateWalk> candidateWalk_;
     std::uint64_t unreadableRecords_ = 0;
+
+    // Where the grid resumes when a record breaks it off the header's grid; none when it
+    // holds (the record is only damaged) or resumes on it.
+    std::optional<std::uint64_t> realign(std::uint64_t at);
+    std::uint32_t misalignedBetween(std::uint64_t from, std::uint64_t to) const;
+
+    RecoveryJob &job_;
+    std::optional<GridSearch> grid_;
+    // Records before this offset do not start a search: one already looked past them.
+    std::uint64_t quietUntil_ = 0;
+    bool shifted_ = false;
+    std::uint64_t misaligned_ = 0;
 };
 
 template <class Sink> std::uint64_t RecordWalk::run(Sink &sink) {
     const std::uint32_t records = area_.records;
     const std::uint32_t recordLength = area_.recordLength;
     std::uint64_t kept = 0;
-    for (std::uint32_t first = 0; first < records;) {
-        const std::uint32_t count =
-            static_cast<std::uint32_t>(std::min<std::uint64_t>(batchRecords_, records - first));
-        std::uint8_t *batch = reader_.mutableView(area_.base + std::uint64_t{first} * recordLength,
-                                                  std::size_t{count} * recordLength);
-        for (std::uint32_t k = 0; k < count; ++k) {
-            const std::uint32_t i = first + k;
+    std::uint64_t position = area_.base;
+    std::uint64_t end = area_.base + std::uint64_t{records} * recordLength;
+    std::uint32_t i = 0;
+    while (recordLength != 0 && position + recordLength <= end) {
+        const std::uint32_t count = static_cast<std::uint32_t>(
+            std::min<std::uint64_t>(batchRecords_, (end - position) / recordLength));
+        std::uint8_t *batch = reader_.mutableView(position, std::size_t{count} * recordLength);
+        std::uint32_t k = 0;
+        for (; k < count; ++k, ++i) {
             std::span<std::uint8_t> record(batch + std::size_t{k} * recordLength, recordLength);
-            if (!reader_.unreadable().empty() &&
-                reader_.touchesUnreadable(area_.base + std::uint64_t{i} * recordLength,
-                                          recordLength)) {
+            const std::uint64_t at = position + std::uint64_t{k} * recordLength;
+            if (!reader_.unreadable().empty() && reader_.touchesUnreadable(at, recordLength)) {
                 ++unreadableRecords_;
                 continue;
             }
-            RecordVerdict verdict = candidateWalk_
+            const bool flagOffGrid = record[0] != ' ' && record[0] != '*';
+            RecordVerdict verdict = candidateWalk_ && !shifted_
                                         ? checks_.check(record, i, candidateWalk_->keyOf(i))
                                         : checks_.check(record, i);
+            if ((flagOffGrid || verdict == RecordVerdict::Reject) && at >= quietUntil_) {
+                if (std::optional<std::uint64_t> resume = realign(at)) {
+                    const std::uint32_t dropped = misalignedBetween(at, *resume);
+                    if (report_)
+                        report_->misaligned(at, *resume, dropped);
+                    misaligned_ += dropped;
+                    i += dropped;
+                    shifted_ = true;
+                    position = *resume;
+                    end = position + (reader_.fileSize() - position) / recordLength * recordLength;
+                    break;
+                }
+            }
             if (verdict == RecordVerdict::DroppedByFilter) {
                 if (report_)
                     report_->recordDone(i, verdict, false);
@@ -142,10 +170,13 @@ template <class Sink> std::uint64_t RecordWalk::run(Sink &sink) {
             if (report_)
                 report_->recordDone(i, verdict, written);
             if (i % 100 == 0 || (i & 0xFFF) == 0)
-                observer_.recordReached(i, records);
+                observer_.recordReached(std::min(i, records), records);
         }
         sink.endBatch();
-        first += count;
+        if (k == count)
+            position += std::uint64_t{count} * recordLength;
+        if (observer_.cancelled())
+            break;
     }
     observer_.walkEnded(records);
     return kept;

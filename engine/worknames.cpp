@@ -1,5 +1,6 @@
 #include "engine/worknames.h"
 
+#include <cstdint>
 #include <vector>
 
 #include "engine/textformat.h"
@@ -10,9 +11,20 @@ std::string workFilePrefix(const std::string &target) {
     return "." + target.substr(platform::fileNameStart(target)) + ".salvora-";
 }
 
-void removeStaleWorkFiles(platform::Platform &os, const std::string &target) {
+std::string shortWorkFilePrefix(const std::string &target) {
+    std::uint32_t hash = 2166136261u;
+    for (std::size_t k = platform::fileNameStart(target); k < target.size(); ++k)
+        hash = (hash ^ static_cast<std::uint8_t>(target[k])) * 16777619u;
+    std::string prefix = ".sv";
+    for (int shift = 28; shift >= 0; shift -= 4)
+        prefix += "0123456789abcdef"[(hash >> shift) & 0xF];
+    return prefix + "-";
+}
+
+namespace {
+
+void removeStale(platform::Platform &os, const std::string &target, const std::string &prefix) {
     std::string folder = platform::folderOf(target);
-    std::string prefix = workFilePrefix(target);
     std::vector<platform::DirectoryEntry> entries;
     if (os.listDirectory(folder, prefix + "??????", entries) != 0)
         return;
@@ -29,6 +41,23 @@ void removeStaleWorkFiles(platform::Platform &os, const std::string &target) {
         held.file.reset();
         os.removeFile(path);
     }
+}
+
+} // namespace
+
+void removeStaleWorkFiles(platform::Platform &os, const std::string &target) {
+    removeStale(os, target, workFilePrefix(target));
+    removeStale(os, target, shortWorkFilePrefix(target));
+}
+
+platform::OpenResult createWorkFileFor(platform::Platform &os, const std::string &target,
+                                       std::string &path) {
+    removeStaleWorkFiles(os, target);
+    std::string folder = platform::folderOf(target);
+    platform::OpenResult created = os.createWorkFile(folder, workFilePrefix(target), path);
+    if (!created && created.error == platform::errorNameTooLong())
+        created = os.createWorkFile(folder, shortWorkFilePrefix(target), path);
+    return created;
 }
 
 std::size_t lastDbfOfFileName(const std::string &path) {

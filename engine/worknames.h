@@ -12,9 +12,18 @@ namespace salvora {
 // is plainly ours and plainly belongs to that one file.
 std::string workFilePrefix(const std::string &target);
 
+// ".sv" and a hash of the file name: for a target whose name leaves no room for the long form
+// within the system's limits.
+std::string shortWorkFilePrefix(const std::string &target);
+
 // Removes the work files of `target` whose owner is gone: a live run holds its work files
 // locked, so a file that can be locked has no owner any more.
 void removeStaleWorkFiles(platform::Platform &os, const std::string &target);
+
+// Removes stale work files of `target` and makes a new one beside it, held and private;
+// `path` receives its name.
+platform::OpenResult createWorkFileFor(platform::Platform &os, const std::string &target,
+                                       std::string &path);
 
 // Where the last ".dbf" (any case) of the file name starts; npos when it has none. Folders
 // never count: "old.dbf.d/t.dbf" has its ".dbf" in "t.dbf".

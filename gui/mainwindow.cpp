@@ -100,7 +100,8 @@ MainWindowHooks MainWindowHooks::system() {
 }
 
 MainWindow::MainWindow(AppContext &app, MainWindowHooks hooks)
-    : app_(app), hooks_(std::move(hooks)) {}
+    : app_(app), hooks_(std::move(hooks)),
+      run_([this] { ::PostMessageA(window_, runEventsMessage, 0, 0); }) {}
 
 MainWindow::~MainWindow() {
     if (window_ != nullptr && !modal_)
@@ -159,6 +160,9 @@ INT_PTR MainWindow::handle(UINT message, WPARAM wParam, LPARAM lParam) {
         if (wParam == SIZE_MINIMIZED)
             minimised();
         return TRUE;
+    case runEventsMessage:
+        runEvents();
+        return TRUE;
     case trayCallbackMessage:
         trayClicked(lParam);
         return TRUE;
@@ -166,6 +170,7 @@ INT_PTR MainWindow::handle(UINT message, WPARAM wParam, LPARAM lParam) {
         close(windowClosedResult);
         return TRUE;
     case WM_DESTROY:
+        run_.cancel();
         if (trayIconShown_) {
             removeTrayIcon(window_);
             trayIconShown_ = false;
@@ -313,13 +318,26 @@ void MainWindow::fillHistory() {
 }
 
 void MainWindow::takeWindowArguments() {
+    if (app_.keptWindowNames) {
+        // A window rebuilt for another language carries on where the user was.
+        auto [source, output] = *app_.keptWindowNames;
+        app_.keptWindowNames.reset();
+        ::SetDlgItemTextA(window_, IDC_SOURCE, source.c_str());
+        ::SetDlgItemTextA(window_, IDC_OUTPUT, output.c_str());
+        if (!source.empty())
+            enableStart(true);
+        return;
+    }
     auto names = windowStartNames(app_.windowArguments);
     if (!names)
         return;
     ::SetDlgItemTextA(window_, IDC_SOURCE, names->source.c_str());
     ::SetDlgItemTextA(window_, IDC_OUTPUT, names->output.c_str());
     enableStart(true);
-    // Handled once the window is up, so the recovery runs in a visible window.
+    // A dialog without WS_VISIBLE is shown only once its queue is idle, after the posted
+    // command: show it now, so that the run and its boxes have a visible window.
+    ::ShowWindow(window_, SW_SHOW);
+    ::UpdateWindow(window_);
     ::PostMessageA(window_, WM_COMMAND, MAKEWPARAM(IDM_START, BN_CLICKED), 0);
 }
 
@@ -335,7 +353,10 @@ void MainWindow::command(int id, int code, HWND control) {
             enableStart(false);
         return;
     case IDM_START:
-        start();
+        if (running())
+            run_.cancel();
+        else
+            start();
         return;
     case IDM_BROWSE:
         browseSource();
@@ -356,9 +377,10 @@ void MainWindow::command(int id, int code, HWND control) {
         cleanHistory();
         return;
     case IDM_EXIT:
-    case IDCANCEL:
         close(windowClosedResult);
         return;
+    case IDCANCEL:
+        return; // Esc: only Exit or closing the window ends the program
     case IDM_HELP:
         help();
         return;
@@ -385,8 +407,13 @@ void MainWindow::command(int id, int code, HWND control) {
     case IDM_ITALIAN:
     case IDM_SPANISH:
     case IDM_FRENCH:
-        if (switchLanguage(app_, id))
+        if (running())
+            return; // the window would close under the run
+        if (switchLanguage(app_, id)) {
+            app_.keptWindowNames.emplace(controlText(IDC_SOURCE, nameBoxLimit),
+                                         controlText(IDC_OUTPUT, nameBoxLimit));
             close(windowClosedResult);
+        }
         return;
     default:
         return;
@@ -409,13 +436,45 @@ void MainWindow::start() {
                           recoveryRequest(app_, source, output), console);
         return;
     }
+    startTable(source, output);
+}
+
+// The run goes on a worker; Start turns into Cancel until the outcome comes back.
+void MainWindow::startTable(const std::string &source, const std::string &output) {
     if (english())
         setStatus("Start recovery...");
-    WindowTableRun run = runWindowTable(app_, *this);
-    app_.lastSource = run.source;
-    app_.lastOutput = run.output;
-    if (run.outcome.result == recoveryFixed && english())
-        hooks_.messageBox(window_, formatText("Saved fixed file to %s", run.output), caption,
+    RecoveryRequest request = recoveryRequest(app_, source, output);
+    request.keepDeleted = isChecked(IDC_KEEP_DELETED);
+    runNames_ = {source, output};
+    app_.lastSource = source;
+    app_.lastOutput = output;
+    startCaption_ = controlText(IDC_START, 256);
+    setControlText(IDC_START, text(IDS_CANCEL_RUN));
+    progressSetPos(IDC_PROGRESS, 0);
+    run_.start(app_.engine, std::move(request));
+}
+
+void MainWindow::runEvents() {
+    BackgroundRun::Taken taken = run_.take();
+    ConsoleRunObserver console(app_);
+    WindowRunObserver observer(*this, WindowRunKind::Single, console);
+    for (const RunEvent &event : taken.events) {
+        if (event.kind == RunEvent::Kind::RecordReached)
+            observer.progressAt(event.index, event.records);
+        else
+            replay(event, observer);
+    }
+    if (!taken.outcome)
+        return;
+    setControlText(IDC_START, startCaption_);
+    if (taken.outcome->cancelled) {
+        setControlText(IDC_LOG, text(IDS_RUN_CANCELLED));
+        setStatus("");
+        progressSetPos(IDC_PROGRESS, 0);
+        return;
+    }
+    if (taken.outcome->result == recoveryFixed && english())
+        hooks_.messageBox(window_, formatText("Saved fixed file to %s", runNames_.output), caption,
                           MB_OK | MB_ICONINFORMATION);
 }
 
@@ -593,6 +652,7 @@ void MainWindow::setStatus(const std::string &status) {
 }
 
 void MainWindow::close(int result) {
+    run_.cancel();
     result_ = result;
     if (modal_)
         ::EndDialog(window_, result);

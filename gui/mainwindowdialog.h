@@ -10,7 +10,9 @@
 #include <string>
 
 #include "app/appcontext.h"
+#include "app/backgroundrun.h"
 #include "app/runwindow.h"
+#include "app/windowtask.h"
 #include "gui/handles.h"
 
 namespace salvora::gui {
@@ -39,6 +41,8 @@ struct MainWindowHooks {
 };
 
 inline constexpr UINT trayCallbackMessage = 5000;
+// Posted by the worker of a table run: its events wait to be taken.
+inline constexpr UINT runEventsMessage = WM_APP + 1;
 inline constexpr UINT trayIconId = 1000;
 inline constexpr int windowClosedResult = 2;
 
@@ -58,6 +62,8 @@ class MainWindow final : public RunWindow {
     // 2 once the window has closed, -1 while it is open.
     int result() const { return result_; }
     bool trayIconShown() const { return trayIconShown_; }
+    // True while a table run goes on its worker thread.
+    bool running() const { return run_.running(); }
 
     // RunWindow
     std::string controlText(int id, std::size_t limit) override;
@@ -88,6 +94,8 @@ class MainWindow final : public RunWindow {
 
     void command(int id, int code, HWND control);
     void start();
+    void startTable(const std::string &source, const std::string &output);
+    void runEvents();
     void browseSource();
     void browseOutput();
     void selectSourceFolder();
@@ -115,6 +123,10 @@ class MainWindow final : public RunWindow {
     ImageListHandle toolbarImages_;
     char tipText_[256] = {};
     wchar_t tipTextWide_[256] = {};
+    std::string startCaption_;
+    WindowNames runNames_;
+    // Last: a run still going is cancelled and waited for before the rest goes.
+    BackgroundRun run_;
 };
 
 } // namespace salvora::gui

@@ -135,6 +135,22 @@ TEST_F(RecoveryOwnFiles, WorkFilesArePrivateAndBesideTheirTargetNotInTheWorkingF
     EXPECT_EQ(dir.names(), (std::vector<std::string>{"t.dbf", "t.fpt"}));
 }
 
+// A name that leaves no room for the long work-file name within the system's limit (255
+// bytes a name here, 259 a path on Windows) gets the short one, and the repair goes on.
+TEST_F(RecoveryOwnFiles, ANameAsLongAsTheSystemTakesIsRepairedInPlace) {
+    std::string stem(240, 'n');
+    testing::writeFile(dir.file(stem + ".dbf"), pair.table);
+    testing::writeFile(dir.file(stem + ".fpt"), pair.memo);
+    Watcher os;
+    testing::EngineRun context(os);
+    context.options.pack = 1;
+    std::string table = dir.file(stem + ".dbf");
+    ASSERT_EQ(context.run(nullptr, table, table, false), recoveryFixed) << context.messageText;
+    ASSERT_EQ(os.workFiles.size(), 4u); // each long name refused, then its short one
+    EXPECT_EQ(std::filesystem::path(os.workFiles[1]).filename().string().substr(0, 3), ".sv");
+    EXPECT_EQ(dir.names(), (std::vector<std::string>{stem + ".dbf", stem + ".fpt"}));
+}
+
 // A read-only source stays read-only at every moment of a copy, even when the run dies.
 TEST_F(RecoveryOwnFiles, AReadOnlySourceIsNeverMadeWritable) {
     put();

@@ -263,5 +263,26 @@ TEST_F(RecoveryMemoTest, MissingMemoFileLeavesAnEmptyOneWithClearedReferences) {
     EXPECT_FALSE(testing::fileExists(dir.file("in.dbt")));
 }
 
+TEST_F(RecoveryMemoTest, UnterminatedDBase3MemosEndAtTheNextReferencedBlock) {
+    // 1 MiB of text without a 0x1A, record k pointing at block k: each memo used to run to the
+    // end of the file, a gigabyte of output.
+    constexpr std::uint32_t blocks = 2048;
+    Bytes memo(static_cast<std::size_t>(blocks) * 512, 'x');
+    memo[0] = static_cast<std::uint8_t>(blocks);
+    memo[1] = static_cast<std::uint8_t>(blocks >> 8);
+    std::fill(memo.begin() + 4, memo.begin() + 512, 0);
+    TableBuilder t(0x83);
+    t.field("NOTES", 'M', 10);
+    for (std::uint32_t k = 1; k < blocks; ++k)
+        t.record(memoReference(k));
+    write("in.dbf", t.build());
+    write("in.dbt", memo);
+    run("in.dbf", "out.dbf");
+    Bytes out = read("out.dbt");
+    // One block of text each, and its terminator in a block of its own.
+    EXPECT_EQ(out.size(), 512u + (blocks - 1) * 1024u);
+    EXPECT_EQ(slice(out, 512, 514), std::string(512, 'x') + "\x1a\x1a");
+}
+
 } // namespace
 } // namespace salvora

@@ -95,5 +95,46 @@ TEST(RunObserver, HearsTheRunInOrderAndTheOutcomeHoldsItsCounts) {
     }
 }
 
+// Says stop once the walk has reached a given record.
+class CancellingObserver final : public RunObserver {
+  public:
+    explicit CancellingObserver(std::uint32_t at) : at_(at) {}
+    void recordReached(std::uint32_t index, std::uint32_t) override { reached_ |= index >= at_; }
+    bool cancelled() override { return reached_; }
+    int walksEnded = 0;
+    void walkEnded(std::uint32_t) override { ++walksEnded; }
+
+  private:
+    std::uint32_t at_;
+    bool reached_ = false;
+};
+
+TEST(RunObserver, ACancelledRunLeavesTheSourceAndRemovesItsWorkFiles) {
+    TableBuilder t(0xF5); // FoxPro with a memo field: the run makes a memo work file too
+    t.field("NAME", 'C', 200).field("NOTE", 'M', 4);
+    for (int i = 0; i < 20000; ++i)
+        t.record("name" + std::to_string(i));
+    const Bytes table = t.build();
+    // Cancelled in the first batch, and at the last record it hears of (the walk is over).
+    for (std::uint32_t at : {0u, 19900u}) {
+        for (bool inPlace : {true, false}) {
+            TempDir dir;
+            WorkingFolder here(dir.path()); // where the memo work file would stay behind
+            writeFile(dir.file("a.dbf"), table);
+            EngineContext context(platform::nativePlatform());
+            RecoveryRequest request;
+            request.source = dir.file("a.dbf");
+            request.output = dir.file(inPlace ? "a.dbf" : "b.dbf");
+            CancellingObserver observer(at);
+            RecoveryOutcome outcome = runRecovery(context, request, observer);
+            EXPECT_TRUE(outcome.cancelled) << at << inPlace;
+            EXPECT_EQ(outcome.result, recoveryNothingProduced) << at << inPlace;
+            EXPECT_EQ(readFile(dir.file("a.dbf")), table) << at << inPlace;
+            EXPECT_EQ(dir.names(), std::vector<std::string>{"a.dbf"}) << at << inPlace;
+            EXPECT_EQ(observer.walksEnded, 1) << at << inPlace;
+        }
+    }
+}
+
 } // namespace
 } // namespace salvora::testing

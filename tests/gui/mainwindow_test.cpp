@@ -98,6 +98,15 @@ class MainWindowTest : public ::testing::Test {
         return handle;
     }
 
+    // Delivers the run's events until its worker is done, as the window's loop would.
+    void finishRun() {
+        for (int i = 0; i < 6000 && window->running(); ++i) {
+            ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+            pump();
+        }
+        EXPECT_FALSE(window->running());
+    }
+
     void command(int id, int code = 0) {
         ::SendMessageA(window->window(), WM_COMMAND, MAKEWPARAM(id, code), 0);
     }
@@ -205,6 +214,9 @@ TEST_F(MainWindowTest, StartRepairsADamagedTableIntoTheOutputName) {
     ::SetDlgItemTextA(window->window(), IDC_SOURCE, source.c_str());
     ::SetDlgItemTextA(window->window(), IDC_OUTPUT, output.c_str());
     command(IDM_START);
+    EXPECT_EQ(text(IDC_START), "Cancel");
+    finishRun();
+    EXPECT_EQ(text(IDC_START), "&Start");
     EXPECT_TRUE(testing::fileExists(output));
     EXPECT_NE(text(IDC_LOG).find("Recoverable records: "), std::string::npos) << text(IDC_LOG);
     EXPECT_EQ(status(), "");
@@ -340,10 +352,105 @@ TEST_F(MainWindowTest, WindowArgumentsFillTheBoxesAndStartAtOnce) {
     app.windowArguments = source + " /output:" + output;
     open();
     pump();
+    finishRun();
     EXPECT_EQ(text(IDC_SOURCE), source);
     EXPECT_EQ(text(IDC_OUTPUT), output);
     EXPECT_TRUE(testing::fileExists(output));
     EXPECT_EQ(app.lastSource, source);
+}
+
+TEST_F(MainWindowTest, GuiStartShowsTheWindowBeforeTheRunStarts) {
+    std::string source = damagedCopy("x.dbf");
+    std::string output = windowsPath(dir.file("y.dbf"));
+    app.windowArguments = source + " /output:" + output;
+    std::vector<bool> visibleAtBox;
+    hooks.messageBox = [&](HWND owner, const std::string &text, const std::string &, UINT) {
+        visibleAtBox.push_back(::IsWindowVisible(owner) != 0);
+        boxes.push_back({text, "", 0});
+        return IDOK;
+    };
+    window = std::make_unique<gui::MainWindow>(app, hooks);
+    HWND handle = window->createModeless(); // not shown by the test, as a dialog box is not
+    ASSERT_NE(handle, nullptr);
+    EXPECT_TRUE(::IsWindowVisible(handle));
+    pump();
+    finishRun();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, "Saved fixed file to " + output);
+    EXPECT_TRUE(visibleAtBox[0]);
+}
+
+TEST_F(MainWindowTest, LanguageSwitchAfterAGuiStartKeepsTheNamesAndRunsNothing) {
+    std::string source = damagedCopy("x.dbf");
+    std::string output = windowsPath(dir.file("y.dbf"));
+    app.windowArguments = source + " /output:" + output;
+    open();
+    pump();
+    finishRun();
+    ASSERT_TRUE(testing::fileExists(output));
+    testing::Bytes written = testing::readFile(output);
+    WIN32_FILE_ATTRIBUTE_DATA before{};
+    ASSERT_TRUE(::GetFileAttributesExA(output.c_str(), GetFileExInfoStandard, &before));
+    std::string picked = windowsPath(dir.file("other.dbf"));
+    ::SetDlgItemTextA(window->window(), IDC_OUTPUT, picked.c_str());
+    command(IDM_DELETE_DUPLICATES);
+    ::Sleep(50); // a second run would leave a later time
+    command(IDM_GERMAN);
+    ASSERT_EQ(app.language, 1);
+    open();
+    pump();
+    EXPECT_EQ(text(IDC_SOURCE), source);
+    EXPECT_EQ(text(IDC_OUTPUT), picked);
+    EXPECT_TRUE(enabled(IDC_START));
+    EXPECT_TRUE(checked(IDM_DELETE_DUPLICATES));
+    EXPECT_FALSE(testing::fileExists(picked));
+    EXPECT_EQ(testing::readFile(output), written);
+    WIN32_FILE_ATTRIBUTE_DATA after{};
+    ASSERT_TRUE(::GetFileAttributesExA(output.c_str(), GetFileExInfoStandard, &after));
+    EXPECT_EQ(::CompareFileTime(&before.ftLastWriteTime, &after.ftLastWriteTime), 0);
+    EXPECT_EQ(boxes.size(), 1u); // only the first run's "Saved fixed file"
+    command(IDM_ENGLISH);
+}
+
+TEST_F(MainWindowTest, CancelDuringARunLeavesTheSourceAndNoWorkFiles) {
+    testing::TableBuilder large(0x03);
+    large.field("NAME", 'C', 120).field("CITY", 'C', 60).field("PAID", 'N', 10, 2);
+    for (int i = 0; i < 300000; ++i)
+        large.record("customer " + std::to_string(i));
+    const testing::Bytes table = large.build();
+    std::string source = windowsPath(dir.file("large.dbf"));
+    testing::writeFile(source, table);
+    open();
+    ::SetDlgItemTextA(window->window(), IDC_SOURCE, source.c_str());
+    ::SetDlgItemTextA(window->window(), IDC_OUTPUT, source.c_str());
+    command(IDM_START);
+    // The window answers while the run goes: wait for the progress bar to move.
+    for (int i = 0; i < 3000 && window->running() &&
+                    ::SendDlgItemMessageA(window->window(), IDC_PROGRESS, PBM_GETPOS, 0, 0) == 0;
+         ++i) {
+        // One message at a time: the worker posts faster than a full pump returns.
+        ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
+        MSG message;
+        if (::PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE))
+            ::DispatchMessageA(&message);
+    }
+    ASSERT_TRUE(window->running()) << "the run ended before it could be cancelled";
+    EXPECT_EQ(text(IDC_START), "Cancel");
+    command(IDM_START);
+    finishRun();
+    EXPECT_EQ(text(IDC_START), "&Start");
+    EXPECT_EQ(text(IDC_LOG), "Cancelled: the table and the output were left as they were.\r\n");
+    EXPECT_TRUE(boxes.empty());
+    EXPECT_EQ(testing::readFile(source), table);
+    EXPECT_EQ(dir.names(), std::vector<std::string>{"large.dbf"});
+}
+
+TEST_F(MainWindowTest, EscKeepsTheWindowOpen) {
+    open();
+    command(IDCANCEL);
+    pump();
+    EXPECT_EQ(window->result(), -1);
+    EXPECT_TRUE(::IsWindow(window->window()));
 }
 
 TEST_F(MainWindowTest, WindowArgumentsWithoutOutputRepairInPlace) {

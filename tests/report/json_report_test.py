@@ -84,7 +84,8 @@ class JsonReport(unittest.TestCase):
                                              'invalidMemo': 0, 'dateTime': 0, 'date': 1,
                                              'numeric': 0, 'deleted': 0})
         self.assertEqual(report['recordsDropped'],
-                         sum(report['dropped'].values()) + report['cutBySizeLimit'])
+                         sum(report['dropped'].values()) + report['misaligned'] +
+                         report['cutBySizeLimit'])
         self.assertEqual(report['findingCount'], len(report['findings']))
 
         findings = report['findings']

@@ -1,0 +1,105 @@
+#include "app/backgroundrun.h"
+
+namespace salvora {
+
+void replay(const RunEvent &event, RunObserver &target) {
+    switch (event.kind) {
+    case RunEvent::Kind::Account:
+        target.account(event.text);
+        return;
+    case RunEvent::Kind::Message:
+        target.message(event.message, event.text);
+        return;
+    case RunEvent::Kind::WalkStarted:
+        target.walkStarted(event.records);
+        return;
+    case RunEvent::Kind::RecordReached:
+        target.recordReached(event.index, event.records);
+        return;
+    case RunEvent::Kind::WalkEnded:
+        target.walkEnded(event.records);
+        return;
+    }
+}
+
+class BackgroundRun::QueueingObserver final : public RunObserver {
+  public:
+    explicit QueueingObserver(BackgroundRun &run) : run_(run) {}
+
+    void account(std::string_view text) override {
+        run_.push({RunEvent::Kind::Account, {}, std::string(text), 0, 0});
+    }
+    void message(RunMessage kind, const std::string &text) override {
+        run_.push({RunEvent::Kind::Message, kind, text, 0, 0});
+    }
+    void walkStarted(std::uint32_t records) override {
+        run_.push({RunEvent::Kind::WalkStarted, {}, {}, 0, records});
+    }
+    void recordReached(std::uint32_t index, std::uint32_t records) override {
+        run_.push({RunEvent::Kind::RecordReached, {}, {}, index, records});
+    }
+    void walkEnded(std::uint32_t records) override {
+        run_.push({RunEvent::Kind::WalkEnded, {}, {}, 0, records});
+    }
+    bool cancelled() override { return run_.cancelRequested_; }
+
+  private:
+    BackgroundRun &run_;
+};
+
+BackgroundRun::BackgroundRun(std::function<void()> wake) : wake_(std::move(wake)) {}
+
+BackgroundRun::~BackgroundRun() {
+    cancel();
+    if (thread_.joinable())
+        thread_.join();
+}
+
+void BackgroundRun::start(EngineContext &engine, RecoveryRequest request) {
+    if (thread_.joinable())
+        thread_.join();
+    cancelRequested_ = false;
+    events_.clear();
+    outcome_.reset();
+    woken_ = false;
+    thread_ = std::thread([this, &engine, request = std::move(request)] {
+        QueueingObserver observer(*this);
+        RecoveryOutcome outcome = runRecovery(engine, request, observer);
+        std::lock_guard lock(mutex_);
+        outcome_ = std::move(outcome);
+        if (!woken_) {
+            woken_ = true;
+            wake_();
+        }
+    });
+}
+
+void BackgroundRun::push(RunEvent event) {
+    std::lock_guard lock(mutex_);
+    // A window that takes its events late needs only where the walk stands now.
+    if (event.kind == RunEvent::Kind::RecordReached && !events_.empty() &&
+        events_.back().kind == RunEvent::Kind::RecordReached)
+        events_.back() = std::move(event);
+    else
+        events_.push_back(std::move(event));
+    if (!woken_) {
+        woken_ = true;
+        wake_();
+    }
+}
+
+BackgroundRun::Taken BackgroundRun::take() {
+    Taken taken;
+    {
+        std::lock_guard lock(mutex_);
+        taken.events.swap(events_);
+        taken.outcome = std::move(outcome_);
+        outcome_.reset();
+        woken_ = false;
+    }
+    if (taken.outcome && thread_.joinable())
+        thread_.join();
+    return taken;
+}
+
+} // namespace salvora

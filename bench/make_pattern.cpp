@@ -1,0 +1,64 @@
+// Writes MIB MiB in which no table header can be found, in one of the patterns that make a
+// header search work hardest:
+//   salvora_make_pattern PATH MIB ff05|plus|cdn|descriptors|random
+//   ff05         0x05 bytes throughout
+//   plus         64 zero bytes, then '+' bytes
+//   cdn          a third each of 'C', 'D' and 'N' bytes
+//   descriptors  one 32-byte block that reads as a field descriptor, repeated
+//   random       random bytes (a fixed seed)
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+int main(int argc, char **argv) {
+    if (argc != 4) {
+        std::fprintf(stderr, "usage: %s PATH MIB ff05|plus|cdn|descriptors|random\n", argv[0]);
+        return 2;
+    }
+    std::uint64_t total = std::strtoull(argv[2], nullptr, 10) << 20;
+    std::string pattern = argv[3];
+    std::FILE *file = std::fopen(argv[1], "wb");
+    if (!file || total == 0) {
+        std::perror(argv[1]);
+        return 1;
+    }
+    std::vector<std::uint8_t> chunk(1u << 20);
+    std::uint64_t state = 0x9E3779B97F4A7C15ull;
+    std::uint8_t descriptor[32] = {'N', 'A', 'M', 'E', 0, 0, 0, 0, 0, 0, 0, 'C', 0, 0, 0, 0, 10};
+    if (pattern == "plus") {
+        std::uint8_t zeros[64] = {};
+        std::fwrite(zeros, 1, sizeof zeros, file);
+    }
+    for (std::uint64_t at = 0; at < total; at += chunk.size()) {
+        if (pattern == "ff05") {
+            std::memset(chunk.data(), 0x05, chunk.size());
+        } else if (pattern == "plus") {
+            std::memset(chunk.data(), '+', chunk.size());
+        } else if (pattern == "cdn") {
+            std::memset(chunk.data(), "CDN"[at * 3 / total], chunk.size());
+        } else if (pattern == "descriptors") {
+            for (std::size_t i = 0; i < chunk.size(); i += 32)
+                std::memcpy(chunk.data() + i, descriptor, 32);
+        } else if (pattern == "random") {
+            for (std::uint8_t &byte : chunk) {
+                state ^= state << 13;
+                state ^= state >> 7;
+                state ^= state << 17;
+                byte = static_cast<std::uint8_t>(state >> 32);
+            }
+        } else {
+            std::fprintf(stderr, "unknown pattern '%s'\n", pattern.c_str());
+            return 2;
+        }
+        std::size_t length =
+            static_cast<std::size_t>(std::min<std::uint64_t>(chunk.size(), total - at));
+        if (std::fwrite(chunk.data(), 1, length, file) != length) {
+            std::perror("write");
+            return 1;
+        }
+    }
+    return std::fclose(file) == 0 ? 0 : 1;
+}
