@@ -16,6 +16,7 @@
 #include "tests/support/memobuilder.h"
 #include "tests/support/otherprogramlock.h"
 #include "tests/support/programrunner.h"
+#include "tests/support/sharedhelpers.h"
 #include "tests/support/tablebuilder.h"
 
 namespace salvora::testing {
@@ -51,13 +52,9 @@ MemoPair memoPair() {
     return {t.build(), memo.file, foxProMemoFile(64, {{1, bytesOf("kept")}}).file};
 }
 
+// A sound table but for its stored count.
 Bytes plainTable() {
-    return TableBuilder()
-        .field("NAME", 'C', 10)
-        .record("Alice")
-        .record("Bob")
-        .recordCount(5)
-        .build();
+    return needsRepair();
 }
 
 class OwnFiles : public ::testing::Test {

@@ -15,11 +15,33 @@ class RecordingObserver final : public RunObserver {
     std::vector<std::string> events;
 
     void account(std::string_view) override { events.push_back("account"); }
-    void message(RunMessage kind, const std::string &) override {
-        static const char *const names[] = {"analysing",    "no table",      "unknown type",
-                                            "table",        "finished",      "cannot open",
-                                            "cannot write", "cannot install"};
-        events.push_back(names[static_cast<int>(kind)]);
+    void message(RunMessage kind, const std::string &) override { events.push_back(nameOf(kind)); }
+    static const char *nameOf(RunMessage kind) {
+        switch (kind) {
+        case RunMessage::Analysing:
+            return "analysing";
+        case RunMessage::NoTableFound:
+            return "no table";
+        case RunMessage::UnknownType:
+            return "unknown type";
+        case RunMessage::TableFound:
+            return "table";
+        case RunMessage::Finished:
+            return "finished";
+        case RunMessage::CannotOpen:
+            return "cannot open";
+        case RunMessage::CannotWrite:
+            return "cannot write";
+        case RunMessage::CannotInstall:
+            return "cannot install";
+        case RunMessage::Refused:
+            return "refused";
+        case RunMessage::LogRefused:
+            return "log refused";
+        case RunMessage::JournalSettled:
+            return "journal settled";
+        }
+        return "?";
     }
     void walkStarted(std::uint32_t records) override {
         events.push_back("walk " + std::to_string(records));
