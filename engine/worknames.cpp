@@ -21,16 +21,21 @@ std::string shortWorkFilePrefix(const std::string &target) {
     return prefix + "-";
 }
 
-namespace {
-
-void removeStale(platform::Platform &os, const std::string &target, const std::string &prefix) {
+void removeStaleWorkFiles(platform::Platform &os, const std::string &target) {
     std::string folder = platform::folderOf(target);
+    const std::string prefixes[] = {workFilePrefix(target), shortWorkFilePrefix(target)};
+    // One listing serves both forms: every work file name starts with a dot.
     std::vector<platform::DirectoryEntry> entries;
-    if (os.listDirectory(folder, prefix + "??????", entries) != 0)
+    if (os.listDirectory(folder, ".*", entries) != 0)
         return;
     for (const platform::DirectoryEntry &entry : entries) {
-        // The wildcard ignores letter case; the name must be the one we would have made.
-        if (entry.isDirectory || entry.isSymlink || entry.name.compare(0, prefix.size(), prefix))
+        // The wildcard ignores letter case; the name must be one we would have made (a journal
+        // or a saved memo is not a work file).
+        auto ours = [&entry](const std::string &prefix) {
+            return entry.name.size() == prefix.size() + 6 &&
+                   entry.name.compare(0, prefix.size(), prefix) == 0;
+        };
+        if (entry.isDirectory || entry.isSymlink || !(ours(prefixes[0]) || ours(prefixes[1])))
             continue;
         std::string path = platform::joinPath(folder, entry.name);
         platform::OpenResult held =
@@ -41,13 +46,6 @@ void removeStale(platform::Platform &os, const std::string &target, const std::s
         held.file.reset();
         os.removeFile(path);
     }
-}
-
-} // namespace
-
-void removeStaleWorkFiles(platform::Platform &os, const std::string &target) {
-    removeStale(os, target, workFilePrefix(target));
-    removeStale(os, target, shortWorkFilePrefix(target));
 }
 
 platform::OpenResult createWorkFileFor(platform::Platform &os, const std::string &target,
