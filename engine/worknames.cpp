@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "engine/superfasthash.h"
 #include "engine/textformat.h"
 
 namespace salvora {
@@ -12,9 +13,10 @@ std::string workFilePrefix(const std::string &target) {
 }
 
 std::string shortWorkFilePrefix(const std::string &target) {
-    std::uint32_t hash = 2166136261u;
-    for (std::size_t k = platform::fileNameStart(target); k < target.size(); ++k)
-        hash = (hash ^ static_cast<std::uint8_t>(target[k])) * 16777619u;
+    std::size_t nameStart = platform::fileNameStart(target);
+    std::uint32_t hash =
+        superFastHash(reinterpret_cast<const std::uint8_t *>(target.data()) + nameStart,
+                      static_cast<std::int32_t>(target.size() - nameStart));
     std::string prefix = ".sv";
     for (int shift = 28; shift >= 0; shift -= 4)
         prefix += "0123456789abcdef"[(hash >> shift) & 0xF];
