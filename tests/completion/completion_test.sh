@@ -22,7 +22,7 @@ complete_line() {
   COMP_CWORD=$((${#COMP_WORDS[@]} - 1))
   COMPREPLY=()
   _salvora salvora "${COMP_WORDS[COMP_CWORD]}" "${COMP_WORDS[COMP_CWORD - 1]}"
-  printf '%s\n' "${COMPREPLY[@]}" | LC_ALL=C sort
+  printf '%s\n' "${COMPREPLY[@]}" | LC_ALL=C sort -u
 }
 
 expect() {
@@ -52,10 +52,14 @@ expect "salvora customers.dbf /output:" $':CUSTOMERS2.DBF\n:customers\n:customer
 # /gui starts the Windows window; the Linux program has none to offer.
 usage=$("$program" --help | tr -d '\r' | sed -n 's/^  \(\/[^ ]*\).*/\1/p' | grep -vx '/gui' |
   sed 's/FILE$//' | LC_ALL=C sort)
-offered=$(complete_line "salvora /" | grep -vxF -f <(compgen -f -- /))
-if [ "$offered" != "$usage" ]; then
+# Names in the root folder are offered as files too; they are left out on both sides, since the
+# machine may well have a folder called like a switch.
+root_names=$(compgen -f -- / ; echo /nothing-at-all)
+beyond_root=$(grep -vxF -f <(echo "$root_names") <<<"$usage")
+offered=$(complete_line "salvora /" | grep -vxF -f <(echo "$root_names") | LC_ALL=C sort -u)
+if [ "$offered" != "$beyond_root" ]; then
   echo "the completion's switches differ from the usage text:"
-  diff <(echo "$usage") <(echo "$offered")
+  diff <(echo "$beyond_root") <(echo "$offered")
   failures=$((failures + 1))
 fi
 long=$(echo "$usage" | sed 's|^/|--|; s|:$|=|' | tr '[:upper:]' '[:lower:]')
