@@ -285,6 +285,10 @@ TEST_F(MainWindowTest, SelectFolderShowsTheOutputFolderButtonAndStartRunsTheFold
     EXPECT_NE(log.find("b.dbf: OK\r\n"), std::string::npos) << log;
     EXPECT_EQ(status(), "Process complete");
     EXPECT_TRUE(boxes.empty());
+    // The tables were repaired in place: Show output opens their folder.
+    command(IDM_SHOW_OUTPUT);
+    ASSERT_EQ(system.started.size(), 1u);
+    EXPECT_EQ(system.started[0], "explorer \"" + *chosenFolder + "\"");
 }
 
 TEST_F(MainWindowTest, OutputFolderButtonFillsOnlyTheOutput) {
