@@ -452,16 +452,8 @@ TEST_F(MainWindowTest, CancelDuringARunLeavesTheSourceAndNoWorkFiles) {
     ::SetDlgItemTextA(window->window(), IDC_SOURCE, source.c_str());
     ::SetDlgItemTextA(window->window(), IDC_OUTPUT, source.c_str());
     command(IDM_START);
-    // The window answers while the run goes: wait for the progress bar to move.
-    for (int i = 0; i < 3000 && window->running() &&
-                    ::SendDlgItemMessageA(window->window(), IDC_PROGRESS, PBM_GETPOS, 0, 0) == 0;
-         ++i) {
-        // One message at a time: the worker posts faster than a full pump returns.
-        ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
-        MSG message;
-        if (::PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE))
-            ::DispatchMessageA(&message);
-    }
+    // Cancelled at once: waiting for the bar to move lost the race on a loaded machine, where the
+    // whole run could end between two looks at the bar.
     ASSERT_TRUE(window->running()) << "the run ended before it could be cancelled";
     EXPECT_EQ(text(IDC_START), "Cancel");
     command(IDM_START);
