@@ -148,5 +148,19 @@ TEST_F(CliJobs, ABatchOfSeveralJobsWritesWhatOneJobWrites) {
     }
 }
 
+TEST_F(CliJobs, AJobCountThatIsNoWholeNumberFromOneToSixtyFourIsRefused) {
+    makeFolder();
+    for (const char *count : {"0", "65", "two", "", "-1", "1.5"}) {
+        SCOPED_TRACE(count);
+        ProgramResult result = runProgram({SALVORA_PROGRAM,
+                                           {"A/*.dbf", std::string("--jobs=") + count},
+                                           dir.path(),
+                                           {{"XDG_CONFIG_HOME", config.path()}}});
+        EXPECT_EQ(result.exitCode, 2);
+        EXPECT_EQ(result.err, "/jobs: takes a whole number from 1 to 64.\n");
+        EXPECT_FALSE(fs::exists(dir.file("A/recovery.log")));
+    }
+}
+
 } // namespace
 } // namespace salvora::testing
