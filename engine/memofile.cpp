@@ -332,7 +332,14 @@ std::uint64_t memoStart(MemoFile &memo, std::uint32_t block) {
                                                       : MemoLayout::Text;
     geometry.fileSize = memo.fileSize;
     geometry.blockSize = static_cast<std::uint64_t>(memo.blockSize);
-    geometry.referencedBlocks = &memo.referencedBlocks;
+    geometry.references = [&memo]() -> const std::vector<std::uint32_t> & {
+        if (memo.collectReferences) {
+            auto collect = std::move(memo.collectReferences);
+            memo.collectReferences = nullptr;
+            collect();
+        }
+        return memo.referencedBlocks;
+    };
     MemoLocation location = memo.shifts.locate(
         geometry,
         [&memo](std::uint64_t offset, std::uint8_t *buffer, std::size_t n) {

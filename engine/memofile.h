@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -62,6 +63,8 @@ struct MemoFile {
     // Where memos begin once bytes were inserted into or lost from the file; the last block
     // located is remembered, as each reference is asked for several times in a row.
     MemoShifts shifts;
+    // Fills `referencedBlocks` when they are first needed (memo files that name their lengths).
+    std::function<void()> collectReferences;
     std::uint32_t locatedBlock = 0;
     std::uint64_t locatedOffset = 0;
     // Set when a write failed; the memo file is then incomplete.

@@ -1,6 +1,7 @@
 #include "engine/memoshift.h"
 
 #include <algorithm>
+#include <cstdlib>
 
 namespace salvora {
 
@@ -63,43 +64,60 @@ std::uint64_t memoEndAt(const MemoGeometry &g, const MemoRead &read, std::int64_
     return 0;
 }
 
-// A memo found away from its reference counts only when the file around it agrees: the next
-// block of the chain is a block too, or the neighbouring reference leads to a memo under the
-// same shift.
-bool confirmed(const MemoGeometry &g, const MemoRead &read, std::uint32_t block, std::int64_t shift,
-               std::uint64_t start, std::uint64_t end) {
-    switch (g.layout) {
-    case MemoLayout::FoxPro: {
-        std::uint64_t next = start + (end - start + g.blockSize - 1) / g.blockSize * g.blockSize;
-        if (next >= g.fileSize)
+// The neighbouring reference (the next one, else the one before) leads to a memo under the
+// same shift; true when there is no other reference to ask.
+bool neighbourAgrees(const MemoGeometry &g, const MemoRead &read, std::uint32_t block,
+                     std::int64_t shift) {
+    static const std::vector<std::uint32_t> none;
+    const std::vector<std::uint32_t> &blocks = g.references ? g.references() : none;
+    auto above = std::upper_bound(blocks.begin(), blocks.end(), block);
+    std::uint32_t neighbour = 0;
+    if (above != blocks.end()) {
+        neighbour = *above;
+    } else {
+        auto at = std::lower_bound(blocks.begin(), blocks.end(), block);
+        if (at == blocks.begin())
+            return blocks.empty() ? g.layout != MemoLayout::Text : true;
+        neighbour = *std::prev(at);
+    }
+    auto offset =
+        static_cast<std::int64_t>(static_cast<std::uint64_t>(neighbour) * g.blockSize) + shift;
+    return memoEndAt(g, read, offset) != 0;
+}
+
+// A memo found `shift` bytes away from `block` that lies closer to the block of another
+// reference is that reference's memo as far as the file can tell (short memos in a row).
+bool claimedByCloserReference(const MemoGeometry &g, std::uint32_t block, std::int64_t shift) {
+    if (!g.references)
+        return false;
+    const std::vector<std::uint32_t> &blocks = g.references();
+    auto size = static_cast<std::int64_t>(g.blockSize);
+    std::int64_t step = shift > 0 ? 1 : -1;
+    for (std::int64_t m = step; std::abs(shift - m * size) < std::abs(shift); m += step) {
+        std::int64_t other = static_cast<std::int64_t>(block) + m;
+        if (other > 0 && other <= static_cast<std::int64_t>(UINT32_MAX) &&
+            std::binary_search(blocks.begin(), blocks.end(), static_cast<std::uint32_t>(other)))
             return true;
-        std::uint8_t head[8] = {};
-        if (g.fileSize - next < 8 || !read(next, head, 8))
-            return false;
-        return be32(head) <= 2 && be32(head + 4) <= g.fileSize - next - 8;
-    }
-    case MemoLayout::DBase4:
-        return true;
-    case MemoLayout::Text: {
-        if (!g.referencedBlocks || g.referencedBlocks->empty())
-            return false;
-        const std::vector<std::uint32_t> &blocks = *g.referencedBlocks;
-        auto above = std::upper_bound(blocks.begin(), blocks.end(), block);
-        std::uint32_t neighbour = 0;
-        if (above != blocks.end()) {
-            neighbour = *above;
-        } else {
-            auto at = std::lower_bound(blocks.begin(), blocks.end(), block);
-            if (at == blocks.begin())
-                return true;
-            neighbour = *std::prev(at);
-        }
-        auto offset =
-            static_cast<std::int64_t>(static_cast<std::uint64_t>(neighbour) * g.blockSize) + shift;
-        return memoEndAt(g, read, offset) != 0;
-    }
     }
     return false;
+}
+
+// A memo found away from its reference counts only when the file around it agrees: the next
+// block of a FoxPro chain is a block too, and the neighbouring reference leads to a memo under
+// the same shift.
+bool confirmed(const MemoGeometry &g, const MemoRead &read, std::uint32_t block, std::int64_t shift,
+               std::uint64_t start, std::uint64_t end) {
+    if (g.layout == MemoLayout::FoxPro) {
+        std::uint64_t next = start + (end - start + g.blockSize - 1) / g.blockSize * g.blockSize;
+        if (next < g.fileSize) {
+            std::uint8_t head[8] = {};
+            if (g.fileSize - next < 8 || !read(next, head, 8))
+                return false;
+            if (be32(head) > 2 || be32(head + 4) > g.fileSize - next - 8)
+                return false;
+        }
+    }
+    return neighbourAgrees(g, read, block, shift);
 }
 
 } // namespace
@@ -139,12 +157,14 @@ std::int64_t MemoShifts::search(const MemoGeometry &g, const MemoRead &read, std
         return end != 0 && confirmed(g, read, block, o - base, static_cast<std::uint64_t>(o), end);
     };
     std::int64_t nearest = -1;
+    bool candidate = false;
     for (std::int64_t d = 1; d <= reach && nearest < 0; ++d) {
         if (fits(center + d))
             nearest = center + d;
         else if (fits(center - d))
             nearest = center - d;
     }
+    candidate = nearest >= 0;
     if (nearest >= 0 && haveLast_ && block > lastBlock_) {
         // References mostly ascend: the memo sought is then the first one behind the last one
         // found. When that and the nearest differ (memos shorter than the shift, or memos no
@@ -157,6 +177,57 @@ std::int64_t MemoShifts::search(const MemoGeometry &g, const MemoRead &read, std
         if (first != nearest)
             nearest = -1;
     }
+    if (nearest >= 0 && claimedByCloserReference(g, block, nearest - base))
+        nearest = -1;
+    if (nearest >= 0 && g.references) {
+        // Short memos in a row make several shifts fit: the memo found may be another
+        // reference's just as well. The shift that leads more of the references around to a
+        // memo wins; on a tie the file cannot tell. References up to the last memo found are
+        // accounted for.
+        const std::vector<std::uint32_t> &blocks = g.references();
+        std::int64_t span = reach / size + 1;
+        auto from =
+            std::lower_bound(blocks.begin(), blocks.end(),
+                             static_cast<std::uint32_t>(std::max<std::int64_t>(block - span, 1)));
+        auto explained = [&](std::int64_t shift) {
+            int count = 0;
+            for (auto r = from; r != blocks.end() && *r <= block + span; ++r)
+                if (memoEndAt(
+                        g, read,
+                        static_cast<std::int64_t>(static_cast<std::uint64_t>(*r) * g.blockSize) +
+                            shift) != 0)
+                    ++count;
+            return count;
+        };
+        // The last reference leads to a memo too (one shift to the end of the file).
+        auto lastAgrees = [&](std::int64_t shift) {
+            return memoEndAt(g, read,
+                             static_cast<std::int64_t>(static_cast<std::uint64_t>(blocks.back()) *
+                                                       g.blockSize) +
+                                 shift) != 0;
+        };
+        std::int64_t low = static_cast<std::int64_t>(block) - span;
+        if (haveLast_ && lastBlock_ < block)
+            low = std::max(low, static_cast<std::int64_t>(lastBlock_) + 1);
+        auto it = std::lower_bound(blocks.begin(), blocks.end(),
+                                   static_cast<std::uint32_t>(std::max<std::int64_t>(low, 1)));
+        int ours = -1;
+        for (; it != blocks.end() && *it <= block + span && nearest >= 0; ++it) {
+            if (*it == block)
+                continue;
+            std::int64_t theirs =
+                nearest - static_cast<std::int64_t>(static_cast<std::uint64_t>(*it) * g.blockSize);
+            if (std::abs(theirs) > reach || !neighbourAgrees(g, read, *it, theirs) ||
+                !lastAgrees(theirs))
+                continue;
+            if (ours < 0)
+                ours = lastAgrees(nearest - base) ? explained(nearest - base) : 0;
+            if (explained(theirs) >= ours)
+                nearest = -1;
+        }
+    }
+    if (nearest < 0 && candidate)
+        ambiguous_ = true;
     if (nearest < 0) {
         ++searchesFailed_;
         return 0;
@@ -200,9 +271,10 @@ MemoLocation MemoShifts::locate(const MemoGeometry &g, const MemoRead &read, std
             return note(shift, MemoLocation::Kind::Found);
         }
     }
-    // No shift known on either side: the block is read as written, as it always was.
-    if (below == 0 && above == 0)
-        return note(0, MemoLocation::Kind::AsWritten);
+    // No shift known on either side, and none suspected: the block is read as written, as it
+    // always was.
+    if (below == 0 && above == 0 && !ambiguous_)
+        return {MemoLocation::Kind::AsWritten, static_cast<std::uint64_t>(base)};
     return {MemoLocation::Kind::Lost, 0};
 }
 

@@ -23,8 +23,9 @@ struct MemoGeometry {
     MemoLayout layout = MemoLayout::Text;
     std::uint64_t fileSize = 0;
     std::uint64_t blockSize = 512;
-    // Blocks the records refer to, ascending (text memos only; may be empty).
-    const std::vector<std::uint32_t> *referencedBlocks = nullptr;
+    // Blocks the records refer to, ascending (may be empty); asked for only when a memo is
+    // sought away from its block.
+    std::function<const std::vector<std::uint32_t> &()> references;
 };
 
 struct MemoLocation {
@@ -53,6 +54,9 @@ class MemoShifts {
     bool haveLast_ = false;
     std::uint32_t lastBlock_ = 0;
     std::uint64_t lastStart_ = 0;
+    // A memo was found away from its block but could not be told from others': blocks that
+    // lead nowhere are no longer read as written.
+    bool ambiguous_ = false;
     std::uint32_t searchesFailed_ = 0;
     std::uint32_t searchesFound_ = 0;
 };
