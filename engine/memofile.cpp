@@ -352,6 +352,16 @@ std::uint64_t memoStart(MemoFile &memo, std::uint32_t block) {
     return memo.locatedOffset;
 }
 
+// True when the bytes on both sides of `offset` are text: no memo begins there.
+bool textRunsAcross(MemoFile &memo, std::uint64_t offset) {
+    std::uint8_t pair[2] = {};
+    std::size_t got = 0;
+    if (offset == 0 || !readAt(memo, offset - 1, pair, 2, got) || got != 2)
+        return false;
+    auto text = [](std::uint8_t b) { return b >= 0x20 && b < 0x7F; };
+    return text(pair[0]) && text(pair[1]);
+}
+
 // Length in whole blocks of a text memo found away from its block: up to its 0x1A, else up
 // to where the next referenced memo begins under the same shift, else the end of the file.
 std::uint32_t movedTextLength(MemoFile &memo, std::uint32_t block, std::uint64_t offset) {
@@ -426,6 +436,15 @@ std::uint32_t memoBlockLength(MemoFile &memo, std::uint32_t block, std::uint32_t
         stopAt = std::min(stopAt, blockOffset(memo, known->first));
     auto nextReferenced =
         std::upper_bound(memo.referencedBlocks.begin(), memo.referencedBlocks.end(), block);
+    // A stray reference into the middle of running text (a misaligned record's) is no memo's
+    // start when the one after it is; text that every block refers to still ends at each.
+    if (nextReferenced != memo.referencedBlocks.end() &&
+        textRunsAcross(memo, blockOffset(memo, *nextReferenced))) {
+        auto following = std::next(nextReferenced);
+        if (following != memo.referencedBlocks.end() &&
+            !textRunsAcross(memo, blockOffset(memo, *following)))
+            nextReferenced = following;
+    }
     bool endsAtReference = false;
     if (nextReferenced != memo.referencedBlocks.end() &&
         blockOffset(memo, *nextReferenced) <= stopAt) {
