@@ -50,6 +50,9 @@ struct AppContext {
     std::optional<std::pair<std::string, std::string>> keptWindowNames;
     // "Minimize to tray" of the main window: off at start, kept across a language change.
     bool trayMode = false;
+    // The main window's "Check only" and "Write report..." (empty: no report); remembered.
+    bool windowCheckOnly = false;
+    std::string windowReport;
     // Shows the main window once and returns its result; empty in a build without a window.
     std::function<int(AppContext &)> mainWindow;
 };
