@@ -28,6 +28,8 @@ struct AppContext {
     StandardStreamSink standardError;
     // The filters and switches of the command line or the main window's menu.
     RecoveryOptions options;
+    // The table named by /template:, empty without one.
+    std::string tableTemplate;
     // Set when the program has a console of the user's; runs echo their texts there.
     TextSink *consoleOut = nullptr;
     // Set when someone watches standard error.

@@ -77,6 +77,7 @@ void setFlag(CommandLine &line, SwitchId id) {
     case SwitchId::Uninstall:
     case SwitchId::HistoryTo:
     case SwitchId::Report:
+    case SwitchId::Template:
     case SwitchId::Output:
         break;
     }
@@ -88,6 +89,8 @@ std::optional<std::string> &nameOf(CommandLine &line, SwitchId id) {
         return line.output;
     case SwitchId::Report:
         return line.report;
+    case SwitchId::Template:
+        return line.tableTemplate;
     default:
         return line.historyTo;
     }
@@ -143,6 +146,8 @@ const std::vector<SwitchSpec> &switchTable() {
          "check one table without writing anything; exit 0 sound, 1 needs repair, 2 unreadable"},
         {SwitchId::Report, "/report:", false, true, true,
          "write every finding and a summary to FILE (CSV or JSON for .csv or .json)"},
+        {SwitchId::Template, "/template:", false, true, true,
+         "take header and field descriptors from FILE, a sound table of the same structure"},
         {SwitchId::Output, "/output:", false, false, true,
          "write the fixed table to FILE instead of repairing in place"},
     };
@@ -206,12 +211,15 @@ CommandLine readArgumentText(std::string_view text) {
         if (entry.endsNames)
             cut = std::min(cut, at);
     }
-    // The report's name runs to the next switch, "/output:" included.
-    if (std::size_t at = findSwitch(text, specOf(SwitchId::Report)); at != none) {
-        std::size_t start = at + std::string_view(specOf(SwitchId::Report).text).size();
+    // The report's and the template's names run to the next switch, "/output:" included.
+    for (SwitchId id : {SwitchId::Report, SwitchId::Template}) {
+        std::size_t at = findSwitch(text, specOf(id));
+        if (at == none)
+            continue;
+        std::size_t start = at + std::string_view(specOf(id).text).size();
         std::size_t end =
             std::min(nextSwitchEnd(text, start), findSwitch(text, specOf(SwitchId::Output), start));
-        line.report = cleanName(text.substr(start, end - start));
+        nameOf(line, id) = cleanName(text.substr(start, end - start));
     }
 
     std::string windowText(text.substr(0, cut));

@@ -25,6 +25,7 @@ enum class SwitchId {
     Recurse,
     Check,
     Report,
+    Template,
     Output,
 };
 
@@ -62,6 +63,8 @@ struct CommandLine {
 
     std::optional<std::string> output;
     std::optional<std::string> report;
+    // A sound table of the same structure whose header and descriptors the repair takes.
+    std::optional<std::string> tableTemplate;
     // Tables or wildcard patterns to work on; the raw text yields at most one.
     std::vector<std::string> names;
     // What the main window receives when the dispatch ends in window mode.
