@@ -117,8 +117,7 @@ class Inference {
 
     void classify() {
         for (std::uint32_t c = 1; c < sample_.length; ++c) {
-            bool binary = false, text = false, logicalOnly = true, anyDigit = false,
-                 anyLetter = false, blank = true;
+            bool binary = false, text = false, logicalOnly = true, anyLetter = false, blank = true;
             for (std::size_t r = 0; r < count(); ++r) {
                 std::uint8_t b = at(r, c);
                 if (b != ' ') {
@@ -127,9 +126,7 @@ class Inference {
                 }
                 if (b < 0x20 || b == 0x7F)
                     binary = true;
-                else if (isDigit(b))
-                    anyDigit = true;
-                else if (b != ' ' && b != '.' && b != '-' && b != '+')
+                else if (!isDigit(b) && b != ' ' && b != '.' && b != '-' && b != '+')
                     text = true;
                 if (b != ' ' && !isLogicalLetter(b))
                     logicalOnly = false;
@@ -141,7 +138,7 @@ class Inference {
                 kinds_[c] = Kind::Blank;
             else if (logicalOnly && anyLetter)
                 kinds_[c] = Kind::Logical;
-            else if (text || !anyDigit)
+            else if (text)
                 kinds_[c] = Kind::Text;
             else
                 kinds_[c] = Kind::Numeric;

@@ -18,6 +18,7 @@ constexpr std::uint64_t fewestRecords = 16;
 // Periods that pass the flag test and are compared by how well their columns agree.
 constexpr std::size_t comparedPeriods = 8;
 constexpr std::uint64_t leadingRecords = 64;
+constexpr double multipleGain = 0.08;
 
 bool isFlag(std::uint8_t b) {
     return b == ' ' || b == '*';
@@ -136,11 +137,12 @@ std::optional<RecordGrid> findRecordGrid(WindowReader &reader) {
         best = std::max(best, agreement);
         candidates.push_back({period, std::move(columns), agreement});
     }
-    // The true period and its multiples agree equally well; a divisor that happens to meet two
-    // blank columns agrees worse.
+    // A multiple of the true period agrees a little better where the data repeats itself
+    // (every third record with a memo); a divisor that happens to meet two blank columns mixes
+    // unlike columns and agrees much worse.
     const Candidate *chosen = nullptr;
     for (const Candidate &candidate : candidates)
-        if (candidate.agreement >= best - 0.01) {
+        if (candidate.agreement >= best - multipleGain) {
             chosen = &candidate;
             break;
         }
