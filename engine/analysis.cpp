@@ -431,8 +431,20 @@ AnalysisResult fitTemplate(RecoveryJob &job, AnalysisResult &result,
     job.header = tableTemplate.header;
     job.fields = tableTemplate.fields;
     job.fieldCount = tableTemplate.fieldCount;
+    // Records zeroed along with the header hold no data: the walk starts behind them.
+    std::uint64_t start = headerLength;
+    auto zeroed = [&](std::uint64_t at) {
+        const std::uint8_t *record = sampler.view(at, recordLength);
+        return std::all_of(record, record + recordLength, [](std::uint8_t b) { return b == 0; });
+    };
+    while (start + recordLength <= job.sourceSize && zeroed(start))
+        start += recordLength;
+    if (start != headerLength) {
+        result.relocated = true;
+        job.dataStart = start;
+    }
     const auto records =
-        std::min<std::uint64_t>((job.sourceSize - headerLength) / recordLength, 0xFFFFFFFF);
+        std::min<std::uint64_t>((job.sourceSize - start) / recordLength, 0xFFFFFFFF);
     job.header.setRecordCount(static_cast<std::uint32_t>(records));
     result.storedRecordCount = job.header.recordCount();
     result.headerOffset = 0;
