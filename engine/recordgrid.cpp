@@ -115,8 +115,8 @@ std::optional<RecordGrid> findRecordGrid(WindowReader &reader) {
         ++start;
     if (end - start < fewestRecords * 2)
         return std::nullopt;
-    std::vector<std::uint8_t> bytes(reader.view(start, end - start),
-                                    reader.view(start, end - start) + (end - start));
+    const std::uint8_t *tail = reader.view(start, end - start);
+    const std::vector<std::uint8_t> bytes(tail, tail + (end - start));
     PeriodSearch search(bytes);
     const auto limit = static_cast<std::uint32_t>(
         std::min<std::uint64_t>(longestRecord, bytes.size() / fewestRecords));
