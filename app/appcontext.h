@@ -30,6 +30,8 @@ struct AppContext {
     RecoveryOptions options;
     // Tables a command-line batch repairs at once ("/jobs:").
     unsigned batchJobs = 1;
+    // The table named by /template:, empty without one.
+    std::string tableTemplate;
     // Set when the program has a console of the user's; runs echo their texts there.
     TextSink *consoleOut = nullptr;
     // Set when someone watches standard error.

@@ -78,6 +78,7 @@ void setFlag(CommandLine &line, SwitchId id) {
     case SwitchId::Jobs:
     case SwitchId::HistoryTo:
     case SwitchId::Report:
+    case SwitchId::Template:
     case SwitchId::Output:
         break;
     }
@@ -91,6 +92,8 @@ std::optional<std::string> &nameOf(CommandLine &line, SwitchId id) {
         return line.report;
     case SwitchId::Jobs:
         return line.jobs;
+    case SwitchId::Template:
+        return line.tableTemplate;
     default:
         return line.historyTo;
     }
@@ -148,6 +151,8 @@ const std::vector<SwitchSpec> &switchTable() {
          "repair up to N tables of a batch at once (default: one per processor)", "N"},
         {SwitchId::Report, "/report:", false, true, true,
          "write every finding and a summary to FILE (CSV or JSON for .csv or .json)"},
+        {SwitchId::Template, "/template:", false, true, true,
+         "take header and field descriptors from FILE, a sound table of the same structure"},
         {SwitchId::Output, "/output:", false, false, true,
          "write the fixed table to FILE instead of repairing in place"},
     };
@@ -211,12 +216,15 @@ CommandLine readArgumentText(std::string_view text) {
         if (entry.endsNames)
             cut = std::min(cut, at);
     }
-    // The report's name runs to the next switch, "/output:" included.
-    if (std::size_t at = findSwitch(text, specOf(SwitchId::Report)); at != none) {
-        std::size_t start = at + std::string_view(specOf(SwitchId::Report).text).size();
+    // The report's and the template's names run to the next switch, "/output:" included.
+    for (SwitchId id : {SwitchId::Report, SwitchId::Template}) {
+        std::size_t at = findSwitch(text, specOf(id));
+        if (at == none)
+            continue;
+        std::size_t start = at + std::string_view(specOf(id).text).size();
         std::size_t end =
             std::min(nextSwitchEnd(text, start), findSwitch(text, specOf(SwitchId::Output), start));
-        line.report = cleanName(text.substr(start, end - start));
+        nameOf(line, id) = cleanName(text.substr(start, end - start));
     }
 
     if (std::size_t at = findSwitch(text, specOf(SwitchId::Jobs)); at != none) {

@@ -26,6 +26,7 @@ enum class SwitchId {
     Check,
     Jobs,
     Report,
+    Template,
     Output,
 };
 
@@ -66,6 +67,8 @@ struct CommandLine {
     std::optional<std::string> report;
     // The text after "/jobs:", read as a number by the batches.
     std::optional<std::string> jobs;
+    // A sound table of the same structure whose header and descriptors the repair takes.
+    std::optional<std::string> tableTemplate;
     // Tables or wildcard patterns to work on; the raw text yields at most one.
     std::vector<std::string> names;
     // What the main window receives when the dispatch ends in window mode.

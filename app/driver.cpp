@@ -112,6 +112,7 @@ int refuse(AppContext &app, const std::string &why) {
 int processCommandLine(AppContext &app, const CommandLine &line) {
     setUpConsole(app, line.console);
     applyOptions(app.options, line);
+    app.tableTemplate = line.tableTemplate.value_or("");
     if (!namesATable(line))
         return windowMode(app, line.windowArguments);
     // A check and a report are about one table; a batch would mix tables in one answer.

@@ -11,6 +11,7 @@ RecoveryRequest recoveryRequest(AppContext &app, const std::string &source,
     request.source = source;
     request.output = output;
     request.options = app.options;
+    request.tableTemplate = app.tableTemplate;
     request.texts.unrecoverableFile = loadString(app, IDS_UNRECOVERABLE);
     request.texts.recoverableRecords = loadString(app, IDS_RECOVERABLE_RECORDS);
     return request;

@@ -5,6 +5,7 @@
 #   YIELD_SALVORA   the program to measure (default: a Release build of this tree)
 #   YIELD_CLASSES   comma-separated classes (default: all)
 #   YIELD_KEEP      keep the damaged files and results in this folder
+#   YIELD_TEMPLATE  set to 1: every repair gets /template: an empty table of the sound structure
 set -euo pipefail
 
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
@@ -22,4 +23,5 @@ fi
 args=("$salvora" --seed "${YIELD_SEED:-22}")
 [[ -n "${YIELD_CLASSES:-}" ]] && args+=(--classes "$YIELD_CLASSES")
 [[ -n "${YIELD_KEEP:-}" ]] && args+=(--keep "$YIELD_KEEP")
+[[ "${YIELD_TEMPLATE:-}" == 1 ]] && args+=(--template)
 exec python3 "$here/yield/yieldbench.py" "${args[@]}"

@@ -8,6 +8,7 @@
 #include "engine/bufferedio.h"
 #include "engine/descriptorchains.h"
 #include "engine/descriptorrepair.h"
+#include "engine/inferredtable.h"
 #include "engine/memofile.h"
 #include "engine/recordsample.h"
 #include "engine/textformat.h"
@@ -47,6 +48,12 @@ bool containsNoCase(const char *text, const char *needle) {
     return false;
 }
 
+void prepareRecordBuffer(RecoveryJob &job) {
+    job.alignedRecordLength = (job.header.recordLength() + 3) & ~3;
+    job.alignedRecordWords = job.alignedRecordLength / 4;
+    job.recordBuffer.assign(static_cast<std::size_t>(job.alignedRecordLength), 0);
+}
+
 std::uint32_t clampCount(std::int64_t n) {
     if (n < 0)
         return 0;
@@ -76,8 +83,9 @@ struct Search {
         std::uint32_t headerLength = readLe16(raw + 8);
         std::uint32_t recordLength = readLe16(raw + 10);
         auto fieldCount = static_cast<std::int32_t>((headerLength - 32u) / 32u);
-        // A header shorter than itself would have its records written over by it.
-        if (recordLength == 0 || headerLength > fileSize() || fieldCount < 1 ||
+        // A header shorter than itself would have its records written over by it; records of
+        // a flag alone hold no field.
+        if (recordLength < 2 || headerLength > fileSize() || fieldCount < 1 ||
             headerLength < tableHeaderSize) {
             acceptance = false;
             return false;
@@ -350,9 +358,7 @@ struct Search {
                 rest = std::min<std::int64_t>(header.headerLength(), size - offset);
             header.setHeaderLength(static_cast<std::uint16_t>(rest & 0xFFFF));
         }
-        job.alignedRecordLength = (header.recordLength() + 3) & ~3;
-        job.alignedRecordWords = job.alignedRecordLength / 4;
-        job.recordBuffer.assign(static_cast<std::size_t>(job.alignedRecordLength), 0);
+        prepareRecordBuffer(job);
     }
 
     std::vector<FieldDescriptor> level7Fields;
@@ -398,6 +404,55 @@ std::vector<FieldDescriptor> convertLevel7Descriptors(WindowReader &reader, std:
 
 namespace {
 
+// The template's records must lie where its header says, with deletion flags at its period.
+AnalysisResult fitTemplate(RecoveryJob &job, AnalysisResult &result,
+                           const TableTemplate &tableTemplate) {
+    result.opened = true;
+    platform::ErrorCode sizeError = 0;
+    job.sourceSize = job.source->size(&sizeError).value_or(0);
+    const std::uint64_t headerLength = tableTemplate.header.headerLength();
+    const std::uint32_t recordLength = tableTemplate.header.recordLength();
+    WindowReader sampler(*job.source, job.sourceSize, 4096);
+    if (job.sourceSize < headerLength + recordLength) {
+        result.templateMisfit =
+            formatText("the template does not fit: %s holds no record of %d bytes after byte %d",
+                       job.sourcePath, static_cast<std::int64_t>(recordLength),
+                       static_cast<std::int64_t>(headerLength));
+        return result;
+    }
+    if (!sampleFlags(sampler, headerLength, recordLength).passes()) {
+        result.templateMisfit = formatText(
+            "the template does not fit: records of %d bytes from byte %d of %s do not start "
+            "with deletion flags",
+            static_cast<std::int64_t>(recordLength), static_cast<std::int64_t>(headerLength),
+            job.sourcePath);
+        return result;
+    }
+    job.header = tableTemplate.header;
+    job.fields = tableTemplate.fields;
+    job.fieldCount = tableTemplate.fieldCount;
+    // Records zeroed along with the header hold no data: the walk starts behind them.
+    std::uint64_t start = headerLength;
+    auto zeroed = [&](std::uint64_t at) {
+        const std::uint8_t *record = sampler.view(at, recordLength);
+        return std::all_of(record, record + recordLength, [](std::uint8_t b) { return b == 0; });
+    };
+    while (start + recordLength <= job.sourceSize && zeroed(start))
+        start += recordLength;
+    if (start != headerLength) {
+        result.relocated = true;
+        job.dataStart = start;
+    }
+    const auto records =
+        std::min<std::uint64_t>((job.sourceSize - start) / recordLength, 0xFFFFFFFF);
+    job.header.setRecordCount(static_cast<std::uint32_t>(records));
+    result.storedRecordCount = job.header.recordCount();
+    result.headerOffset = 0;
+    result.templateArea = tableTemplate.headerArea;
+    prepareRecordBuffer(job);
+    return result;
+}
+
 // A check must neither lock the table nor leave a trace in the open flags of later runs.
 bool openReadOnly(platform::Platform &os, RecoveryJob &job, AnalysisResult &result) {
     platform::OpenResult opened =
@@ -408,8 +463,11 @@ bool openReadOnly(platform::Platform &os, RecoveryJob &job, AnalysisResult &resu
     return job.source != nullptr;
 }
 
-// Finds or rebuilds the structure of the opened source.
-AnalysisResult searchStructure(platform::Platform &os, RecoveryJob &job, AnalysisResult &result) {
+// Finds or rebuilds the structure of the opened source, or takes the template's.
+AnalysisResult searchStructure(platform::Platform &os, RecoveryJob &job, AnalysisResult &result,
+                               const TableTemplate *tableTemplate) {
+    if (tableTemplate)
+        return fitTemplate(job, result, *tableTemplate);
     result.opened = true;
     result.openError = 0;
 
@@ -442,7 +500,7 @@ AnalysisResult searchStructure(platform::Platform &os, RecoveryJob &job, Analysi
         if (k + 1 >= job.sourceSize)
             break;
     }
-    if (!found && (rebuildFailed || !search.rebuild())) {
+    if (!found && (rebuildFailed || !search.rebuild()) && !inferTable(os, job, reader, result)) {
         result.abort = true;
         return result;
     }
@@ -452,13 +510,14 @@ AnalysisResult searchStructure(platform::Platform &os, RecoveryJob &job, Analysi
 
 } // namespace
 
-AnalysisResult analyseStructure(EngineContext &context, RecoveryJob &job, SourceAccess mode) {
+AnalysisResult analyseStructure(EngineContext &context, RecoveryJob &job, SourceAccess mode,
+                                const TableTemplate *tableTemplate) {
     AnalysisResult result;
     platform::Platform &os = context.os;
     if (mode == SourceAccess::ReadOnly) {
         if (!openReadOnly(os, job, result))
             return result;
-        return searchStructure(os, job, result);
+        return searchStructure(os, job, result, tableTemplate);
     }
 
     std::uint32_t savedFlags = context.globalFlags;
@@ -478,7 +537,7 @@ AnalysisResult analyseStructure(EngineContext &context, RecoveryJob &job, Source
             return result;
         }
         job.source = std::move(opened.file);
-        return searchStructure(os, job, result);
+        return searchStructure(os, job, result, tableTemplate);
     }
     platform::Access access = platform::Access::ReadWrite;
     if (readOnly) {
@@ -511,7 +570,7 @@ AnalysisResult analyseStructure(EngineContext &context, RecoveryJob &job, Source
         result.openError = lastError;
         return result;
     }
-    return searchStructure(os, job, result);
+    return searchStructure(os, job, result, tableTemplate);
 }
 
 void closeSource(RecoveryJob &job) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "engine/enginecontext.h"
@@ -22,12 +23,27 @@ struct AnalysisResult {
     bool abort = false;
     // Header and descriptors were rebuilt; records start at the job's data start.
     bool relocated = false;
+    // With `relocated`: nothing of the header was left, and the layout was read off the records.
+    bool inferred = false;
     // A rebuilt header found no code page mark of the old one to keep.
     bool codePageLost = false;
     // Descriptors of the accepted header that were lost and rebuilt (their indexes).
     std::vector<std::uint32_t> repairedDescriptors;
     // The record count the accepted header held before it was set from the file's size.
     std::uint32_t storedRecordCount = 0;
+    // Header and descriptors taken from a template: its header area, written as it is.
+    std::vector<std::uint8_t> templateArea;
+    // Why the template does not fit the source; the run stops then.
+    std::string templateMisfit;
+};
+
+// A sound table of the same structure whose header and descriptors stand in for the source's.
+struct TableTemplate {
+    std::string path;
+    TableHeader header;
+    std::vector<FieldDescriptor> fields;
+    std::int32_t fieldCount = 0;
+    std::vector<std::uint8_t> headerArea;
 };
 
 enum class SourceAccess {
@@ -41,8 +57,10 @@ enum class SourceAccess {
 };
 
 // Opens `job.sourcePath` and fills the job. Reads the source only.
+// With `tableTemplate` the source is not searched: the template's layout must fit its records.
 AnalysisResult analyseStructure(EngineContext &context, RecoveryJob &job,
-                                SourceAccess access = SourceAccess::Repair);
+                                SourceAccess access = SourceAccess::Repair,
+                                const TableTemplate *tableTemplate = nullptr);
 
 // Converts the 48-byte descriptors of a level 7 table, read from `offset` (just after the
 // 32-byte header). Empty when a descriptor is not acceptable.

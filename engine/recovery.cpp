@@ -11,6 +11,7 @@
 #include "engine/putinplace.h"
 #include "engine/recoverymemos.h"
 #include "engine/runstages.h"
+#include "engine/tabletemplate.h"
 #include "engine/textformat.h"
 #include "engine/worknames.h"
 
@@ -258,8 +259,16 @@ bool Run::settleEarlierRuns(const OutputPlan &plan) {
 // Opens the source and finds its structure; false with the result set when the run ends. An
 // in-place repair holds the table to itself until the result is installed.
 bool Run::analyse(RecoveryJob &job, AnalysedTable &table, const OutputPlan &plan) {
+    std::optional<TableTemplate> tableTemplate;
+    if (!request_.tableTemplate.empty()) {
+        LoadedTemplate loaded = loadTemplate(context_, request_.tableTemplate);
+        if (!loaded.table)
+            return refuse(loaded.problem);
+        tableTemplate = std::move(loaded.table);
+    }
     table = analyseTable(context_, job, plan.source,
-                         plan.inPlace ? SourceAccess::Exclusive : SourceAccess::Repair);
+                         plan.inPlace ? SourceAccess::Exclusive : SourceAccess::Repair,
+                         tableTemplate ? &*tableTemplate : nullptr);
     const AnalysisResult &analysis = table.analysis;
     if (analysis.abort) {
         say(RunMessage::NoTableFound, outcome_.message + request_.texts.unrecoverableFile);
@@ -271,6 +280,8 @@ bool Run::analyse(RecoveryJob &job, AnalysedTable &table, const OutputPlan &plan
         outcome_.result = recoveryUnusable;
         return false;
     }
+    if (!analysis.templateMisfit.empty())
+        return refuse(analysis.templateMisfit);
     if (!table.typeName) {
         say(RunMessage::UnknownType, outcome_.message + "Unrecoverable file");
         outcome_.result = recoveryUnusable;
@@ -315,6 +326,10 @@ void Run::writeHeaderArea(RecoveryJob &job, const AnalysisResult &analysis, Buff
     if (analysis.relocated || header.year() == 0 || header.month() == 0 || header.day() == 0) {
         platform::LocalTime today = os_.localTime();
         header.setDate(today.year, today.month, today.day);
+    }
+    if (!analysis.templateArea.empty()) {
+        out.write(analysis.templateArea.data(), analysis.templateArea.size());
+        return;
     }
     if (!analysis.relocated) {
         // Descriptors, terminator and backlink reach the output exactly as the source has them.

@@ -30,6 +30,9 @@ struct RecoveryRequest {
     // Equal to the source (or another spelling of it) for an in-place repair.
     std::string output;
     RecoveryOptions options;
+    // A sound table of the same structure whose header and descriptors the run takes; empty
+    // when the source's own are searched for.
+    std::string tableTemplate;
     // When false, records marked deleted are not written, whatever the filters say.
     bool keepDeleted = true;
     // Set when a report was asked for: the run tells it every finding.

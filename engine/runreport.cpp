@@ -76,7 +76,16 @@ void RunReport::table(const RecoveryJob &job, const AnalysisResult &analysis,
     typeName_ = std::string(typeName) + " (" + type + ")";
     fields_ = job.fieldCount;
 
-    if (analysis.relocated) {
+    if (!analysis.templateArea.empty()) {
+        header_ = "taken from the template";
+    } else if (analysis.inferred) {
+        header_ = "inferred from the records";
+        tableFinding("header and field descriptors lost",
+                     formatText("layout inferred from the records: %d fields, records of %d bytes "
+                                "from byte %d",
+                                job.fieldCount, static_cast<std::int64_t>(header.recordLength()),
+                                static_cast<std::int64_t>(job.dataStart)));
+    } else if (analysis.relocated) {
         header_ = "rebuilt";
         tableFinding("header and field list missing or damaged",
                      formatText("rebuilt from the %d field descriptors found", job.fieldCount));

@@ -46,11 +46,11 @@ std::size_t batchRecordsFor(std::uint32_t recordLength) {
 } // namespace
 
 AnalysedTable analyseTable(EngineContext &context, RecoveryJob &job, const std::string &source,
-                           SourceAccess access) {
+                           SourceAccess access, const TableTemplate *tableTemplate) {
     job.sourcePath = source;
     job.memoName = source;
     AnalysedTable table;
-    table.analysis = analyseStructure(context, job, access);
+    table.analysis = analyseStructure(context, job, access, tableTemplate);
     if (table.analysis.opened && !table.analysis.abort)
         table.typeName = tableTypeName(job.header.type());
     return table;

@@ -24,7 +24,7 @@ struct AnalysedTable {
 };
 
 AnalysedTable analyseTable(EngineContext &context, RecoveryJob &job, const std::string &source,
-                           SourceAccess access);
+                           SourceAccess access, const TableTemplate *tableTemplate = nullptr);
 
 // A Visual FoxPro table with memo fields has a memo file even when a damaged (or careless)
 // header forgot to say so; without the flag the memos would be left behind.

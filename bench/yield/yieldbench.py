@@ -6,7 +6,7 @@ class, repairs it with salvora and reads the result with its own strict reader. 
 prints: records back exactly (memo texts included), records physically intact in the damaged
 files (what could come back), garbage (output records equal to no original) and the exit code.
 
-    yieldbench.py SALVORA [--seed N] [--classes a,b] [--kinds a,b] [--keep DIR]
+    yieldbench.py SALVORA [--seed N] [--classes a,b] [--kinds a,b] [--keep DIR] [--template]
 
 Everything depends on the seed only, so two runs print the same table.
 """
@@ -401,6 +401,8 @@ def main():
     ap.add_argument("--classes", default=",".join(CLASSES))
     ap.add_argument("--kinds", default=",".join(KINDS))
     ap.add_argument("--keep", help="keep the damaged files and results in this folder")
+    ap.add_argument("--template", action="store_true",
+                    help="give each repair a template: an empty table of the sound structure")
     args = ap.parse_args()
     work = args.keep or tempfile.mkdtemp(prefix="salvora-yield.")
     os.makedirs(work, exist_ok=True)
@@ -429,7 +431,12 @@ def main():
             for ext in (".dbf", ".dbt", ".fpt"):
                 if os.path.exists(os.path.join(folder, "out" + ext)):
                     os.remove(os.path.join(folder, "out" + ext))
-            proc = subprocess.run([args.salvora, src, "/output:" + out],
+            command = [args.salvora, src, "/output:" + out]
+            if args.template:
+                template = os.path.join(folder, "template.dbf")
+                open(template, "wb").write(t.dbf[:t.header_length] + b"\x1a")
+                command.append("/template:" + template)
+            proc = subprocess.run(command,
                                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
             keys = read_output(out) if os.path.exists(out) else []
             exact, possible, garbage, memo_wrong, n = score(t, keys, hits)

@@ -20,6 +20,7 @@ struct Expected {
     std::optional<std::string> historyTo = std::nullopt;
     std::optional<std::string> report = std::nullopt;
     std::optional<std::string> jobs = std::nullopt;
+    std::optional<std::string> tableTemplate = std::nullopt;
 };
 
 struct SharedCase {
@@ -58,6 +59,7 @@ void expectParsed(const CommandLine &line, const Expected &expected, const std::
     EXPECT_EQ(line.historyTo, expected.historyTo);
     EXPECT_EQ(line.report, expected.report);
     EXPECT_EQ(line.jobs, expected.jobs);
+    EXPECT_EQ(line.tableTemplate, expected.tableTemplate);
     EXPECT_FALSE(line.uninstall);
 }
 
@@ -130,6 +132,10 @@ const std::vector<SharedCase> sharedCases = {
     {"x.dbf /output:y.dbf /REPORT:\"my report.txt\"",
      {"x.dbf", "/output:y.dbf", "/REPORT:\"my report.txt\""},
      {{"x.dbf"}, "y.dbf", "", std::nullopt, "my report.txt"}},
+    // The template's name ends at the next switch as the report's does.
+    {"x.dbf /template:g.dbf /output:y.dbf /pack",
+     {"x.dbf", "/template:g.dbf", "/output:y.dbf", "/pack"},
+     {{"x.dbf"}, "y.dbf", "p", std::nullopt, std::nullopt, std::nullopt, "g.dbf"}},
 };
 
 TEST(CommandLineReaders, AgreeOnTheSharedCases) {
@@ -231,6 +237,7 @@ TEST(ArgumentReader, LongFormsAndNamesInTheNextArgument) {
     EXPECT_EQ(readArguments({"--historyto=h.txt"}).historyTo, "h.txt");
     EXPECT_EQ(readArguments({"x.dbf", "--report=r.csv"}).report, "r.csv");
     EXPECT_EQ(readArguments({"x.dbf", "--report", "r.csv"}).report, "r.csv");
+    EXPECT_EQ(readArguments({"x.dbf", "--template=g.dbf"}).tableTemplate, "g.dbf");
     EXPECT_TRUE(readArguments({"x.dbf", "--check"}).check);
     EXPECT_EQ(readArguments({"x.dbf", "--check"}).names, std::vector<std::string>{"x.dbf"});
     EXPECT_FALSE(readArguments({"x.dbf", "--GUI"}).gui);

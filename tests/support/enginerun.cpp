@@ -11,6 +11,7 @@ RecoveryRequest EngineRun::request(const std::string &source, const std::string 
     request.source = source;
     request.output = output;
     request.options = options;
+    request.tableTemplate = tableTemplate;
     request.report = report;
     request.texts = texts;
     return request;

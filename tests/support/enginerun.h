@@ -22,6 +22,7 @@ struct EngineRun {
     platform::Platform &os;
     std::uint32_t &globalFlags;
     RecoveryOptions options;
+    std::string tableTemplate;
     RunTexts texts;
     RunReport *report = nullptr;
     TextSink *consoleOut = nullptr;

@@ -108,7 +108,7 @@ std::optional<ReferenceHeader> referenceHeaderSearch(const Bytes &file, bool pas
         std::uint32_t headerLength = le16(header, 8);
         std::uint32_t recordLength = le16(header, 10);
         auto count = static_cast<std::int32_t>((headerLength - 32u) / 32u);
-        bool rejected = recordLength == 0 || headerLength > file.size() || count < 1;
+        bool rejected = recordLength < 2 || headerLength > file.size() || count < 1;
         if (rejected) {
             acceptance = false;
         } else {
