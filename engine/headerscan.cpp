@@ -81,6 +81,11 @@ inline BlockFacts<3> classifyLevel7(const std::uint8_t *b) {
 std::size_t firstThatMayCount(const std::uint8_t *chunk, std::size_t i, std::size_t count) {
     for (; i < count; ++i) {
         const std::uint8_t *header = chunk + i;
+        const std::uint8_t *first = header + tableHeaderSize;
+        const std::uint8_t *block = header + level7Start;
+        if (!(acceptedTypeLetters[first[11]] | acceptedTypeLetters[block[32]] | (first[0] == '_') |
+              (block[0] == '_') | (header[10] == 1)))
+            continue;
         const bool level7Walks =
             isLevel7Type(header[0]) &
             (acceptedTypeLetters[header[level7Start + 32]] | (header[level7Start] == '_'));
@@ -129,8 +134,15 @@ class Scanner {
     // blocks classified already are settled here, in one loop with the filter.
     std::size_t firstThatMayCount(const std::uint8_t *chunk, std::uint64_t chunkStart,
                                   std::size_t i, std::size_t count, std::uint64_t fileSize) {
+        // The filter pays where most offsets fail it; where they walk, one after the other,
+        // it is skipped until offsets fail again.
+        int walksInARow = 0;
         for (;; ++i) {
-            i = salvora::firstThatMayCount(chunk, i, count);
+            if (walksInARow < 8) {
+                std::size_t next = salvora::firstThatMayCount(chunk, i, count);
+                walksInARow = next == i ? walksInARow + 1 : 0;
+                i = next;
+            }
             if (i == count)
                 return i;
             const std::uint8_t *header = chunk + i;
@@ -138,15 +150,20 @@ class Scanner {
             const std::uint32_t recordLength = readLe16(header + 10);
             if (recordLength == 1)
                 return i;
-            if (recordLength == 0 || headerLength < 2 * tableHeaderSize || headerLength > fileSize)
+            if (recordLength == 0 || headerLength < 2 * tableHeaderSize ||
+                headerLength > fileSize) {
+                walksInARow = 0;
                 continue;
+            }
             const std::uint8_t type = header[0];
             Walk walk;
             if (isLevel7Type(type)) {
                 const std::uint8_t *block = header + level7Start;
                 if (block[0] == headerTerminator ||
-                    !(acceptedTypeLetters[block[32]] | (block[0] == '_')))
+                    !(acceptedTypeLetters[block[32]] | (block[0] == '_'))) {
+                    walksInARow = 0;
                     continue;
+                }
                 std::uint32_t maximum = (headerLength - static_cast<std::uint32_t>(level7Start)) /
                                         static_cast<std::uint32_t>(level7Stride);
                 if (!level7Held(chunkStart + i + level7Start, maximum, walk))
@@ -159,8 +176,10 @@ class Scanner {
                 const std::uint8_t *first = header + tableHeaderSize;
                 if (static_cast<std::uint32_t>(fieldCount - 1) >= fieldCountLimit ||
                     first[0] == headerTerminator || first[0] == endOfFileMarker ||
-                    !(acceptedTypeLetters[first[11]] | (first[0] == '_')))
+                    !(acceptedTypeLetters[first[11]] | (first[0] == '_'))) {
+                    walksInARow = 0;
                     continue;
+                }
                 if (!walkHeld(chunkStart + i + tableHeaderSize, fieldCount, walk))
                     return i;
             }
