@@ -108,7 +108,8 @@ struct Walk {
 class Scanner {
   public:
     Scanner(WindowReader &reader, WindowReader &sampler)
-        : reader_(reader), sampler_(sampler), descriptors_(15), level7_(18) {}
+        : reader_(reader), sampler_(sampler), descriptors_(15, reader.fileSize()),
+          level7_(18, reader.fileSize()) {}
 
     std::optional<HeaderScanHit> run(std::uint64_t from, bool acceptance);
 
@@ -225,7 +226,7 @@ class Scanner {
     bool level7Held(std::uint64_t start, std::uint32_t maximum, Walk &walk) const {
         std::uint32_t target = std::min<std::uint32_t>(maximum, level7ReadLimit);
         std::uint64_t end = start + level7Stride * target;
-        if (target == 0 || level7_.frontier() <= end)
+        if (target == 0 || !level7_.holds(start, end))
             return false;
         std::uint64_t stop = level7_.nextStop(start);
         if (stop < end || level7_.sum(level7Collected, start, end) != target ||
@@ -239,7 +240,7 @@ class Scanner {
     // The walk over blocks classified already; false when they do not reach far enough.
     bool walkHeld(std::uint64_t start, std::int32_t limit, Walk &walk) const {
         std::uint64_t end = start + descriptorStride * static_cast<std::uint64_t>(limit);
-        if (descriptors_.frontier() <= end)
+        if (!descriptors_.holds(start, end))
             return false;
         std::uint64_t stop = descriptors_.nextStop(start);
         if (stop >= end) {
@@ -256,7 +257,7 @@ class Scanner {
     Walk level7Walk(const std::uint8_t *first, std::uint64_t start, std::uint32_t maximum);
     Walk level7FromFacts(std::uint64_t start, std::uint32_t target);
     void reachLevel7(std::uint64_t start, std::uint64_t end) {
-        if (level7_.frontier() < end || level7_.frontier() < start)
+        if (!level7_.holds(start, end - 1))
             level7_.reach(reader_, start, end + reachSlack, classifyLevel7);
     }
 
@@ -295,7 +296,7 @@ Walk Scanner::level7Walk(const std::uint8_t *first, std::uint64_t start, std::ui
     std::uint32_t collected = 0;
     bool marked = false;
     std::uint32_t target = std::min<std::uint32_t>(maximum, level7ReadLimit);
-    if (target > 0 && level7_.frontier() > start + level7Stride * target)
+    if (target > 0 && level7_.holds(start, start + level7Stride * target))
         return level7FromFacts(start, target);
     for (int i = 0; i < directBlocks; ++i) {
         BlockFacts<3> facts = classifyLevel7(first + i * level7Stride);

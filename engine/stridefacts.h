@@ -7,7 +7,9 @@
 // lookups) and the first stopping block at or after it.
 #pragma once
 
+#include <algorithm>
 #include <array>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -27,7 +29,12 @@ template <std::uint32_t Stride, std::size_t SumCount> class StrideFacts {
     static constexpr std::uint64_t none = ~std::uint64_t{0};
 
     // `ringBits`: positions held at once, as a power of two; the stretch asked for must fit.
-    explicit StrideFacts(unsigned ringBits) : mask_((std::size_t{1} << ringBits) - 1) {}
+    // Past the end of the file every block stops a walk, so no more is held than the file.
+    StrideFacts(unsigned ringBits, std::uint64_t fileSize)
+        : mask_(
+              (std::size_t{1} << std::min<unsigned>(ringBits, std::bit_width(fileSize + Stride))) -
+              1),
+          allStopped_(fileSize + Stride) {}
 
     // Classifies the blocks at positions up to `end` (exclusive). Positions before `oldest` are
     // never asked about again; when everything held lies before it, the stretch starts afresh.
@@ -47,6 +54,7 @@ template <std::uint32_t Stride, std::size_t SumCount> class StrideFacts {
                 running.fill(0);
         }
         oldest_ = oldest;
+        end = std::min(end, allStopped_);
         if (end <= frontier_)
             return;
         const std::uint8_t *bytes =
@@ -69,7 +77,11 @@ template <std::uint32_t Stride, std::size_t SumCount> class StrideFacts {
         frontier_ = end;
     }
 
-    std::uint64_t frontier() const { return started_ ? frontier_ : 0; }
+    // Whether a walk from `start` can be answered up to `end`: the blocks up to it, or every
+    // residue's next stop, are classified.
+    bool holds(std::uint64_t start, std::uint64_t end) const {
+        return started_ && start < frontier_ && (frontier_ > end || frontier_ >= allStopped_);
+    }
 
     // The first stopping block at or after `p` (held, not before `oldest`) along its residue;
     // `none` when there is none before the frontier.
@@ -101,6 +113,7 @@ template <std::uint32_t Stride, std::size_t SumCount> class StrideFacts {
     }
 
     std::size_t mask_;
+    std::uint64_t allStopped_; // from here on every residue has met a stop
     bool started_ = false;
     std::uint64_t frontier_ = 0;
     std::uint64_t oldest_ = 0;
