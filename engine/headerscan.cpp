@@ -78,7 +78,7 @@ inline BlockFacts<3> classifyLevel7(const std::uint8_t *b) {
 // Without acceptance to lose, an offset counts only when its lengths can agree: a record of
 // the deletion flag alone, or a walk, which needs a type letter (or a name like "_NULLFLAGS")
 // where its first descriptor would be. The first offset from `i` on that may count, or `count`.
-std::size_t firstThatMayCount(const std::uint8_t *chunk, std::size_t i, std::size_t count) {
+std::size_t firstPastFilter(const std::uint8_t *chunk, std::size_t i, std::size_t count) {
     for (; i < count; ++i) {
         const std::uint8_t *header = chunk + i;
         const std::uint8_t *first = header + tableHeaderSize;
@@ -114,9 +114,9 @@ class Scanner {
     std::optional<HeaderScanHit> run(std::uint64_t from, bool acceptance);
 
   private:
-    // Both may move the reader's window. Kept out of the loop over offsets, and answering
-    // through `out`: a small struct handed back whole is stored in pieces and loaded at once, which
-    // stalls.
+    // Both may move the reader's window. Kept out of the loop over offsets; they answer
+    // through `out` field by field (a small struct handed back whole is stored in pieces and
+    // loaded at once, which stalls).
     [[gnu::noinline]] void walkDescriptors(const std::uint8_t *first, std::uint64_t start,
                                            std::int32_t limit, Walk &out) {
         Walk walk = descriptorWalk(first, start, limit);
@@ -140,7 +140,7 @@ class Scanner {
         int walksInARow = 0;
         for (;; ++i) {
             if (walksInARow < 8) {
-                std::size_t next = salvora::firstThatMayCount(chunk, i, count);
+                std::size_t next = firstPastFilter(chunk, i, count);
                 walksInARow = next == i ? walksInARow + 1 : 0;
                 i = next;
             }
