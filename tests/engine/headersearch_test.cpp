@@ -237,7 +237,7 @@ TEST_F(HeaderSearchTest, PathologicalPatternsMatchTheSlowSearch) {
     // Long enough for the walks' bookkeeping to wrap around; with a table behind the junk, the
     // search must reach it in the same state, whose type it may have to infer (type byte 0).
     for (const char *name : {"ff05", "plus", "cdn", "descriptors", "random"}) {
-        std::size_t size = std::string(name) == "cdn" ? 30000 : 70000;
+        std::size_t size = std::string(name) == "cdn" ? 30000 : 40000;
         Bytes junk = pattern(name, size);
         expectSameAsReference(junk, name);
         for (std::uint8_t type : {std::uint8_t{0x03}, std::uint8_t{0x00}}) {
@@ -437,7 +437,7 @@ Bytes descriptorRunWithCandidates(std::mt19937 &random, bool level7) {
 TEST_F(HeaderSearchTest, CandidatesWhoseLengthsAgreeAfterLongWalksMatchTheSlowSearch) {
     std::mt19937 random(29);
     int foundLate = 0;
-    for (int round = 0; round < 60; ++round) {
+    for (int round = 0; round < 40; ++round) {
         bool level7 = round % 2 == 1;
         Bytes file = descriptorRunWithCandidates(random, level7);
         expectSameAsReference(file, std::string(level7 ? "level 7 " : "") + "run " +
@@ -447,7 +447,7 @@ TEST_F(HeaderSearchTest, CandidatesWhoseLengthsAgreeAfterLongWalksMatchTheSlowSe
         std::optional<testing::ReferenceHeader> found = testing::referenceHeaderSearch(file);
         foundLate += found && found->offset > 64;
     }
-    EXPECT_GT(foundLate, 20);
+    EXPECT_GT(foundLate, 12);
 }
 
 TEST_F(HeaderSearchTest, ShuffledBytesMatchTheSlowSearch) {
@@ -457,7 +457,7 @@ TEST_F(HeaderSearchTest, ShuffledBytesMatchTheSlowSearch) {
                                      0x30, 0x31, 0x40, 0x43, 0x44, 0x4E, 0x5F, 0x2B, 0x8C};
     for (int round = 0; round < 300; ++round) {
         Bytes file(64 + random() % 4000);
-        std::size_t used = 2 + random() % sizeof alphabet;
+        std::size_t used = 2 + random() % (sizeof alphabet - 1);
         for (auto &b : file)
             b = alphabet[random() % used];
         if (round % 2 == 0)
