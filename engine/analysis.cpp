@@ -9,6 +9,7 @@
 #include "engine/descriptorchains.h"
 #include "engine/descriptorrepair.h"
 #include "engine/inferredtable.h"
+#include "engine/headerscan.h"
 #include "engine/memofile.h"
 #include "engine/recordsample.h"
 #include "engine/textformat.h"
@@ -473,32 +474,44 @@ AnalysisResult searchStructure(platform::Platform &os, RecoveryJob &job, Analysi
 
     platform::ErrorCode sizeError = 0;
     job.sourceSize = job.source->size(&sizeError).value_or(0);
-    // The descriptor chains look up to one list length behind the furthest offset read.
-    WindowReader reader(*job.source, job.sourceSize, 4u << 20, 64u << 10);
+    // The descriptor chains look up to one list length behind the furthest offset read, the
+    // scan much further.
+    WindowReader reader(*job.source, job.sourceSize, 4u << 20, headerScanLookBack);
     Search search(os, job, reader, result);
 
     bool found = false;
     bool rebuildFailed = false;
-    for (std::uint64_t k = 0;; ++k) {
-        if (search.tryCandidate(k)) {
-            result.headerOffset = k;
-            found = true;
-            break;
+    // One candidate after the other from `from` on, each as the byte-by-byte search takes it.
+    auto searchFrom = [&](std::uint64_t from) {
+        for (std::uint64_t k = from; k < job.sourceSize; ++k) {
+            if (search.tryCandidate(k)) {
+                result.headerOffset = k;
+                return true;
+            }
         }
-        if (k == 0 && search.repairDescriptor()) {
-            found = true;
-            break;
-        }
+        return false;
+    };
+    if (search.tryCandidate(0)) {
+        found = true;
+    } else if (search.repairDescriptor()) {
+        found = true;
+    } else if (search.descriptorsBehindDamagedHeader()) {
         // Descriptors in place behind a damaged header; a list that describes no records
         // leaves the search to go on.
-        if (k == 0 && search.descriptorsBehindDamagedHeader()) {
-            found = search.rebuild();
-            rebuildFailed = !found;
-            if (found)
-                break;
+        found = search.rebuild();
+        rebuildFailed = !found;
+    }
+    if (!found && job.sourceSize > 1) {
+        std::optional<HeaderScanHit> hit =
+            scanForHeader(reader, search.sampler, 1, search.acceptance);
+        if (hit && reader.view(hit->offset, 1)[0] == 0) {
+            // The header leaves its type to be inferred from the descriptors of every
+            // candidate on the way: those walks are taken again.
+            found = searchFrom(1);
+        } else if (hit) {
+            search.acceptance = hit->acceptanceBefore;
+            found = searchFrom(hit->offset);
         }
-        if (k + 1 >= job.sourceSize)
-            break;
     }
     if (!found && (rebuildFailed || !search.rebuild()) && !inferTable(os, job, reader, result)) {
         result.abort = true;

@@ -8,8 +8,6 @@ namespace salvora {
 
 namespace {
 
-constexpr const char acceptedFieldTypes[] = "CNDLFMTIYB+PGO@QVW";
-
 char upperAscii(char c) {
     return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
 }
@@ -79,20 +77,10 @@ const char *tableTypeName(std::uint8_t type) {
     }
 }
 
-namespace {
-
-// The header search asks this at every byte offset of a damaged file.
-constexpr std::array<bool, 256> acceptedLetterTable = [] {
-    std::array<bool, 256> table{};
-    for (const char *p = acceptedFieldTypes; *p; ++p)
-        table[static_cast<unsigned char>(*p)] = true;
-    return table;
-}();
-
-} // namespace
+namespace {} // namespace
 
 bool isAcceptedFieldType(const std::uint8_t *descriptorBytes) {
-    return acceptedLetterTable[descriptorBytes[11]] ||
+    return acceptedTypeLetters[descriptorBytes[11]] ||
            (descriptorBytes[0] == '_' && nameIsNullFlags(descriptorBytes));
 }
 

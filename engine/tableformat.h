@@ -80,6 +80,14 @@ bool usesFoxProMemo(std::uint8_t type, std::uint8_t tableFlags);
 // Display name of a table type, or nullptr when the type is unknown.
 const char *tableTypeName(std::uint8_t type);
 
+// The type letters a field may have; the header search asks this at every byte offset.
+inline constexpr std::array<bool, 256> acceptedTypeLetters = [] {
+    std::array<bool, 256> table{};
+    for (const char *p = "CNDLFMTIYB+PGO@QVW"; *p; ++p)
+        table[static_cast<unsigned char>(*p)] = true;
+    return table;
+}();
+
 bool isAcceptedFieldType(const FieldDescriptor &field);
 // The raw test on a descriptor's bytes (name at 0-10, type letter at 11), shared with scans
 // that look at bytes in place.

@@ -1,5 +1,7 @@
 #include "tests/support/referencesearch.h"
 
+#include <algorithm>
+#include <array>
 #include <cstring>
 #include <string>
 
@@ -7,13 +9,29 @@ namespace salvora::testing {
 
 namespace {
 
+using Block = std::array<std::uint8_t, 48>;
+
 // Bytes past the end of the file read as zero.
-Bytes readAt(const Bytes &file, std::uint64_t offset, std::size_t length) {
-    Bytes out(length, 0);
-    for (std::size_t i = 0; i < length; ++i)
-        if (offset + i < file.size())
-            out[i] = file[offset + i];
+Block blockAt(const Bytes &file, std::uint64_t offset) {
+    Block out{};
+    if (offset < file.size())
+        std::memcpy(out.data(), file.data() + offset,
+                    std::min<std::uint64_t>(out.size(), file.size() - offset));
     return out;
+}
+
+using Descriptor = std::array<std::uint8_t, 32>;
+
+Descriptor descriptorAt(const Bytes &file, std::uint64_t offset) {
+    Block block = blockAt(file, offset);
+    Descriptor out{};
+    std::memcpy(out.data(), block.data(), out.size());
+    return out;
+}
+
+Bytes readAt(const Bytes &file, std::uint64_t offset, std::size_t length) {
+    Block block = blockAt(file, offset);
+    return Bytes(block.begin(), block.begin() + static_cast<std::ptrdiff_t>(length));
 }
 
 std::uint32_t le16(const Bytes &b, std::size_t at) {
@@ -51,22 +69,22 @@ void infer(const std::uint8_t *d, std::uint8_t &t) {
         t = 0x31;
 }
 
-std::vector<Bytes> level7(const Bytes &file, std::uint64_t at, std::uint32_t headerLength) {
+std::vector<Descriptor> level7(const Bytes &file, std::uint64_t at, std::uint32_t headerLength) {
     std::uint32_t maximum = (headerLength - 68u) / 48u;
-    std::vector<Bytes> list;
+    std::vector<Descriptor> list;
     std::uint64_t position = at + 36;
     for (int reads = 0; reads < 4096; ++reads) {
-        Bytes d = readAt(file, position, 48);
+        Block d = blockAt(file, position);
         position += 48;
         if (d[0] == 0x0D)
             break;
-        Bytes probe(32, 0);
+        std::array<std::uint8_t, 32> probe{};
         std::memcpy(probe.data(), d.data(), 11);
         probe[11] = d[32];
         if (!accepted(probe.data()))
             return {};
         if (d[33] != 0) {
-            Bytes c(32, 0);
+            Descriptor c{};
             std::memcpy(c.data(), d.data(), 10);
             c[11] = d[32];
             c[16] = d[33];
@@ -117,17 +135,18 @@ std::optional<ReferenceHeader> referenceHeaderSearch(const Bytes &file, bool pas
                 count = (static_cast<std::int32_t>(headerLength) - 296) / 32;
             if (count >= 500)
                 acceptance = false;
-            std::vector<Bytes> fields;
+            std::vector<Descriptor> fields;
             if ((type & 7) == 4) {
                 fields = level7(file, k + 32, headerLength);
                 count = static_cast<std::int32_t>(fields.size());
             } else if (count >= 1 && count <= 500) {
                 for (std::int32_t i = 0; i < count; ++i)
-                    fields.push_back(readAt(file, k + 32 + 32 * static_cast<std::uint64_t>(i), 32));
+                    fields.push_back(
+                        descriptorAt(file, k + 32 + 32 * static_cast<std::uint64_t>(i)));
             }
             std::uint32_t running = 1;
             for (std::int32_t i = 0; i < count && !fields.empty(); ++i) {
-                Bytes &d = fields[static_cast<std::size_t>(i)];
+                Descriptor &d = fields[static_cast<std::size_t>(i)];
                 if (d[0] == 0x0D || d[0] == 0x1A) {
                     count = i;
                     break;
@@ -155,7 +174,10 @@ std::optional<ReferenceHeader> referenceHeaderSearch(const Bytes &file, bool pas
                     fields.resize(static_cast<std::size_t>(count));
                 if (count <= 0)
                     fields.clear();
-                return ReferenceHeader{k, header, count, inferred, fields};
+                std::vector<Bytes> found;
+                for (const Descriptor &d : fields)
+                    found.emplace_back(d.begin(), d.end());
+                return ReferenceHeader{k, header, count, inferred, found};
             }
         }
         if (k == 0 && !pastRebuild) {

@@ -1,0 +1,471 @@
+#include "engine/headerscan.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+
+#include "engine/bufferedio.h"
+#include "engine/recordsample.h"
+#include "engine/stridefacts.h"
+#include "engine/tableformat.h"
+
+namespace salvora {
+
+namespace {
+
+constexpr std::int32_t fieldCountLimit = 500;
+constexpr std::uint64_t descriptorStride = fieldDescriptorSize;
+constexpr std::uint64_t level7Start = 68; // the 48-byte descriptors follow a 68-byte header
+constexpr std::uint64_t level7Stride = 48;
+constexpr std::uint64_t level7ReadLimit = 4096;
+// No header length from here on gives a walk over 32-byte descriptors (at most 500 of them,
+// with or without the Visual FoxPro backlink).
+constexpr std::uint32_t descriptorWalkHeaderLimit = 296 + 32 * (fieldCountLimit + 1);
+// Offsets are looked at a chunk at a time; a walk's first few blocks straight from it.
+constexpr std::uint64_t chunkSize = 32u << 10;
+constexpr int directBlocks = 4;
+constexpr std::size_t chunkMargin = level7Start + directBlocks * level7Stride + 64;
+// Blocks classified ahead of need, so that a long walk asks for more only now and then.
+constexpr std::uint64_t reachSlack = 4096;
+
+std::uint32_t lengthOf(const std::uint8_t *d) {
+    return d[11] == 'C' ? d[17] * 256u + d[16] : d[16];
+}
+
+inline BlockFacts<1> classifyDescriptor(const std::uint8_t *d) {
+    BlockFacts<1> facts;
+    if (d[0] == headerTerminator || d[0] == endOfFileMarker) {
+        facts.stop = true;
+        facts.terminator = true;
+    } else if (!acceptedTypeLetters[d[11]] && !(d[0] == '_' && isAcceptedFieldType(d))) {
+        facts.stop = true;
+    } else {
+        facts.counts[0] = lengthOf(d);
+    }
+    return facts;
+}
+
+// Counts of a level 7 block: the length it adds, whether it is collected (a length byte of
+// 0 makes one that is skipped), and whether its name starts with an end-of-file marker.
+enum Level7Count { level7Length, level7Collected, level7Marked };
+
+inline BlockFacts<3> classifyLevel7(const std::uint8_t *b) {
+    BlockFacts<3> facts;
+    if (b[0] == headerTerminator) {
+        facts.stop = true;
+        facts.terminator = true;
+        return facts;
+    }
+    bool accepted = acceptedTypeLetters[b[32]];
+    if (!accepted && b[0] == '_') {
+        std::array<std::uint8_t, fieldDescriptorSize> probe{};
+        std::memcpy(probe.data(), b, 11);
+        probe[11] = b[32];
+        accepted = isAcceptedFieldType(probe.data());
+    }
+    if (!accepted) {
+        facts.stop = true;
+        return facts;
+    }
+    if (b[33] != 0) {
+        facts.counts[level7Length] = b[32] == 'C' ? b[34] * 256u + b[33] : b[33];
+        facts.counts[level7Collected] = 1;
+        facts.counts[level7Marked] = b[0] == endOfFileMarker ? 1 : 0;
+    }
+    return facts;
+}
+
+// Without acceptance to lose, an offset counts only when its lengths can agree: a record of
+// the deletion flag alone, or a walk, which needs a type letter (or a name like "_NULLFLAGS")
+// where its first descriptor would be. The first offset from `i` on that may count, or `count`.
+std::size_t firstPastFilter(const std::uint8_t *chunk, std::size_t i, std::size_t count) {
+    for (; i < count; ++i) {
+        const std::uint8_t *header = chunk + i;
+        const std::uint8_t *first = header + tableHeaderSize;
+        const std::uint8_t *block = header + level7Start;
+        if (!(acceptedTypeLetters[first[11]] | acceptedTypeLetters[block[32]] | (first[0] == '_') |
+              (block[0] == '_') | (header[10] == 1)))
+            continue;
+        const bool level7Walks =
+            isLevel7Type(header[0]) &
+            (acceptedTypeLetters[header[level7Start + 32]] | (header[level7Start] == '_'));
+        const bool walks =
+            (readLe16(header + 8) < descriptorWalkHeaderLimit) &
+            (acceptedTypeLetters[header[tableHeaderSize + 11]] | (header[tableHeaderSize] == '_'));
+        if ((level7Walks | walks) | (readLe16(header + 10) == 1))
+            return i;
+    }
+    return count;
+}
+
+// What a candidate's descriptor walk decides.
+struct Walk {
+    std::int32_t fieldCount = 0;
+    std::uint32_t lengthSum = 0;
+    bool unacceptable = false;
+};
+
+class Scanner {
+  public:
+    Scanner(WindowReader &reader, WindowReader &sampler)
+        : reader_(reader), sampler_(sampler), descriptors_(15, reader.fileSize()),
+          level7_(18, reader.fileSize()) {}
+
+    std::optional<HeaderScanHit> run(std::uint64_t from, bool acceptance);
+
+  private:
+    // Both may move the reader's window. Kept out of the loop over offsets; they answer
+    // through `out` field by field (a small struct handed back whole is stored in pieces and
+    // loaded at once, which stalls).
+    [[gnu::noinline]] void walkDescriptors(const std::uint8_t *first, std::uint64_t start,
+                                           std::int32_t limit, Walk &out) {
+        Walk walk = descriptorWalk(first, start, limit);
+        out.fieldCount = walk.fieldCount;
+        out.lengthSum = walk.lengthSum;
+        out.unacceptable = walk.unacceptable;
+    }
+    [[gnu::noinline]] void walkLevel7(const std::uint8_t *first, std::uint64_t start,
+                                      std::uint32_t maximum, Walk &out) {
+        Walk walk = level7Walk(first, start, maximum);
+        out.fieldCount = walk.fieldCount;
+        out.lengthSum = walk.lengthSum;
+        out.unacceptable = walk.unacceptable;
+    }
+    // The first offset from `i` on that may count without acceptance, or `count`: walks over
+    // blocks classified already are settled here, in one loop with the filter.
+    std::size_t firstThatMayCount(const std::uint8_t *chunk, std::uint64_t chunkStart,
+                                  std::size_t i, std::size_t count, std::uint64_t fileSize) {
+        // The filter pays where most offsets fail it; where they walk, one after the other,
+        // it is skipped until offsets fail again.
+        int walksInARow = 0;
+        for (;; ++i) {
+            if (walksInARow < 8) {
+                std::size_t next = firstPastFilter(chunk, i, count);
+                walksInARow = next == i ? walksInARow + 1 : 0;
+                i = next;
+            }
+            if (i == count)
+                return i;
+            const std::uint8_t *header = chunk + i;
+            const std::uint32_t headerLength = readLe16(header + 8);
+            const std::uint32_t recordLength = readLe16(header + 10);
+            if (recordLength == 1)
+                return i;
+            if (recordLength == 0 || headerLength < 2 * tableHeaderSize ||
+                headerLength > fileSize) {
+                walksInARow = 0;
+                continue;
+            }
+            const std::uint8_t type = header[0];
+            Walk walk;
+            if (isLevel7Type(type)) {
+                const std::uint8_t *block = header + level7Start;
+                if (block[0] == headerTerminator ||
+                    !(acceptedTypeLetters[block[32]] | (block[0] == '_'))) {
+                    walksInARow = 0;
+                    continue;
+                }
+                std::uint32_t maximum = (headerLength - static_cast<std::uint32_t>(level7Start)) /
+                                        static_cast<std::uint32_t>(level7Stride);
+                if (!level7Held(chunkStart + i + level7Start, maximum, walk))
+                    return i;
+            } else {
+                std::int32_t fieldCount =
+                    isVisualFoxProType(type)
+                        ? (static_cast<std::int32_t>(headerLength) - 296) / 32
+                        : static_cast<std::int32_t>((headerLength - tableHeaderSize) / 32u);
+                const std::uint8_t *first = header + tableHeaderSize;
+                if (static_cast<std::uint32_t>(fieldCount - 1) >= fieldCountLimit ||
+                    first[0] == headerTerminator || first[0] == endOfFileMarker ||
+                    !(acceptedTypeLetters[first[11]] | (first[0] == '_'))) {
+                    walksInARow = 0;
+                    continue;
+                }
+                if (!walkHeld(chunkStart + i + tableHeaderSize, fieldCount, walk))
+                    return i;
+            }
+            if (recordLength == 1 + walk.lengthSum)
+                return i;
+        }
+    }
+    // Whether the record length of the candidate at `k` can be the one its walk adds up:
+    // false settles a candidate that has no acceptance to lose. May move the reader's window.
+    bool lengthsMayAgree(const std::uint8_t *header, std::uint64_t k, std::uint64_t fileSize) {
+        const std::uint32_t headerLength = readLe16(header + 8);
+        const std::uint32_t recordLength = readLe16(header + 10);
+        if (recordLength == 0 || headerLength < 2 * tableHeaderSize || headerLength > fileSize)
+            return false;
+        const std::uint8_t type = header[0];
+        Walk walk;
+        if (isLevel7Type(type)) {
+            const std::uint8_t *block = header + level7Start;
+            if (block[0] == headerTerminator ||
+                !(acceptedTypeLetters[block[32]] | (block[0] == '_')))
+                return recordLength == 1;
+            std::uint32_t maximum = (headerLength - static_cast<std::uint32_t>(level7Start)) /
+                                    static_cast<std::uint32_t>(level7Stride);
+            if (!level7Held(k + level7Start, maximum, walk))
+                walkLevel7(block, k + level7Start, maximum, walk);
+            return recordLength == 1 + walk.lengthSum;
+        }
+        std::int32_t fieldCount =
+            isVisualFoxProType(type)
+                ? (static_cast<std::int32_t>(headerLength) - 296) / 32
+                : static_cast<std::int32_t>((headerLength - tableHeaderSize) / 32u);
+        const std::uint8_t *first = header + tableHeaderSize;
+        if (static_cast<std::uint32_t>(fieldCount - 1) >= fieldCountLimit ||
+            first[0] == headerTerminator || first[0] == endOfFileMarker ||
+            !(acceptedTypeLetters[first[11]] | (first[0] == '_')))
+            return recordLength == 1;
+        if (!walkHeld(k + tableHeaderSize, fieldCount, walk))
+            walkDescriptors(first, k + tableHeaderSize, fieldCount, walk);
+        return recordLength == 1 + walk.lengthSum;
+    }
+    // The level 7 walk over blocks classified already, when it collects every block up to its
+    // limit and meets no stop and no marked name; false otherwise.
+    bool level7Held(std::uint64_t start, std::uint32_t maximum, Walk &walk) const {
+        std::uint32_t target = std::min<std::uint32_t>(maximum, level7ReadLimit);
+        std::uint64_t end = start + level7Stride * target;
+        if (target == 0 || !level7_.holds(start, end))
+            return false;
+        std::uint64_t stop = level7_.nextStop(start);
+        if (stop < end || level7_.sum(level7Collected, start, end) != target ||
+            level7_.sum(level7Marked, start, end) != 0)
+            return false;
+        walk.fieldCount = static_cast<std::int32_t>(target);
+        walk.lengthSum = level7_.sum(level7Length, start, end);
+        return true;
+    }
+    Walk descriptorWalk(const std::uint8_t *first, std::uint64_t start, std::int32_t limit);
+    // The walk over blocks classified already; false when they do not reach far enough.
+    bool walkHeld(std::uint64_t start, std::int32_t limit, Walk &walk) const {
+        std::uint64_t end = start + descriptorStride * static_cast<std::uint64_t>(limit);
+        if (!descriptors_.holds(start, end))
+            return false;
+        std::uint64_t stop = descriptors_.nextStop(start);
+        if (stop >= end) {
+            walk.lengthSum = descriptors_.sum(0, start, end);
+            return true;
+        }
+        walk.lengthSum = descriptors_.sum(0, start, stop);
+        if (descriptors_.isTerminator(stop))
+            walk.fieldCount = static_cast<std::int32_t>((stop - start) / descriptorStride);
+        else
+            walk.unacceptable = true;
+        return true;
+    }
+    Walk level7Walk(const std::uint8_t *first, std::uint64_t start, std::uint32_t maximum);
+    Walk level7FromFacts(std::uint64_t start, std::uint32_t target);
+    void reachLevel7(std::uint64_t start, std::uint64_t end) {
+        if (!level7_.holds(start, end - 1))
+            level7_.reach(reader_, start, end + reachSlack, classifyLevel7);
+    }
+
+    WindowReader &reader_;
+    WindowReader &sampler_;
+    StrideFacts<descriptorStride, 1> descriptors_;
+    StrideFacts<level7Stride, 3> level7_;
+};
+
+Walk Scanner::descriptorWalk(const std::uint8_t *first, std::uint64_t start, std::int32_t limit) {
+    Walk walk;
+    walk.fieldCount = limit;
+    for (int i = 0; i < std::min(limit, directBlocks); ++i) {
+        BlockFacts<1> facts = classifyDescriptor(first + i * descriptorStride);
+        if (facts.stop) {
+            if (facts.terminator)
+                walk.fieldCount = i;
+            walk.unacceptable = !facts.terminator;
+            return walk;
+        }
+        walk.lengthSum += facts.counts[0];
+    }
+    if (limit <= directBlocks)
+        return walk;
+    std::uint64_t end = start + descriptorStride * static_cast<std::uint64_t>(limit);
+    descriptors_.reach(reader_, start, end + 1 + reachSlack, classifyDescriptor);
+    walkHeld(start, limit, walk);
+    return walk;
+}
+
+Walk Scanner::level7Walk(const std::uint8_t *first, std::uint64_t start, std::uint32_t maximum) {
+    // The conversion collects descriptors of nonzero length until `maximum` of them, a
+    // terminator or 4096 reads; one of no accepted type leaves nothing. The walk over what it
+    // collected stops at a name starting with an end-of-file marker.
+    Walk walk;
+    std::uint32_t collected = 0;
+    bool marked = false;
+    std::uint32_t target = std::min<std::uint32_t>(maximum, level7ReadLimit);
+    if (target > 0 && level7_.holds(start, start + level7Stride * target))
+        return level7FromFacts(start, target);
+    for (int i = 0; i < directBlocks; ++i) {
+        BlockFacts<3> facts = classifyLevel7(first + i * level7Stride);
+        if (facts.stop) {
+            if (!facts.terminator)
+                return Walk{};
+            break;
+        }
+        if (facts.counts[level7Collected] != 0) {
+            ++collected;
+            marked |= facts.counts[level7Marked] != 0;
+            if (!marked) {
+                ++walk.fieldCount;
+                walk.lengthSum += facts.counts[level7Length];
+            }
+        }
+        if (collected >= level7ReadLimit || collected >= maximum) {
+            if (!marked)
+                walk.fieldCount = static_cast<std::int32_t>(collected);
+            return walk;
+        }
+        if (i + 1 == directBlocks)
+            return level7FromFacts(start, target);
+    }
+    if (!marked)
+        walk.fieldCount = static_cast<std::int32_t>(collected);
+    return walk;
+}
+
+Walk Scanner::level7FromFacts(std::uint64_t start, std::uint32_t target) {
+    auto blocksEnd = [start](std::uint64_t n) { return start + level7Stride * n; };
+    auto count = [&](Level7Count which, std::uint64_t n) {
+        return level7_.sum(which, start, blocksEnd(n));
+    };
+    reachLevel7(start, blocksEnd(target) + 1);
+    std::uint64_t stop = level7_.nextStop(start);
+    std::uint64_t consumed = 0;
+    std::uint32_t converted = 0;
+    if (stop == level7_.none && count(level7Collected, target) == target) {
+        consumed = target;
+        converted = target;
+    } else {
+        if (stop == level7_.none) {
+            reachLevel7(start, blocksEnd(level7ReadLimit) + 1);
+            stop = level7_.nextStop(start);
+        }
+        std::uint64_t readable = stop == level7_.none
+                                     ? level7ReadLimit
+                                     : std::min((stop - start) / level7Stride, level7ReadLimit);
+        std::uint32_t reached = count(level7Collected, readable);
+        if (reached < target) {
+            if (readable < level7ReadLimit && !level7_.isTerminator(stop))
+                return Walk{};
+            consumed = readable;
+            converted = reached;
+        } else {
+            std::uint64_t low = target, high = readable;
+            while (low < high) {
+                std::uint64_t middle = (low + high) / 2;
+                if (count(level7Collected, middle) >= target)
+                    high = middle;
+                else
+                    low = middle + 1;
+            }
+            consumed = low;
+            converted = target;
+        }
+    }
+    Walk walk;
+    if (count(level7Marked, consumed) == 0) {
+        walk.fieldCount = static_cast<std::int32_t>(converted);
+        walk.lengthSum = count(level7Length, consumed);
+        return walk;
+    }
+    std::uint64_t low = 1, high = consumed;
+    while (low < high) {
+        std::uint64_t middle = (low + high) / 2;
+        if (count(level7Marked, middle) >= 1)
+            high = middle;
+        else
+            low = middle + 1;
+    }
+    walk.fieldCount = static_cast<std::int32_t>(count(level7Collected, low - 1));
+    walk.lengthSum = count(level7Length, low - 1);
+    return walk;
+}
+
+std::optional<HeaderScanHit> Scanner::run(std::uint64_t from, bool acceptance) {
+    const std::uint64_t fileSize = reader_.fileSize();
+    for (std::uint64_t chunkStart = from; chunkStart < fileSize; chunkStart += chunkSize) {
+        const auto count = static_cast<std::size_t>(std::min(chunkSize, fileSize - chunkStart));
+        const std::uint8_t *chunk = reader_.view(chunkStart, count + chunkMargin);
+        for (std::size_t i = 0; i < count; ++i) {
+            const std::uint8_t *header = chunk + i;
+            if (!acceptance) {
+                i = firstThatMayCount(chunk, chunkStart, i, count, fileSize);
+                if (i == count)
+                    break;
+                const bool counts = lengthsMayAgree(chunk + i, chunkStart + i, fileSize);
+                chunk = reader_.view(chunkStart, count + chunkMargin);
+                if (!counts)
+                    continue;
+                header = chunk + i;
+            }
+            const std::uint32_t headerLength = readLe16(header + 8);
+            const std::uint32_t recordLength = readLe16(header + 10);
+            // Too short to hold a descriptor, longer than the file, or records of a flag alone.
+            if (recordLength < 2 || headerLength < 2 * tableHeaderSize ||
+                headerLength > fileSize) {
+                acceptance = false;
+                continue;
+            }
+            const std::uint8_t type = header[0];
+            std::int32_t fieldCount =
+                isVisualFoxProType(type)
+                    ? (static_cast<std::int32_t>(headerLength) - 296) / 32
+                    : static_cast<std::int32_t>((headerLength - tableHeaderSize) / 32u);
+            bool clears = fieldCount >= fieldCountLimit;
+            // Most offsets stop at their first block. Those are settled here without a branch
+            // that random bytes would mispredict; the rest walk.
+            const bool level7 = isLevel7Type(type);
+            const bool walks =
+                !level7 & (static_cast<std::uint32_t>(fieldCount - 1) < fieldCountLimit);
+            const std::uint8_t *first = header + tableHeaderSize;
+            const bool firstEnds = (first[0] == headerTerminator) | (first[0] == endOfFileMarker);
+            const bool firstMayPass = acceptedTypeLetters[first[11]] | (first[0] == '_');
+            const std::uint8_t *block = header + level7Start;
+            const bool blockMayPass = (block[0] != headerTerminator) &
+                                      (acceptedTypeLetters[block[32]] | (block[0] == '_'));
+            Walk walk;
+            walk.fieldCount = (level7 | (walks & firstEnds)) ? 0 : fieldCount;
+            clears |= walks & !firstEnds & !firstMayPass;
+            if ((level7 & blockMayPass) | (walks & !firstEnds & firstMayPass)) [[unlikely]] {
+                if (level7) {
+                    walkLevel7(block, chunkStart + i + level7Start,
+                               (headerLength - static_cast<std::uint32_t>(level7Start)) /
+                                   static_cast<std::uint32_t>(level7Stride),
+                               walk);
+                    chunk = reader_.view(chunkStart, count + chunkMargin);
+                } else {
+                    std::uint64_t start = chunkStart + i + tableHeaderSize;
+                    walk.fieldCount = fieldCount;
+                    if (!walkHeld(start, fieldCount, walk)) {
+                        walkDescriptors(first, start, fieldCount, walk);
+                        chunk = reader_.view(chunkStart, count + chunkMargin);
+                    }
+                    clears |= walk.unacceptable;
+                }
+            }
+            const bool lengthsAgree = recordLength == 1 + walk.lengthSum;
+            const bool before = acceptance;
+            if (lengthsAgree && walk.fieldCount < fieldCountLimit)
+                acceptance = true;
+            else if (clears)
+                acceptance = false;
+            if (acceptance && lengthsAgree && walk.fieldCount >= 1 &&
+                sampleFlags(sampler_, chunkStart + i + headerLength, recordLength).passes())
+                return HeaderScanHit{chunkStart + i, before};
+        }
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
+std::optional<HeaderScanHit> scanForHeader(WindowReader &reader, WindowReader &sampler,
+                                           std::uint64_t from, bool acceptance) {
+    Scanner scanner(reader, sampler);
+    return scanner.run(from, acceptance);
+}
+
+} // namespace salvora
