@@ -339,7 +339,7 @@ TEST_F(HeaderSearchTest, RandomMixesMatchTheSlowSearch) {
         found += header.has_value();
         searchedThrough += !header || header->offset > file.size() / 2;
     }
-    EXPECT_GT(found, 10);
+    EXPECT_GT(found, 5); // records of a flag alone found no header any more
     EXPECT_GT(searchedThrough, 15);
 }
 
