@@ -442,11 +442,18 @@ int Run::install(RecoveryJob &job, OutputPlan &plan, const SourceAttributes &att
     };
     if (!os_.replacesOpenFiles())
         letGo();
-    platform::ErrorCode renameError = putInPlace(os_, {plan.work.path, plan.target}, memoItem);
+    Placement placed = putInPlace(os_, {plan.work.path, plan.target}, memoItem);
     letGo();
-    if (renameError != 0) {
-        outcome_.systemError = renameError;
-        outcome_.failure = os_.errorText(renameError);
+    if (placed.error != 0) {
+        outcome_.systemError = placed.error;
+        outcome_.failure = os_.errorText(placed.error);
+        if (placed.leftToNextRun) {
+            // Removing the finished files would let the journal complete a torn pair.
+            plan.work.installed = true;
+            memos.markInstalled();
+            outcome_.failure +=
+                "; the next repair of " + plan.target + " completes the replacement";
+        }
         say(RunMessage::CannotInstall, outcome_.failure);
         return recoveryUnusable;
     }

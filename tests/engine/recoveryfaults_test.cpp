@@ -91,18 +91,55 @@ TEST_F(RecoveryFaultTest, DiskFullOnlyForTheMemoStopsTheRunToo) {
     EXPECT_TRUE(leftovers().empty());
 }
 
-TEST_F(RecoveryFaultTest, FailedRenameOverTheSourceIsAFailureAndChangesNothing) {
-    faults.failOperation(testing::Operation::Rename, testing::pathEndsWith("t.dbf"),
-                         platform::errorSharingViolation());
-    std::string shown;
-    context.ownerlessMessage = [&shown](const std::string &text, const std::string &) {
-        shown = text;
+// The table's rename fails: the pair is put back as it was, or, when putting it back fails
+// too, left with its journal and both finished files for the next run, which completes it.
+TEST_F(RecoveryFaultTest, FailedRenameOverTheSourceIsUndoneOrLeftForTheNextRun) {
+    ASSERT_EQ(run("out.dbf"), recoveryFixed);
+    const Bytes repairedTable = read("out.dbf"), repairedMemo = read("out.fpt");
+    struct Case {
+        const char *undoFails; // what also fails after the table's rename; empty: nothing
     };
-    EXPECT_EQ(run(), recoveryUnusable);
-    EXPECT_FALSE(shown.empty());
-    EXPECT_EQ(read("t.dbf"), original.table);
-    EXPECT_EQ(read("t.fpt"), original.memo);
-    EXPECT_TRUE(leftovers().empty());
+    for (Case c : {Case{""}, Case{"t.fpt"}, Case{".t.fpt.salvora-saved"}}) {
+        reset();
+        bool tableFailed = false;
+        faults.failOperation(
+            testing::Operation::Rename,
+            [&](const std::string &p) {
+                bool table = testing::pathEndsWith("t.dbf")(p);
+                tableFailed |= table;
+                return table;
+            },
+            platform::errorSharingViolation());
+        // A rename is tried on its source name first: this catches the undo's moves only.
+        std::string undo = c.undoFails;
+        faults.failOperation(
+            testing::Operation::Rename,
+            [&](const std::string &p) {
+                return tableFailed && !undo.empty() && testing::pathEndsWith(undo)(p);
+            },
+            testing::ioError());
+        std::string shown;
+        context.ownerlessMessage = [&shown](const std::string &text, const std::string &) {
+            shown = text;
+        };
+        EXPECT_EQ(run(), recoveryUnusable) << undo;
+        EXPECT_FALSE(shown.empty()) << undo;
+        faults.clearFaults();
+        if (undo.empty()) {
+            EXPECT_EQ(read("t.dbf"), original.table);
+            EXPECT_EQ(read("t.fpt"), original.memo);
+            EXPECT_TRUE(leftovers().empty());
+            continue;
+        }
+        EXPECT_NE(shown.find("the next repair of " + dir.file("t.dbf") + " completes"),
+                  std::string::npos)
+            << shown;
+        JournalOutcome settled = settleJournal(faults, dir.file("t.dbf"));
+        EXPECT_NE(settled.line.find("was completed"), std::string::npos) << settled.line;
+        EXPECT_EQ(read("t.dbf"), repairedTable) << undo;
+        EXPECT_EQ(read("t.fpt"), repairedMemo) << undo;
+        EXPECT_TRUE(leftovers().empty()) << undo;
+    }
 }
 
 TEST_F(RecoveryFaultTest, RecordsAreReadAndWrittenInLargeBlocks) {
