@@ -5,12 +5,11 @@
 #include <cstdint>
 #include <vector>
 
+#include "engine/bufferedio.h"
 #include "engine/enginecontext.h"
 #include "engine/recoveryjob.h"
 
 namespace salvora {
-
-class WindowReader;
 
 struct AnalysisResult {
     // False only when the source could not be opened; `openError` then says why.
@@ -28,6 +27,9 @@ struct AnalysisResult {
     std::vector<std::uint32_t> repairedDescriptors;
     // The record count the accepted header held before it was set from the file's size.
     std::uint32_t storedRecordCount = 0;
+    // Bytes up to the first record (anywhere, when nothing was found) that could not be read:
+    // the header found, rebuilt or missed there cannot be trusted.
+    UnreadableRanges unreadableHeader;
 };
 
 enum class SourceAccess {

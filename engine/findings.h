@@ -11,20 +11,23 @@
 namespace salvora {
 
 enum class Finding : std::uint8_t {
-    DroppedByPack,        // marked as deleted, dropped by /pack
-    DroppedEmpty,         // nothing but blanks, dropped by /delempty
-    Undeleted,            // deletion mark removed by /recoverydeleted
-    Duplicate,            // equal to an earlier record, dropped by /deldups
-    DeletionFlagRepaired, // neither '*' nor blank
-    LogicalRepaired,      // not a logical value: set to a blank
-    InvalidMemoCleared,   // the reference leads to no sound memo
-    InvalidMemoDropped,   // the same, and the record dropped for it
-    BadDateTime,          // day number outside the years 1900 to 3000
-    BadDate,              // not YYYYMMDD
-    BadNumber,            // a character no number has
-    DeletedNotKept,       // marked as deleted while deleted records are not kept
+    DroppedByPack,         // marked as deleted, dropped by /pack
+    DroppedEmpty,          // nothing but blanks, dropped by /delempty
+    Undeleted,             // deletion mark removed by /recoverydeleted
+    Duplicate,             // equal to an earlier record, dropped by /deldups
+    DeletionFlagRepaired,  // neither '*' nor blank
+    LogicalRepaired,       // not a logical value: set to a blank
+    InvalidMemoCleared,    // the reference leads to no sound memo
+    InvalidMemoDropped,    // the same, and the record dropped for it
+    BadDateTime,           // day number outside the years 1900 to 3000
+    BadDate,               // not YYYYMMDD
+    BadNumber,             // a character no number has
+    DeletedNotKept,        // marked as deleted while deleted records are not kept
+    UnreadableRecord,      // touches bytes that could not be read: dropped
+    UnreadableMemoCleared, // the memo could not be read: the reference cleared, the record kept
+    UnterminatedMemo,      // a text memo without its end marker: cut where the next one begins
 };
-inline constexpr int findingKinds = 12;
+inline constexpr int findingKinds = 15;
 
 // True when the finding costs the record its place in the output.
 constexpr bool dropsRecord(Finding finding) {
@@ -37,6 +40,7 @@ constexpr bool dropsRecord(Finding finding) {
     case Finding::BadDate:
     case Finding::BadNumber:
     case Finding::DeletedNotKept:
+    case Finding::UnreadableRecord:
         return true;
     default:
         return false;

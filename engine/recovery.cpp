@@ -133,7 +133,8 @@ class Run {
     bool startWalk(RecoveryJob &job, const RecordArea &area, const OutputPlan &plan,
                    RecoveryMemos &memos);
     std::uint64_t walkRecords(RecoveryJob &job, const RecordArea &area, BufferedWriter &out,
-                              RecoveryMemos &memos);
+                              RecoveryMemos &memos, const OutputPlan &plan);
+    void noteUnreadable(const std::string &file, const UnreadableRanges &ranges);
     bool finishTable(RecoveryJob &job, const RecordArea &area, bool inPlace, std::uint64_t kept,
                      BufferedWriter &out, RecoveryMemos &memos);
     int install(RecoveryJob &job, OutputPlan &plan, const SourceAttributes &attributes,
@@ -175,6 +176,7 @@ class Run {
     RecoveryOutcome outcome_;
     EngineLog log_;
     std::uint64_t unreadableBytes_ = 0;
+    std::string unreadableFiles_;
     std::string unreadableText_;
 };
 
@@ -210,7 +212,7 @@ RecoveryOutcome Run::execute() {
     RecoveryMemos memos(os_);
     if (!startWalk(job, area, plan, memos))
         return ended(recoveryNothingProduced);
-    std::uint64_t kept = walkRecords(job, area, out, memos);
+    std::uint64_t kept = walkRecords(job, area, out, memos, plan);
     if (observer_.cancelled()) {
         outcome_.cancelled = true;
         account("Cancelled\r\n");
@@ -220,7 +222,7 @@ RecoveryOutcome Run::execute() {
         // What could not be read is not damage a repair mends: the source stays.
         outcome_.failure = formatText(
             "read errors in %s (%d bytes unreadable); repair to another disk with /output:",
-            plan.source, static_cast<std::int64_t>(unreadableBytes_));
+            unreadableFiles_, unreadableBytes_);
         say(RunMessage::Refused, outcome_.failure + unreadableText_);
         return ended(recoveryUnusable);
     }
@@ -232,7 +234,7 @@ RecoveryOutcome Run::execute() {
     if (unreadableBytes_ != 0) {
         outcome_.failure =
             formatText("read errors in %s (%d bytes unreadable); the readable records were written",
-                       plan.source, static_cast<std::int64_t>(unreadableBytes_));
+                       unreadableFiles_, unreadableBytes_);
         say(RunMessage::Refused, outcome_.failure + unreadableText_);
         account(outcome_.failure + unreadableText_);
         return ended(recoveryNothingProduced);
@@ -261,6 +263,16 @@ bool Run::analyse(RecoveryJob &job, AnalysedTable &table, const OutputPlan &plan
     table = analyseTable(context_, job, plan.source,
                          plan.inPlace ? SourceAccess::Exclusive : SourceAccess::Repair);
     const AnalysisResult &analysis = table.analysis;
+    if (!analysis.unreadableHeader.empty()) {
+        // Bytes read as zeros would give a header rebuilt from nothing, or none at all.
+        outcome_.failure =
+            formatText("read errors in %s (%d bytes unreadable): its header cannot be read",
+                       plan.source, analysis.unreadableHeader.bytes());
+        noteUnreadable(plan.source, analysis.unreadableHeader);
+        say(RunMessage::Refused, outcome_.failure + unreadableText_);
+        outcome_.result = recoveryUnusable;
+        return false;
+    }
     if (analysis.abort) {
         say(RunMessage::NoTableFound, outcome_.message + request_.texts.unrecoverableFile);
         outcome_.result = recoveryNothingProduced;
@@ -355,20 +367,34 @@ bool Run::startWalk(RecoveryJob &job, const RecordArea &area, const OutputPlan &
 }
 
 std::uint64_t Run::walkRecords(RecoveryJob &job, const RecordArea &area, BufferedWriter &out,
-                               RecoveryMemos &memos) {
+                               RecoveryMemos &memos, const OutputPlan &plan) {
     out.seek(area.headerLength);
     RecordWalk walk(job, area, request_, observer_);
     RecordWriter writer(out, memos, job, request_.report, area.recordLength);
     std::uint64_t kept = walk.run(writer);
-    unreadableBytes_ = walk.reader().unreadableBytes();
-    for (const WindowReader::Range &range : walk.reader().unreadable())
-        unreadableText_ +=
-            formatText("\r\nunreadable: bytes %d to %d", static_cast<std::int64_t>(range.start),
-                       static_cast<std::int64_t>(range.end - 1));
+    noteUnreadable(plan.source, walk.reader().unreadableRanges());
+    if (job.sourceMemo)
+        noteUnreadable(job.sourceMemo->path, job.sourceMemo->unreadable);
     if (walk.unreadableRecords() != 0)
-        unreadableText_ += formatText("\r\n%d records unreadable",
-                                      static_cast<std::int64_t>(walk.unreadableRecords()));
+        unreadableText_ += formatText("\r\n%d records unreadable", walk.unreadableRecords());
+    if (memos.unreadableMemos() != 0)
+        unreadableText_ +=
+            formatText("\r\n%d memo references unreadable, cleared", memos.unreadableMemos());
     return kept;
+}
+
+// What could not be read is listed for the run's message, its log and its report.
+void Run::noteUnreadable(const std::string &file, const UnreadableRanges &ranges) {
+    if (ranges.empty())
+        return;
+    unreadableBytes_ += ranges.bytes();
+    unreadableFiles_ += (unreadableFiles_.empty() ? "" : " and ") + file;
+    for (const UnreadableRanges::Range &range : ranges.ranges()) {
+        unreadableText_ +=
+            formatText("\r\nunreadable: bytes %d to %d in %s", range.start, range.end - 1, file);
+        if (request_.report)
+            request_.report->unreadableBytes(file, range.start, range.end);
+    }
 }
 
 // The end marker and the final header with the kept count; the result detached from its

@@ -69,6 +69,11 @@ platform::ErrorCode RecoveryMemos::open(RecoveryJob &job, const std::string &out
         refusal_ = job.sourceMemo->path + ": the memo file's link leads nowhere";
         return sourceError;
     }
+    // A header read as zeros would make every memo look lost, or another kind of memo.
+    if (std::string why = memoHeaderUnreadable(*job.sourceMemo); !why.empty()) {
+        refusal_ = why;
+        return platform::errorInvalidArgument();
+    }
     hasSource_ = true;
     sourcePath_ = job.sourceMemo->path;
     sameTable_ = sameTable;
@@ -112,7 +117,7 @@ platform::ErrorCode RecoveryMemos::open(RecoveryJob &job, const std::string &out
 
 void RecoveryMemos::transfer(std::span<std::uint8_t> record, const RecoveryJob &job,
                              FindingSink *why, std::uint32_t index) {
-    transferMemos(record, job, *job.sourceMemo, *temporary_, why, index);
+    unreadableMemos_ += transferMemos(record, job, *job.sourceMemo, *temporary_, why, index);
 }
 
 platform::ErrorCode RecoveryMemos::writeError() {
