@@ -691,11 +691,8 @@ std::string unreadableText(const UnreadableRanges &ranges) {
     return text;
 }
 
-std::string memoHeaderUnreadable(const MemoFile &memo) {
-    if (!memo.isOpen() || !memo.unreadable.touches(0, memoHeaderSize))
-        return {};
-    return formatText("read errors in %s (%s unreadable): its header cannot be read", memo.path,
-                      unreadableText(memo.unreadable));
+bool memoHeaderUnreadable(const MemoFile &memo) {
+    return memo.isOpen() && memo.unreadable.touches(0, memoHeaderSize);
 }
 
 bool readMemoHeader(MemoFile &memo, std::uint8_t (&header)[memoHeaderSize]) {

@@ -143,9 +143,8 @@ std::uint32_t copyMemo(MemoFile &source, std::uint32_t block, std::size_t smtLen
 std::uint32_t appendMemo(MemoFile &memo, const std::uint8_t *data, std::size_t length,
                          std::uint32_t typeWord);
 
-// Why the memo file's header cannot be trusted because it could not be read; empty when it
-// was read.
-std::string memoHeaderUnreadable(const MemoFile &memo);
+// True when bytes of the memo file's header could not be read: it cannot be trusted.
+bool memoHeaderUnreadable(const MemoFile &memo);
 
 // "bytes A to B, C to D" of what could not be read.
 std::string unreadableText(const UnreadableRanges &ranges);

@@ -70,8 +70,9 @@ platform::ErrorCode RecoveryMemos::open(RecoveryJob &job, const std::string &out
         return sourceError;
     }
     // A header read as zeros would make every memo look lost, or another kind of memo.
-    if (std::string why = memoHeaderUnreadable(*job.sourceMemo); !why.empty()) {
-        refusal_ = why;
+    if (memoHeaderUnreadable(*job.sourceMemo)) {
+        refusal_ = formatText("read errors in %s (%d bytes unreadable): its header cannot be read",
+                              job.sourceMemo->path, job.sourceMemo->unreadable.bytes());
         return platform::errorInvalidArgument();
     }
     hasSource_ = true;

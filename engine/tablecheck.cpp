@@ -78,10 +78,12 @@ CheckVerdict checkTable(EngineContext &context, const RecoveryRequest &request, 
         MemoTableInfo memoTable{header.type(), flags, job.sourcePath};
         job.sourceMemo = openMemo(os, job.memoName, header.type(), false, false, memoTable);
         carries = carriesMemos(header.type());
-        if (std::string why = memoHeaderUnreadable(*job.sourceMemo); !why.empty()) {
-            for (const UnreadableRanges::Range &range : job.sourceMemo->unreadable.ranges())
-                report.unreadableBytes(job.sourceMemo->path, range.start, range.end);
-            report.unreadable(why);
+        if (memoHeaderUnreadable(*job.sourceMemo)) {
+            const MemoFile &memo = *job.sourceMemo;
+            for (const UnreadableRanges::Range &range : memo.unreadable.ranges())
+                report.unreadableBytes(memo.path, range.start, range.end);
+            report.unreadable("read errors at " + unreadableText(memo.unreadable) + " of " +
+                              memo.path + ": its header cannot be read");
             return CheckVerdict::Unreadable;
         }
     }

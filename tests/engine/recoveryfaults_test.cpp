@@ -356,8 +356,8 @@ TEST_F(RecoveryFaultTest, AnUnreadableHeaderFailsClearly) {
     };
     for (Case c : {Case{"t.dbf", 10, " (502 bytes unreadable): its header cannot be read",
                         "read errors at bytes 10 to 511: the header cannot be read"},
-                   Case{"t.fpt", 100, " (bytes 100 to 511 unreadable): its header cannot be read",
-                        " (bytes 100 to 511 unreadable): its header cannot be read"}}) {
+                   Case{"t.fpt", 100, " (412 bytes unreadable): its header cannot be read",
+                        "read errors at bytes 100 to 511 of "}}) {
         reset();
         faults.failReadsAt(testing::pathIs(dir.file(c.file)), c.badSpot);
         EXPECT_NE(run("out.dbf"), recoveryFixed) << c.file;
