@@ -129,7 +129,9 @@ class Run {
     bool settleEarlierRuns(const OutputPlan &plan);
     bool analyse(RecoveryJob &job, AnalysedTable &table, const OutputPlan &plan);
     bool planOutput(OutputPlan &plan);
-    void writeHeaderArea(RecoveryJob &job, const AnalysisResult &analysis, BufferedWriter &out);
+    bool writeHeaderArea(RecoveryJob &job, const AnalysisResult &analysis, BufferedWriter &out,
+                         const OutputPlan &plan);
+    bool refuseUnreadableHeader(const std::string &file, const UnreadableRanges &ranges);
     bool startWalk(RecoveryJob &job, const RecordArea &area, const OutputPlan &plan,
                    RecoveryMemos &memos);
     std::uint64_t walkRecords(RecoveryJob &job, const RecordArea &area, BufferedWriter &out,
@@ -207,7 +209,8 @@ RecoveryOutcome Run::execute() {
         return ended(recoveryNothingProduced);
 
     BufferedWriter out(*plan.work.file, recordBatchBytes);
-    writeHeaderArea(job, table.analysis, out);
+    if (!writeHeaderArea(job, table.analysis, out, plan))
+        return ended(recoveryUnusable);
     const RecordArea area = recordAreaOf(job, table.analysis);
     RecoveryMemos memos(os_);
     if (!startWalk(job, area, plan, memos))
@@ -263,15 +266,10 @@ bool Run::analyse(RecoveryJob &job, AnalysedTable &table, const OutputPlan &plan
     table = analyseTable(context_, job, plan.source,
                          plan.inPlace ? SourceAccess::Exclusive : SourceAccess::Repair);
     const AnalysisResult &analysis = table.analysis;
+    // Bytes read as zeros would give a header rebuilt from nothing, or none at all.
     if (!analysis.unreadableHeader.empty()) {
-        // Bytes read as zeros would give a header rebuilt from nothing, or none at all.
-        outcome_.failure =
-            formatText("read errors in %s (%d bytes unreadable): its header cannot be read",
-                       plan.source, analysis.unreadableHeader.bytes());
-        noteUnreadable(plan.source, analysis.unreadableHeader);
-        say(RunMessage::Refused, outcome_.failure + unreadableText_);
         outcome_.result = recoveryUnusable;
-        return false;
+        return refuseUnreadableHeader(plan.source, analysis.unreadableHeader);
     }
     if (analysis.abort) {
         say(RunMessage::NoTableFound, outcome_.message + request_.texts.unrecoverableFile);
@@ -293,6 +291,14 @@ bool Run::analyse(RecoveryJob &job, AnalysedTable &table, const OutputPlan &plan
         request_.report->table(job, analysis, table.typeName);
     observer_.message(RunMessage::TableFound, outcome_.message);
     return true;
+}
+
+bool Run::refuseUnreadableHeader(const std::string &file, const UnreadableRanges &ranges) {
+    outcome_.failure = formatText(
+        "read errors in %s (%d bytes unreadable): its header cannot be read", file, ranges.bytes());
+    noteUnreadable(file, ranges);
+    say(RunMessage::Refused, outcome_.failure + unreadableText_);
+    return false;
 }
 
 // Holds an existing output against other programs and creates the work file beside the
@@ -319,8 +325,9 @@ bool Run::planOutput(OutputPlan &plan) {
 }
 
 // The header area as the source has it, or as the analysis rebuilt it, with the memo flag
-// the table needs and a usable date.
-void Run::writeHeaderArea(RecoveryJob &job, const AnalysisResult &analysis, BufferedWriter &out) {
+// the table needs and a usable date. False when the header failed to read this time.
+bool Run::writeHeaderArea(RecoveryJob &job, const AnalysisResult &analysis, BufferedWriter &out,
+                          const OutputPlan &plan) {
     TableHeader &header = job.header;
     header.setTableFlags(tableFlagsWithMemo(job));
     if (analysis.relocated || header.year() == 0 || header.month() == 0 || header.day() == 0) {
@@ -332,12 +339,14 @@ void Run::writeHeaderArea(RecoveryJob &job, const AnalysisResult &analysis, Buff
         WindowReader reader(*job.source, job.sourceSize,
                             std::max<std::size_t>(header.headerLength(), 1));
         out.write(reader.view(analysis.headerOffset, header.headerLength()), header.headerLength());
+        if (!reader.unreadable().empty())
+            return refuseUnreadableHeader(plan.source, reader.unreadableRanges());
         for (std::uint32_t i : analysis.repairedDescriptors) {
             FieldDescriptor written = descriptorAsWritten(job.fields[i], header.type());
             out.seek(tableHeaderSize + std::uint64_t{i} * fieldDescriptorSize);
             out.write(written.bytes.data(), written.bytes.size());
         }
-        return;
+        return true;
     }
     out.write(header.bytes.data(), header.bytes.size());
     for (const FieldDescriptor &field : job.fields)
@@ -347,6 +356,7 @@ void Run::writeHeaderArea(RecoveryJob &job, const AnalysisResult &analysis, Buff
         std::vector<std::uint8_t> backlink(backlinkSize, 0);
         out.write(backlink.data(), backlink.size());
     }
+    return true;
 }
 
 // Opens the memo side; false after an error that must stop the run before anything is

@@ -373,6 +373,29 @@ TEST_F(RecoveryFaultTest, AnUnreadableHeaderFailsClearly) {
     }
 }
 
+// A header that goes bad while the run reads it again, after the analysis read it whole: the
+// run either comes through whole or fails as above, never with a header of zeros.
+TEST_F(RecoveryFaultTest, AHeaderThatGoesBadLaterNeverBecomesZeros) {
+    ASSERT_EQ(run("whole.dbf"), recoveryFixed);
+    const Bytes whole = read("whole.dbf");
+    int failed = 0;
+    for (int spared = 1; spared <= 4; ++spared) {
+        reset();
+        faults.failReadsAt(testing::pathIs(dir.file("t.dbf")), 10, 1, testing::ioError(), -1,
+                           spared);
+        if (run("out.dbf") == recoveryFixed) {
+            EXPECT_EQ(read("out.dbf"), whole) << spared;
+            continue;
+        }
+        ++failed;
+        EXPECT_NE(context.outcome.failure.find("its header cannot be read"), std::string::npos)
+            << spared << ": " << context.outcome.failure;
+        EXPECT_FALSE(testing::fileExists(dir.file("out.dbf"))) << spared;
+        EXPECT_TRUE(leftovers().empty()) << spared;
+    }
+    EXPECT_GT(failed, 0);
+}
+
 // A crash at any step of a repair, then the next run: between them the journal makes the pair
 // whole again (both old or both repaired), and the next run leaves no file of its own behind.
 TEST_F(RecoveryFaultTest, ACrashAnywhereLeavesThePairWholeForTheNextRun) {
