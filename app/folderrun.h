@@ -17,6 +17,26 @@ void runFolderRecovery(EngineContext &context, RunWindow *window, const std::str
                        const std::string &outputText, bool english, const RecoveryRequest &request,
                        RunObserver &console);
 
+// What the window asks of a folder run beyond the names, in the interface language.
+struct FolderRunChoices {
+    // Each table is checked instead of repaired; nothing is written.
+    bool checkOnly = false;
+    std::string skippedSecondName = "Skipped: same table as %s";
+    std::string tableCancelled = "Cancelled, left as it was";
+    // Formatted with the tables done and the tables found.
+    std::string folderCancelled = "Cancelled: %d of %d tables done; the tables done stay repaired.";
+    std::string verdictSound = "No repair needed.";
+    std::string verdictNeedsRepair = "The table needs a repair.";
+    std::string verdictUnreadable = "The table cannot be read: %s";
+};
+
+// As above. `console.cancelled()` is asked before each table and inside it: a cancelled run
+// keeps the tables done, leaves the current one as it was and ends with a summary line. A
+// second name of a table already taken up (a link, another spelling) is skipped.
+void runFolderRecovery(EngineContext &context, RunWindow *window, const std::string &sourceText,
+                       const std::string &outputText, bool english, const RecoveryRequest &request,
+                       RunObserver &console, const FolderRunChoices &choices);
+
 // The pattern the folder run enumerates for `sourceText`.
 std::string folderRunPattern(const std::string &sourceText);
 

@@ -23,11 +23,12 @@ enum class Finding : std::uint8_t {
     BadDate,               // not YYYYMMDD
     BadNumber,             // a character no number has
     DeletedNotKept,        // marked as deleted while deleted records are not kept
+    ZeroedRecord,          // every byte NUL, its flag too: a zeroed stretch, no record
     UnreadableRecord,      // touches bytes that could not be read: dropped
     UnreadableMemoCleared, // the memo could not be read: the reference cleared, the record kept
     UnterminatedMemo,      // a text memo without its end marker: cut where the next one begins
 };
-inline constexpr int findingKinds = 15;
+inline constexpr int findingKinds = 16;
 
 // True when the finding costs the record its place in the output.
 constexpr bool dropsRecord(Finding finding) {
@@ -40,6 +41,7 @@ constexpr bool dropsRecord(Finding finding) {
     case Finding::BadDate:
     case Finding::BadNumber:
     case Finding::DeletedNotKept:
+    case Finding::ZeroedRecord:
     case Finding::UnreadableRecord:
         return true;
     default:

@@ -3,12 +3,14 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "engine/bufferedio.h"
+#include "engine/memoshift.h"
 #include "platform/platform.h"
 
 namespace salvora {
@@ -63,6 +65,13 @@ struct MemoFile {
     // Blocks the table's records refer to, ascending: a text memo without its 0x1A ends where
     // the next of them begins, so that memos never run into one another.
     std::vector<std::uint32_t> referencedBlocks;
+    // Where memos begin once bytes were inserted into or lost from the file; the last block
+    // located is remembered, as each reference is asked for several times in a row.
+    MemoShifts shifts;
+    // Fills `referencedBlocks` when they are first needed (memo files that name their lengths).
+    std::function<void()> collectReferences;
+    std::uint32_t locatedBlock = 0;
+    std::uint64_t locatedOffset = 0;
     // Set when a write failed; the memo file is then incomplete.
     platform::ErrorCode writeError = 0;
     // What could not be read: read as zeros, and never taken for a memo's bytes.
@@ -125,7 +134,7 @@ std::uint32_t memoBlockLength(MemoFile &memo, std::uint32_t block,
 
 // True when what was read of the memo at `block` (`length` as `memoBlockLength` gave it)
 // touches bytes that could not be read.
-bool memoUnreadable(const MemoFile &memo, std::uint32_t block, std::uint32_t length);
+bool memoUnreadable(MemoFile &memo, std::uint32_t block, std::uint32_t length);
 
 // Reads the memo into the object's read buffer; returns its length (0 for an invalid
 // reference). `smtLength` is the length to read from an SMT file.

@@ -74,6 +74,8 @@ std::string findingProblem(Finding finding, std::span<const std::uint8_t> value,
         return "date " + shown(value) + " is not YYYYMMDD";
     case Finding::BadNumber:
         return "number " + shown(value) + " has a character no number has";
+    case Finding::ZeroedRecord:
+        return "every byte NUL, the deletion flag too";
     case Finding::UnreadableRecord:
         return "read error: bytes of the record could not be read";
     case Finding::UnreadableMemoCleared:
@@ -109,6 +111,8 @@ const char *findingAction(Finding finding) {
         return "record dropped by the numeric test";
     case Finding::DeletedNotKept:
         return "record dropped (deleted records are not kept)";
+    case Finding::ZeroedRecord:
+        return "record dropped (zeroed, no record)";
     case Finding::UnreadableRecord:
         return "record dropped as unreadable";
     case Finding::UnreadableMemoCleared:

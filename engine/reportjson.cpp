@@ -38,11 +38,11 @@ struct ReasonKey {
 
 // Every reason is always present, so that a script finds its key in every report.
 constexpr ReasonKey reasonKeys[] = {
-    {Finding::DroppedByPack, "pack"},          {Finding::DroppedEmpty, "delempty"},
-    {Finding::Duplicate, "deldups"},           {Finding::InvalidMemoDropped, "invalidMemo"},
-    {Finding::BadDateTime, "dateTime"},        {Finding::BadDate, "date"},
-    {Finding::BadNumber, "numeric"},           {Finding::DeletedNotKept, "deleted"},
-    {Finding::UnreadableRecord, "unreadable"},
+    {Finding::DroppedByPack, "pack"},   {Finding::DroppedEmpty, "delempty"},
+    {Finding::Duplicate, "deldups"},    {Finding::InvalidMemoDropped, "invalidMemo"},
+    {Finding::BadDateTime, "dateTime"}, {Finding::BadDate, "date"},
+    {Finding::BadNumber, "numeric"},    {Finding::DeletedNotKept, "deleted"},
+    {Finding::ZeroedRecord, "zeroed"},  {Finding::UnreadableRecord, "unreadable"},
 };
 
 std::string member(const char *name, const std::string &value) {
