@@ -18,14 +18,16 @@ RecoveryRequest recoveryRequest(AppContext &app, const std::string &source,
 }
 
 ConsoleRunObserver::ConsoleRunObserver(TextSink *console, ProgressObserver *progress,
-                                       MessageBox ownerless)
-    : console_(console), progress_(progress), ownerless_(std::move(ownerless)) {}
+                                       MessageBox ownerless, TextSink *notes)
+    : console_(console), progress_(progress), ownerless_(std::move(ownerless)), notes_(notes) {}
 
 ConsoleRunObserver::ConsoleRunObserver(AppContext &app)
-    : ConsoleRunObserver(app.consoleOut, app.progressLine.get(),
-                         [&app](const std::string &text, const std::string &caption) {
-                             app.system.messageBox(text, caption);
-                         }) {}
+    : ConsoleRunObserver(
+          app.consoleOut, app.progressLine.get(),
+          [&app](const std::string &text, const std::string &caption) {
+              app.system.messageBox(text, caption);
+          },
+          &app.standardError) {}
 
 void ConsoleRunObserver::account(std::string_view text) {
     if (console_)
@@ -37,6 +39,8 @@ void ConsoleRunObserver::message(RunMessage kind, const std::string &text) {
                   kind == RunMessage::LogRefused || kind == RunMessage::JournalSettled;
     if (echoed && console_)
         console_->write(text + "\r\n");
+    else if (kind == RunMessage::JournalSettled && notes_)
+        notes_->write(text + "\r\n");
     if (kind == RunMessage::CannotInstall && ownerless_)
         ownerless_(text, messageCaption);
 }

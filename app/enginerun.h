@@ -18,12 +18,15 @@ RecoveryRequest recoveryRequest(AppContext &app, const std::string &source,
                                 const std::string &output);
 
 // The run's account echoed on the console when there is one, the progress line when someone
-// watches, and the failure that every mode shows in a message box with no owner.
+// watches, and the failure that every mode shows in a message box with no owner. A note that
+// the run goes on after (a settled journal) goes to `notes` when there is no console, since
+// the result line alone would not tell it.
 class ConsoleRunObserver : public RunObserver {
   public:
     using MessageBox = std::function<void(const std::string &text, const std::string &caption)>;
 
-    ConsoleRunObserver(TextSink *console, ProgressObserver *progress, MessageBox ownerless);
+    ConsoleRunObserver(TextSink *console, ProgressObserver *progress, MessageBox ownerless,
+                       TextSink *notes = nullptr);
     explicit ConsoleRunObserver(AppContext &app);
 
     void account(std::string_view text) override;
@@ -35,6 +38,7 @@ class ConsoleRunObserver : public RunObserver {
     TextSink *console_;
     ProgressObserver *progress_;
     MessageBox ownerless_;
+    TextSink *notes_;
 };
 
 // One table from the command line or a batch: the request from `app`, the console observer.

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <initializer_list>
 #include <optional>
 
 #include "engine/bufferedio.h"
@@ -464,6 +465,16 @@ bool openReadOnly(platform::Platform &os, RecoveryJob &job, AnalysisResult &resu
     return job.source != nullptr;
 }
 
+// What the analysis could not read before `headerEnd`, where the header was looked for.
+void noteUnreadableHeader(AnalysisResult &result,
+                          std::initializer_list<const WindowReader *> readers,
+                          std::uint64_t headerEnd) {
+    for (const WindowReader *reader : readers)
+        for (const UnreadableRanges::Range &range : reader->unreadable())
+            if (range.start < headerEnd)
+                result.unreadableHeader.add(range.start, range.end);
+}
+
 // Finds or rebuilds the structure of the opened source, or takes the template's.
 AnalysisResult searchStructure(platform::Platform &os, RecoveryJob &job, AnalysisResult &result,
                                const TableTemplate *tableTemplate) {
@@ -515,8 +526,12 @@ AnalysisResult searchStructure(platform::Platform &os, RecoveryJob &job, Analysi
     }
     if (!found && (rebuildFailed || !search.rebuild()) && !inferTable(os, job, reader, result)) {
         result.abort = true;
+        noteUnreadableHeader(result, {&reader, &search.sampler}, UINT64_MAX);
         return result;
     }
+    noteUnreadableHeader(result, {&reader, &search.sampler},
+                         result.relocated ? job.dataStart
+                                          : result.headerOffset + job.header.headerLength());
     search.finish();
     return result;
 }

@@ -6,12 +6,11 @@
 #include <string>
 #include <vector>
 
+#include "engine/bufferedio.h"
 #include "engine/enginecontext.h"
 #include "engine/recoveryjob.h"
 
 namespace salvora {
-
-class WindowReader;
 
 struct AnalysisResult {
     // False only when the source could not be opened; `openError` then says why.
@@ -35,6 +34,9 @@ struct AnalysisResult {
     std::vector<std::uint8_t> templateArea;
     // Why the template does not fit the source; the run stops then.
     std::string templateMisfit;
+    // Bytes up to the first record (anywhere, when nothing was found) that could not be read:
+    // the header found, rebuilt or missed there cannot be trusted.
+    UnreadableRanges unreadableHeader;
 };
 
 // A sound table of the same structure whose header and descriptors stand in for the source's.

@@ -37,7 +37,7 @@ void WindowReader::fill(std::uint64_t offset, std::size_t length) {
             if (!result.ok()) {
                 if (error_ == 0)
                     error_ = result.error;
-                salvage(got, wanted);
+                salvageRead(file_, windowStart_, buffer_.data(), got, wanted, unreadable_);
                 got = wanted;
             }
         } else if (error_ == 0) {
@@ -52,12 +52,14 @@ void WindowReader::fill(std::uint64_t offset, std::size_t length) {
     windowLength_ = std::max(got, std::min(buffer_.size(), length));
 }
 
-void WindowReader::salvage(std::size_t from, std::size_t to) {
+void salvageRead(platform::FileHandle &file, std::uint64_t fileOffset, std::uint8_t *buffer,
+                 std::size_t from, std::size_t to, UnreadableRanges &unreadable) {
     constexpr std::size_t largePiece = 64 * 1024;
+    constexpr std::size_t smallestPiece = WindowReader::smallestPiece;
     auto readPiece = [&](std::size_t at, std::size_t size) {
-        if (file_.seek(windowStart_ + at) != 0)
+        if (file.seek(fileOffset + at) != 0)
             return false;
-        platform::IoResult result = file_.read(buffer_.data() + at, size);
+        platform::IoResult result = file.read(buffer + at, size);
         return result.ok() && result.bytes == size;
     };
     for (std::size_t at = from; at < to;) {
@@ -65,12 +67,12 @@ void WindowReader::salvage(std::size_t from, std::size_t to) {
         if (!readPiece(at, size)) {
             // Pieces end on the file's 512-byte boundaries, where its sectors do.
             for (std::size_t small = at, piece = 0; small < at + size; small += piece) {
-                std::uint64_t absolute = windowStart_ + small;
+                std::uint64_t absolute = fileOffset + small;
                 piece = static_cast<std::size_t>(std::min<std::uint64_t>(
                     smallestPiece - absolute % smallestPiece, at + size - small));
                 if (!readPiece(small, piece)) {
-                    std::memset(buffer_.data() + small, 0, piece);
-                    markUnreadable(windowStart_ + small, windowStart_ + small + piece);
+                    std::memset(buffer + small, 0, piece);
+                    unreadable.add(fileOffset + small, fileOffset + small + piece);
                 }
             }
         }
@@ -78,31 +80,31 @@ void WindowReader::salvage(std::size_t from, std::size_t to) {
     }
 }
 
-void WindowReader::markUnreadable(std::uint64_t start, std::uint64_t end) {
-    // Pieces arrive in order within a window; a window read again repeats them.
-    auto after = std::upper_bound(unreadable_.begin(), unreadable_.end(), start,
+void UnreadableRanges::add(std::uint64_t start, std::uint64_t end) {
+    // Pieces arrive in order within a read; a stretch read again repeats them.
+    auto after = std::upper_bound(ranges_.begin(), ranges_.end(), start,
                                   [](std::uint64_t at, const Range &r) { return at < r.start; });
-    if (after != unreadable_.begin() && std::prev(after)->end >= start) {
+    if (after != ranges_.begin() && std::prev(after)->end >= start) {
         Range &before = *std::prev(after);
         before.end = std::max(before.end, end);
         return;
     }
-    unreadable_.insert(after, Range{start, end});
+    ranges_.insert(after, Range{start, end});
 }
 
-std::uint64_t WindowReader::unreadableBytes() const {
+std::uint64_t UnreadableRanges::bytes() const {
     std::uint64_t total = 0;
-    for (const Range &r : unreadable_)
+    for (const Range &r : ranges_)
         total += r.end - r.start;
     return total;
 }
 
-bool WindowReader::touchesUnreadable(std::uint64_t offset, std::size_t length) const {
-    auto after = std::upper_bound(unreadable_.begin(), unreadable_.end(), offset,
+bool UnreadableRanges::touches(std::uint64_t offset, std::uint64_t length) const {
+    auto after = std::upper_bound(ranges_.begin(), ranges_.end(), offset,
                                   [](std::uint64_t at, const Range &r) { return at < r.start; });
-    if (after != unreadable_.end() && after->start < offset + length)
+    if (after != ranges_.end() && after->start < offset + length)
         return true;
-    return after != unreadable_.begin() && std::prev(after)->end > offset;
+    return after != ranges_.begin() && std::prev(after)->end > offset;
 }
 
 BufferedWriter::BufferedWriter(platform::FileHandle &file, std::size_t capacity)

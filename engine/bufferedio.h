@@ -10,6 +10,29 @@
 
 namespace salvora {
 
+// The pieces of a file that could not be read, in order and merged.
+class UnreadableRanges {
+  public:
+    struct Range {
+        std::uint64_t start = 0;
+        std::uint64_t end = 0;
+    };
+    void add(std::uint64_t start, std::uint64_t end);
+    const std::vector<Range> &ranges() const { return ranges_; }
+    bool empty() const { return ranges_.empty(); }
+    std::uint64_t bytes() const;
+    bool touches(std::uint64_t offset, std::uint64_t length) const;
+
+  private:
+    std::vector<Range> ranges_;
+};
+
+// After a read of `buffer` from `fileOffset` failed at `from`, reads [from, to) of the buffer
+// again in smaller pieces, down to pieces that end on the file's 512-byte boundaries; only
+// the pieces that still fail are zeroed, and they are added to `unreadable`.
+void salvageRead(platform::FileHandle &file, std::uint64_t fileOffset, std::uint8_t *buffer,
+                 std::size_t from, std::size_t to, UnreadableRanges &unreadable);
+
 // A sliding view over a file. Bytes past the end of the file read as zero. A failed read is
 // tried again in smaller pieces; only the pieces that still fail read as zero, and they are
 // listed, so that no caller takes them for data.
@@ -39,22 +62,19 @@ class WindowReader {
     // First read error met, 0 when none.
     platform::ErrorCode error() const { return error_; }
 
-    struct Range {
-        std::uint64_t start = 0;
-        std::uint64_t end = 0;
-    };
+    using Range = UnreadableRanges::Range;
     // The pieces that could not be read, in order and merged.
-    const std::vector<Range> &unreadable() const { return unreadable_; }
-    std::uint64_t unreadableBytes() const;
-    bool touchesUnreadable(std::uint64_t offset, std::size_t length) const;
+    const std::vector<Range> &unreadable() const { return unreadable_.ranges(); }
+    const UnreadableRanges &unreadableRanges() const { return unreadable_; }
+    std::uint64_t unreadableBytes() const { return unreadable_.bytes(); }
+    bool touchesUnreadable(std::uint64_t offset, std::size_t length) const {
+        return unreadable_.touches(offset, length);
+    }
 
     static constexpr std::size_t smallestPiece = 512;
 
   private:
     void fill(std::uint64_t offset, std::size_t length);
-    // Reads [from, to) of the window again piece by piece after a failed read.
-    void salvage(std::size_t from, std::size_t to);
-    void markUnreadable(std::uint64_t start, std::uint64_t end);
 
     platform::FileHandle &file_;
     std::uint64_t fileSize_;
@@ -63,7 +83,7 @@ class WindowReader {
     std::uint64_t windowStart_ = 0;
     std::size_t windowLength_ = 0;
     platform::ErrorCode error_ = 0;
-    std::vector<Range> unreadable_;
+    UnreadableRanges unreadable_;
 };
 
 // Buffered writer with a sticky error: once a write failed, later calls do nothing and the

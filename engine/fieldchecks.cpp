@@ -131,6 +131,9 @@ bool clearInvalidMemoReference(std::span<std::uint8_t> record, const FieldDescri
     // Only FoxPro memo files report a block type; the others are not held to one.
     std::uint32_t typeWord = foxProTextBlock;
     std::uint32_t length = memoBlockLength(memo, block, &typeWord);
+    // A memo that could not be read is no invalid reference: the transfer clears it alone.
+    if (memoUnreadable(memo, block, length))
+        return false;
     std::uint32_t fieldBytes = fieldLength(field);
     bool typed = fieldBytes == 4 || tableType == 0xF5;
     if (length != 0 && !(typed && typeWord != foxProTextBlock))

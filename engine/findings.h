@@ -11,21 +11,24 @@
 namespace salvora {
 
 enum class Finding : std::uint8_t {
-    DroppedByPack,        // marked as deleted, dropped by /pack
-    DroppedEmpty,         // nothing but blanks, dropped by /delempty
-    Undeleted,            // deletion mark removed by /recoverydeleted
-    Duplicate,            // equal to an earlier record, dropped by /deldups
-    DeletionFlagRepaired, // neither '*' nor blank
-    LogicalRepaired,      // not a logical value: set to a blank
-    InvalidMemoCleared,   // the reference leads to no sound memo
-    InvalidMemoDropped,   // the same, and the record dropped for it
-    BadDateTime,          // day number outside the years 1900 to 3000
-    BadDate,              // not YYYYMMDD
-    BadNumber,            // a character no number has
-    DeletedNotKept,       // marked as deleted while deleted records are not kept
-    ZeroedRecord,         // every byte NUL, its flag too: a zeroed stretch, no record
+    DroppedByPack,         // marked as deleted, dropped by /pack
+    DroppedEmpty,          // nothing but blanks, dropped by /delempty
+    Undeleted,             // deletion mark removed by /recoverydeleted
+    Duplicate,             // equal to an earlier record, dropped by /deldups
+    DeletionFlagRepaired,  // neither '*' nor blank
+    LogicalRepaired,       // not a logical value: set to a blank
+    InvalidMemoCleared,    // the reference leads to no sound memo
+    InvalidMemoDropped,    // the same, and the record dropped for it
+    BadDateTime,           // day number outside the years 1900 to 3000
+    BadDate,               // not YYYYMMDD
+    BadNumber,             // a character no number has
+    DeletedNotKept,        // marked as deleted while deleted records are not kept
+    ZeroedRecord,          // every byte NUL, its flag too: a zeroed stretch, no record
+    UnreadableRecord,      // touches bytes that could not be read: dropped
+    UnreadableMemoCleared, // the memo could not be read: the reference cleared, the record kept
+    UnterminatedMemo,      // a text memo without its end marker: cut where the next one begins
 };
-inline constexpr int findingKinds = 13;
+inline constexpr int findingKinds = 16;
 
 // True when the finding costs the record its place in the output.
 constexpr bool dropsRecord(Finding finding) {
@@ -39,6 +42,7 @@ constexpr bool dropsRecord(Finding finding) {
     case Finding::BadNumber:
     case Finding::DeletedNotKept:
     case Finding::ZeroedRecord:
+    case Finding::UnreadableRecord:
         return true;
     default:
         return false;

@@ -43,19 +43,39 @@ std::uint32_t firstDataBlock(const MemoFile &memo) {
     return static_cast<std::uint32_t>((memoHeaderSize + size - 1) / size);
 }
 
+// Text memos of SMT files end at the zero fill of their last block, not at a 0x1A.
+bool endsAtMarker(const MemoFile &memo) {
+    return memo.kind != 0xE5;
+}
+
 constexpr std::size_t windowCapacity = 1u << 20;
 constexpr std::size_t pendingCapacity = 1u << 20;
 // Memos larger than this go through the window in pieces of this size.
 constexpr std::size_t copyPiece = windowCapacity / 2;
 
+// What the file holds of [offset, offset + length). A failed read is read again in pieces;
+// what stays unreadable reads as zeros and is listed, so that `got` falls short only at the
+// end of the file.
 bool rawReadAt(MemoFile &memo, std::uint64_t offset, std::uint8_t *buffer, std::size_t length,
                std::size_t &got) {
     got = 0;
-    if (memo.handle->seek(offset) != 0)
-        return false;
-    platform::IoResult result = memo.handle->read(buffer, length);
-    got = result.bytes;
-    return result.ok();
+    bool ok = memo.handle->seek(offset) == 0;
+    if (ok) {
+        platform::IoResult result = memo.handle->read(buffer, length);
+        got = result.bytes;
+        ok = result.ok();
+    }
+    if (ok)
+        return true;
+    std::size_t wanted =
+        offset < memo.fileSize
+            ? static_cast<std::size_t>(std::min<std::uint64_t>(length, memo.fileSize - offset))
+            : 0;
+    if (got < wanted) {
+        salvageRead(*memo.handle, offset, buffer, got, wanted, memo.unreadable);
+        got = wanted;
+    }
+    return true;
 }
 
 void rawWriteAt(MemoFile &memo, std::uint64_t offset, const std::uint8_t *data,
@@ -398,7 +418,8 @@ std::uint32_t movedTextLength(MemoFile &memo, std::uint32_t block, std::uint64_t
 
 } // namespace
 
-std::uint32_t memoBlockLength(MemoFile &memo, std::uint32_t block, std::uint32_t *typeWord) {
+std::uint32_t memoBlockLength(MemoFile &memo, std::uint32_t block, std::uint32_t *typeWord,
+                              bool *unterminated) {
     if (!memo.isOpen() || block == 0)
         return 0;
     std::uint64_t offset = memoStart(memo, block);
@@ -428,8 +449,11 @@ std::uint32_t memoBlockLength(MemoFile &memo, std::uint32_t block, std::uint32_t
     auto known = memo.textRuns.upper_bound(block);
     if (known != memo.textRuns.begin()) {
         auto previous = std::prev(known);
-        if (block <= previous->second)
-            return (previous->second - block + 1) * static_cast<std::uint32_t>(blockBytes);
+        if (block <= previous->second.last) {
+            if (unterminated)
+                *unterminated = !previous->second.terminated && endsAtMarker(memo);
+            return (previous->second.last - block + 1) * static_cast<std::uint32_t>(blockBytes);
+        }
     }
     std::uint64_t stopAt = memo.fileSize;
     if (known != memo.textRuns.end())
@@ -481,11 +505,23 @@ std::uint32_t memoBlockLength(MemoFile &memo, std::uint32_t block, std::uint32_t
     } else if (!found && known != memo.textRuns.end() && position >= stopAt &&
                stopAt < memo.fileSize) {
         // Ran into a stretch scanned before: it ends where that one does.
-        lastBlock = known->second;
+        lastBlock = known->second.last;
+        found = known->second.terminated;
         memo.textRuns.erase(known);
     }
-    memo.textRuns[block] = lastBlock;
+    memo.textRuns[block] = {lastBlock, found};
+    if (unterminated)
+        *unterminated = !found && endsAtMarker(memo);
     return (lastBlock - block + 1) * static_cast<std::uint32_t>(blockBytes);
+}
+
+bool memoUnreadable(MemoFile &memo, std::uint32_t block, std::uint32_t length) {
+    if (memo.unreadable.empty() || !memo.isOpen() || block == 0)
+        return false;
+    bool head = isFoxProMemoKind(memo.table) || isDBase4LayoutKind(memo.kind);
+    std::uint64_t start = memoStart(memo, block);
+    return memo.unreadable.touches(start != 0 ? start : blockOffset(memo, block),
+                                   std::uint64_t{length} + (head ? 8 : 0) + (length == 0 ? 1 : 0));
 }
 
 namespace {
@@ -628,6 +664,22 @@ std::uint32_t endAppend(MemoFile &memo, std::uint32_t n, std::uint64_t length) {
     return memo.writeError == 0 ? n : 0;
 }
 
+// Takes back the memo appended last: the file ends again where it ended before it, and what
+// follows is written over it.
+void takeBack(MemoFile &memo, std::uint64_t sizeBefore, std::int32_t nextFreeBefore) {
+    if (sizeBefore >= memo.pendingStart) {
+        memo.pending.resize(static_cast<std::size_t>(
+            std::min<std::uint64_t>(sizeBefore - memo.pendingStart, memo.pending.size())));
+    } else {
+        memo.pending.clear();
+        memo.pendingStart = sizeBefore;
+        memo.cutAtEnd = true;
+    }
+    memo.fileSize = sizeBefore;
+    memo.nextFreeBlock = nextFreeBefore;
+    memo.nextFreeChanged = true;
+}
+
 } // namespace
 
 std::size_t readMemo(MemoFile &memo, std::uint32_t block, std::size_t smtLength) {
@@ -649,10 +701,12 @@ std::size_t readMemo(MemoFile &memo, std::uint32_t block, std::size_t smtLength)
 }
 
 std::uint32_t copyMemo(MemoFile &source, std::uint32_t block, std::size_t smtLength,
-                       MemoFile &target, std::uint32_t typeWord) {
+                       MemoFile &target, std::uint32_t typeWord, bool *unreadable) {
     if (!canAppend(target))
         return 0;
     MemoContent content = memoContent(source, block, smtLength);
+    const std::uint64_t sizeBefore = target.fileSize;
+    const std::int32_t nextFreeBefore = target.nextFreeBlock;
     if (content.stops && appendsWithHead(target)) {
         // The head names the length: find where the text stops first.
         std::uint64_t length = 0;
@@ -670,7 +724,16 @@ std::uint32_t copyMemo(MemoFile &source, std::uint32_t block, std::size_t smtLen
         putPending(target, piece, length);
         copied += length;
     });
-    return endAppend(target, n, copied);
+    std::uint32_t written = endAppend(target, n, copied);
+    std::uint64_t from = memoStart(source, block);
+    from = from != 0 ? from : blockOffset(source, block);
+    const std::uint64_t to = std::max(content.offset + content.length, from + 1);
+    if (written == 0 || !source.unreadable.touches(from, to - from))
+        return written;
+    if (unreadable)
+        *unreadable = true;
+    takeBack(target, sizeBefore, nextFreeBefore);
+    return 0;
 }
 
 std::uint32_t appendMemo(MemoFile &memo, const std::uint8_t *data, std::size_t length,
@@ -699,11 +762,31 @@ platform::ErrorCode flushMemo(MemoFile &memo) {
             writeLe32(next, static_cast<std::uint32_t>(memo.nextFreeBlock));
         rawWriteAt(memo, 0, next, 4);
     }
+    if (memo.cutAtEnd && memo.writeError == 0) {
+        memo.cutAtEnd = false;
+        platform::ErrorCode error = memo.handle->seek(memo.fileSize);
+        if (error == 0)
+            error = memo.handle->setEnd();
+        memo.writeError = error;
+    }
     return memo.writeError;
 }
 
 MemoFile::~MemoFile() {
     flushMemo(*this);
+}
+
+std::string unreadableText(const UnreadableRanges &ranges) {
+    std::string text;
+    for (const UnreadableRanges::Range &range : ranges.ranges())
+        text += formatText("%s%d to %d", text.empty() ? "bytes " : ", ",
+                           static_cast<std::int64_t>(range.start),
+                           static_cast<std::int64_t>(range.end - 1));
+    return text;
+}
+
+bool memoHeaderUnreadable(const MemoFile &memo) {
+    return memo.isOpen() && memo.unreadable.touches(0, memoHeaderSize);
 }
 
 bool readMemoHeader(MemoFile &memo, std::uint8_t (&header)[memoHeaderSize]) {

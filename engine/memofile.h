@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/bufferedio.h"
 #include "engine/memoshift.h"
 #include "platform/platform.h"
 
@@ -54,8 +55,12 @@ struct MemoFile {
     std::uint64_t fileSize = 0;
     MemoTableInfo table;
     // Stretches of text blocks already scanned for their 0x1A: first block -> block holding it
-    // (or the last block of the file).
-    std::map<std::uint32_t, std::uint32_t> textRuns;
+    // (or the last block of the stretch, when it has none).
+    struct TextRun {
+        std::uint32_t last = 0;
+        bool terminated = false;
+    };
+    std::map<std::uint32_t, TextRun> textRuns;
     std::vector<std::uint8_t> scanBuffer;
     // Blocks the table's records refer to, ascending: a text memo without its 0x1A ends where
     // the next of them begins, so that memos never run into one another.
@@ -69,6 +74,10 @@ struct MemoFile {
     std::uint64_t locatedOffset = 0;
     // Set when a write failed; the memo file is then incomplete.
     platform::ErrorCode writeError = 0;
+    // What could not be read: read as zeros, and never taken for a memo's bytes.
+    UnreadableRanges unreadable;
+    // A memo was taken back after it was written out: the file ends at `fileSize`.
+    bool cutAtEnd = false;
     // Memo references of consecutive records mostly ascend: reads are served from a window
     // and seek only when a reference leaves it.
     std::vector<std::uint8_t> window;
@@ -117,9 +126,15 @@ std::unique_ptr<MemoFile> openMemo(platform::Platform &os, const std::string &pa
                                    bool startEmpty = false);
 
 // Length of the memo at `block`, 0 when the reference does not lead to a sound block. For
-// FoxPro-kind files `typeWord` receives the block's first four bytes read little-endian.
+// FoxPro-kind files `typeWord` receives the block's first four bytes read little-endian;
+// `unterminated` is set for a text memo without its 0x1A, which ends where the next memo a
+// record refers to begins, or at the end of the file.
 std::uint32_t memoBlockLength(MemoFile &memo, std::uint32_t block,
-                              std::uint32_t *typeWord = nullptr);
+                              std::uint32_t *typeWord = nullptr, bool *unterminated = nullptr);
+
+// True when what was read of the memo at `block` (`length` as `memoBlockLength` gave it)
+// touches bytes that could not be read.
+bool memoUnreadable(MemoFile &memo, std::uint32_t block, std::uint32_t length);
 
 // Reads the memo into the object's read buffer; returns its length (0 for an invalid
 // reference). `smtLength` is the length to read from an SMT file.
@@ -127,14 +142,21 @@ std::size_t readMemo(MemoFile &memo, std::uint32_t block, std::size_t smtLength 
 
 // Copies the memo at `block` of `source` to the end of `target` in pieces of bounded size,
 // whatever its length; returns the new block number (0 when nothing was written). The bytes
-// are those `readMemo` then `appendMemo` would give.
+// are those `readMemo` then `appendMemo` would give. A memo that touches bytes that could not
+// be read is taken back out of `target`: 0, and `unreadable` set.
 std::uint32_t copyMemo(MemoFile &source, std::uint32_t block, std::size_t smtLength,
-                       MemoFile &target, std::uint32_t typeWord);
+                       MemoFile &target, std::uint32_t typeWord, bool *unreadable = nullptr);
 
 // Appends a memo at the end of the file; returns its block number (0 when nothing was
 // written).
 std::uint32_t appendMemo(MemoFile &memo, const std::uint8_t *data, std::size_t length,
                          std::uint32_t typeWord);
+
+// True when bytes of the memo file's header could not be read: it cannot be trusted.
+bool memoHeaderUnreadable(const MemoFile &memo);
+
+// "bytes A to B, C to D" of what could not be read.
+std::string unreadableText(const UnreadableRanges &ranges);
 
 bool readMemoHeader(MemoFile &memo, std::uint8_t (&header)[memoHeaderSize]);
 bool writeMemoHeader(MemoFile &memo, const std::uint8_t (&header)[memoHeaderSize]);

@@ -37,8 +37,9 @@ void writeMemoReference(std::span<std::uint8_t> record, const FieldDescriptor &f
 
 namespace {
 
-// Visits the record's memo references: `carry` gets each sound one with its length and type
-// word, `clear` each that leads nowhere.
+// Visits the record's memo references: `carry` gets each sound one with its length, type
+// word and whether it lacks its end marker, `clear` each that leads nowhere or cannot be read,
+// with the finding that says which.
 template <typename Carry, typename Clear>
 void forEachMemo(std::span<const std::uint8_t> record, const RecoveryJob &job, MemoFile &source,
                  Carry carry, Clear clear) {
@@ -49,46 +50,65 @@ void forEachMemo(std::span<const std::uint8_t> record, const RecoveryJob &job, M
         if (block == 0)
             continue;
         std::uint32_t typeWord = foxProTextBlock;
-        std::uint32_t length = memoBlockLength(source, block, &typeWord);
-        if (length == 0)
-            clear(field, block);
+        bool unterminated = false;
+        std::uint32_t length = memoBlockLength(source, block, &typeWord, &unterminated);
+        if (memoUnreadable(source, block, length))
+            clear(field, block, Finding::UnreadableMemoCleared);
+        else if (length == 0)
+            clear(field, block, Finding::InvalidMemoCleared);
         else
-            carry(field, block, length, typeWord);
+            carry(field, block, length, typeWord, unterminated);
     }
 }
 
 } // namespace
 
-void transferMemos(std::span<std::uint8_t> record, const RecoveryJob &job, MemoFile &source,
-                   MemoFile &target, FindingSink *why, std::uint32_t index) {
+std::uint32_t transferMemos(std::span<std::uint8_t> record, const RecoveryJob &job,
+                            MemoFile &source, MemoFile &target, FindingSink *why,
+                            std::uint32_t index) {
+    std::uint32_t unreadable = 0;
+    auto clear = [&](const FieldDescriptor &field, std::uint32_t block, Finding finding) {
+        unreadable += finding == Finding::UnreadableMemoCleared ? 1 : 0;
+        // A reference that leads nowhere must not survive into the new memo file.
+        writeMemoReference(record, field, 0);
+        if (why)
+            why->found(index, &field, finding, {}, block);
+    };
     forEachMemo(
         record, job, source,
         [&](const FieldDescriptor &field, std::uint32_t block, std::uint32_t length,
-            std::uint32_t typeWord) {
+            std::uint32_t typeWord, bool unterminated) {
             // Memos that begin with a NUL byte (binary data often does) are carried like any
             // other.
-            std::uint32_t newBlock = copyMemo(source, block, length, target, typeWord);
+            bool lost = false;
+            std::uint32_t newBlock = copyMemo(source, block, length, target, typeWord, &lost);
+            if (lost) {
+                clear(field, block, Finding::UnreadableMemoCleared);
+                return;
+            }
             writeMemoReference(record, field, newBlock);
-            if (why)
-                why->memoCarried();
+            if (!why)
+                return;
+            why->memoCarried();
+            if (unterminated)
+                why->found(index, &field, Finding::UnterminatedMemo, {}, block);
         },
-        [&](const FieldDescriptor &field, std::uint32_t block) {
-            // A reference that leads nowhere must not survive into the new memo file.
-            writeMemoReference(record, field, 0);
-            if (why)
-                why->found(index, &field, Finding::InvalidMemoCleared, {}, block);
-        });
+        clear);
+    return unreadable;
 }
 
 void inspectMemos(std::span<const std::uint8_t> record, const RecoveryJob &job, MemoFile &source,
                   FindingSink &why, std::uint32_t index) {
     forEachMemo(
         record, job, source,
-        [&](const FieldDescriptor &, std::uint32_t, std::uint32_t, std::uint32_t) {
+        [&](const FieldDescriptor &field, std::uint32_t block, std::uint32_t, std::uint32_t,
+            bool unterminated) {
             why.memoCarried();
+            if (unterminated)
+                why.found(index, &field, Finding::UnterminatedMemo, {}, block);
         },
-        [&](const FieldDescriptor &field, std::uint32_t block) {
-            why.found(index, &field, Finding::InvalidMemoCleared, {}, block);
+        [&](const FieldDescriptor &field, std::uint32_t block, Finding finding) {
+            why.found(index, &field, finding, {}, block);
         });
 }
 

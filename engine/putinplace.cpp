@@ -4,10 +4,10 @@
 
 namespace salvora {
 
-platform::ErrorCode putInPlace(platform::Platform &os, const FinishedFile &table,
-                               const std::optional<FinishedFile> &memo) {
+Placement putInPlace(platform::Platform &os, const FinishedFile &table,
+                     const std::optional<FinishedFile> &memo) {
     if (!memo)
-        return os.renameFile(table.finished, table.target);
+        return {os.renameFile(table.finished, table.target)};
 
     // The old memo is copied aside, not moved: its name never stands empty, and the copy is
     // what puts it back should the table fail to follow.
@@ -19,7 +19,7 @@ platform::ErrorCode putInPlace(platform::Platform &os, const FinishedFile &table
         os.removeFile(journal.savedMemo);
         if (platform::ErrorCode error = os.copyFile(memo->target, journal.savedMemo); error != 0) {
             os.removeFile(journal.savedMemo);
-            return error;
+            return {error};
         }
     }
     auto dropSaved = [&] {
@@ -28,7 +28,7 @@ platform::ErrorCode putInPlace(platform::Platform &os, const FinishedFile &table
     };
     if (platform::ErrorCode error = writeJournal(os, journal); error != 0) {
         dropSaved();
-        return error;
+        return {error};
     }
     const std::string journalFile = journalPath(table.target);
     // Windows refuses to rename a file over a read-only one.
@@ -40,26 +40,29 @@ platform::ErrorCode putInPlace(platform::Platform &os, const FinishedFile &table
             os.setAttributes(memo->target, *oldAttributes);
         dropSaved();
         os.removeFile(journalFile);
-        return error;
+        return {error};
     }
     error = os.renameFile(table.finished, table.target);
     if (error != 0) {
         // The new memo goes back to its finished name first: until the old one is back, a
-        // crash leaves both finished files, which the next run puts in place together.
+        // crash leaves both finished files, which the next run puts in place together. An undo
+        // that fails halfway leaves the same to the next run: the journal and both finished
+        // files (the memo's under one of its names), never the old table with the new memo.
         if (os.renameFile(memo->target, memo->finished) != 0)
-            return error; // the journal stays and the next run completes the pair
+            return {error, true};
         if (oldAttributes) {
-            os.renameFile(journal.savedMemo, memo->target);
+            if (os.renameFile(journal.savedMemo, memo->target) != 0)
+                return {error, true};
             os.setAttributes(memo->target, *oldAttributes);
         }
         os.removeFile(journalFile);
-        return error;
+        return {error};
     }
     if (oldAttributes)
         os.setAttributes(memo->target, *oldAttributes);
     dropSaved();
     os.removeFile(journalFile);
-    return 0;
+    return {};
 }
 
 } // namespace salvora

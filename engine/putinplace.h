@@ -13,11 +13,18 @@ struct FinishedFile {
     std::string target;
 };
 
+struct Placement {
+    // 0, or the error of the step that failed.
+    platform::ErrorCode error = 0;
+    // The failure could not be undone: the journal stays with the finished files it names,
+    // which the caller must keep, so that the next run completes the pair.
+    bool leftToNextRun = false;
+};
+
 // Each file is renamed over its target, the memo first and the table last. With a memo, a copy
 // of the old one is kept and a journal written before the first rename, so that a failure puts
 // everything back and a crash leaves what the next run needs to make the pair whole.
-// Returns 0 or the error of the step that failed, with the old files restored.
-platform::ErrorCode putInPlace(platform::Platform &os, const FinishedFile &table,
-                               const std::optional<FinishedFile> &memo);
+Placement putInPlace(platform::Platform &os, const FinishedFile &table,
+                     const std::optional<FinishedFile> &memo);
 
 } // namespace salvora

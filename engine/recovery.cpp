@@ -130,11 +130,14 @@ class Run {
     bool settleEarlierRuns(const OutputPlan &plan);
     bool analyse(RecoveryJob &job, AnalysedTable &table, const OutputPlan &plan);
     bool planOutput(OutputPlan &plan);
-    void writeHeaderArea(RecoveryJob &job, const AnalysisResult &analysis, BufferedWriter &out);
+    bool writeHeaderArea(RecoveryJob &job, const AnalysisResult &analysis, BufferedWriter &out,
+                         const OutputPlan &plan);
+    bool refuseUnreadableHeader(const std::string &file, const UnreadableRanges &ranges);
     bool startWalk(RecoveryJob &job, const RecordArea &area, const OutputPlan &plan,
                    RecoveryMemos &memos);
     std::uint64_t walkRecords(RecoveryJob &job, const RecordArea &area, BufferedWriter &out,
-                              RecoveryMemos &memos);
+                              RecoveryMemos &memos, const OutputPlan &plan);
+    void noteUnreadable(const std::string &file, const UnreadableRanges &ranges);
     bool finishTable(RecoveryJob &job, const RecordArea &area, bool inPlace, std::uint64_t kept,
                      BufferedWriter &out, RecoveryMemos &memos);
     int install(RecoveryJob &job, OutputPlan &plan, const SourceAttributes &attributes,
@@ -176,6 +179,7 @@ class Run {
     RecoveryOutcome outcome_;
     EngineLog log_;
     std::uint64_t unreadableBytes_ = 0;
+    std::string unreadableFiles_;
     std::string unreadableText_;
 };
 
@@ -206,12 +210,13 @@ RecoveryOutcome Run::execute() {
         return ended(recoveryNothingProduced);
 
     BufferedWriter out(*plan.work.file, recordBatchBytes);
-    writeHeaderArea(job, table.analysis, out);
+    if (!writeHeaderArea(job, table.analysis, out, plan))
+        return ended(recoveryUnusable);
     const RecordArea area = recordAreaOf(job, table.analysis);
     RecoveryMemos memos(os_, context_.workFileListings);
     if (!startWalk(job, area, plan, memos))
         return ended(recoveryNothingProduced);
-    std::uint64_t kept = walkRecords(job, area, out, memos);
+    std::uint64_t kept = walkRecords(job, area, out, memos, plan);
     if (observer_.cancelled()) {
         outcome_.cancelled = true;
         account("Cancelled\r\n");
@@ -221,7 +226,7 @@ RecoveryOutcome Run::execute() {
         // What could not be read is not damage a repair mends: the source stays.
         outcome_.failure = formatText(
             "read errors in %s (%d bytes unreadable); repair to another disk with /output:",
-            plan.source, static_cast<std::int64_t>(unreadableBytes_));
+            unreadableFiles_, unreadableBytes_);
         say(RunMessage::Refused, outcome_.failure + unreadableText_);
         return ended(recoveryUnusable);
     }
@@ -233,7 +238,7 @@ RecoveryOutcome Run::execute() {
     if (unreadableBytes_ != 0) {
         outcome_.failure =
             formatText("read errors in %s (%d bytes unreadable); the readable records were written",
-                       plan.source, static_cast<std::int64_t>(unreadableBytes_));
+                       unreadableFiles_, unreadableBytes_);
         say(RunMessage::Refused, outcome_.failure + unreadableText_);
         account(outcome_.failure + unreadableText_);
         return ended(recoveryNothingProduced);
@@ -270,6 +275,11 @@ bool Run::analyse(RecoveryJob &job, AnalysedTable &table, const OutputPlan &plan
                          plan.inPlace ? SourceAccess::Exclusive : SourceAccess::Repair,
                          tableTemplate ? &*tableTemplate : nullptr);
     const AnalysisResult &analysis = table.analysis;
+    // Bytes read as zeros would give a header rebuilt from nothing, or none at all.
+    if (!analysis.unreadableHeader.empty()) {
+        outcome_.result = recoveryUnusable;
+        return refuseUnreadableHeader(plan.source, analysis.unreadableHeader);
+    }
     if (analysis.abort) {
         say(RunMessage::NoTableFound, outcome_.message + request_.texts.unrecoverableFile);
         outcome_.result = recoveryNothingProduced;
@@ -292,6 +302,14 @@ bool Run::analyse(RecoveryJob &job, AnalysedTable &table, const OutputPlan &plan
         request_.report->table(job, analysis, table.typeName);
     observer_.message(RunMessage::TableFound, outcome_.message);
     return true;
+}
+
+bool Run::refuseUnreadableHeader(const std::string &file, const UnreadableRanges &ranges) {
+    outcome_.failure = formatText(
+        "read errors in %s (%d bytes unreadable): its header cannot be read", file, ranges.bytes());
+    noteUnreadable(file, ranges);
+    say(RunMessage::Refused, outcome_.failure + unreadableText_);
+    return false;
 }
 
 // Holds an existing output against other programs and creates the work file beside the
@@ -319,8 +337,9 @@ bool Run::planOutput(OutputPlan &plan) {
 }
 
 // The header area as the source has it, or as the analysis rebuilt it, with the memo flag
-// the table needs and a usable date.
-void Run::writeHeaderArea(RecoveryJob &job, const AnalysisResult &analysis, BufferedWriter &out) {
+// the table needs and a usable date. False when the header failed to read this time.
+bool Run::writeHeaderArea(RecoveryJob &job, const AnalysisResult &analysis, BufferedWriter &out,
+                          const OutputPlan &plan) {
     TableHeader &header = job.header;
     header.setTableFlags(tableFlagsWithMemo(job));
     if (analysis.relocated || header.year() == 0 || header.month() == 0 || header.day() == 0) {
@@ -329,19 +348,21 @@ void Run::writeHeaderArea(RecoveryJob &job, const AnalysisResult &analysis, Buff
     }
     if (!analysis.templateArea.empty()) {
         out.write(analysis.templateArea.data(), analysis.templateArea.size());
-        return;
+        return true;
     }
     if (!analysis.relocated) {
         // Descriptors, terminator and backlink reach the output exactly as the source has them.
         WindowReader reader(*job.source, job.sourceSize,
                             std::max<std::size_t>(header.headerLength(), 1));
         out.write(reader.view(analysis.headerOffset, header.headerLength()), header.headerLength());
+        if (!reader.unreadable().empty())
+            return refuseUnreadableHeader(plan.source, reader.unreadableRanges());
         for (std::uint32_t i : analysis.repairedDescriptors) {
             FieldDescriptor written = descriptorAsWritten(job.fields[i], header.type());
             out.seek(tableHeaderSize + std::uint64_t{i} * fieldDescriptorSize);
             out.write(written.bytes.data(), written.bytes.size());
         }
-        return;
+        return true;
     }
     out.write(header.bytes.data(), header.bytes.size());
     for (const FieldDescriptor &field : job.fields)
@@ -351,6 +372,7 @@ void Run::writeHeaderArea(RecoveryJob &job, const AnalysisResult &analysis, Buff
         std::vector<std::uint8_t> backlink(backlinkSize, 0);
         out.write(backlink.data(), backlink.size());
     }
+    return true;
 }
 
 // Opens the memo side; false after an error that must stop the run before anything is
@@ -371,20 +393,34 @@ bool Run::startWalk(RecoveryJob &job, const RecordArea &area, const OutputPlan &
 }
 
 std::uint64_t Run::walkRecords(RecoveryJob &job, const RecordArea &area, BufferedWriter &out,
-                               RecoveryMemos &memos) {
+                               RecoveryMemos &memos, const OutputPlan &plan) {
     out.seek(area.headerLength);
     RecordWalk walk(job, area, request_, observer_);
     RecordWriter writer(out, memos, job, request_.report, area.recordLength);
     std::uint64_t kept = walk.run(writer);
-    unreadableBytes_ = walk.reader().unreadableBytes();
-    for (const WindowReader::Range &range : walk.reader().unreadable())
-        unreadableText_ +=
-            formatText("\r\nunreadable: bytes %d to %d", static_cast<std::int64_t>(range.start),
-                       static_cast<std::int64_t>(range.end - 1));
+    noteUnreadable(plan.source, walk.reader().unreadableRanges());
+    if (job.sourceMemo)
+        noteUnreadable(job.sourceMemo->path, job.sourceMemo->unreadable);
     if (walk.unreadableRecords() != 0)
-        unreadableText_ += formatText("\r\n%d records unreadable",
-                                      static_cast<std::int64_t>(walk.unreadableRecords()));
+        unreadableText_ += formatText("\r\n%d records unreadable", walk.unreadableRecords());
+    if (memos.unreadableMemos() != 0)
+        unreadableText_ +=
+            formatText("\r\n%d memo references unreadable, cleared", memos.unreadableMemos());
     return kept;
+}
+
+// What could not be read is listed for the run's message, its log and its report.
+void Run::noteUnreadable(const std::string &file, const UnreadableRanges &ranges) {
+    if (ranges.empty())
+        return;
+    unreadableBytes_ += ranges.bytes();
+    unreadableFiles_ += (unreadableFiles_.empty() ? "" : " and ") + file;
+    for (const UnreadableRanges::Range &range : ranges.ranges()) {
+        unreadableText_ +=
+            formatText("\r\nunreadable: bytes %d to %d in %s", range.start, range.end - 1, file);
+        if (request_.report)
+            request_.report->unreadableBytes(file, range.start, range.end);
+    }
 }
 
 // The end marker and the final header with the kept count; the result detached from its
@@ -458,11 +494,18 @@ int Run::install(RecoveryJob &job, OutputPlan &plan, const SourceAttributes &att
     };
     if (!os_.replacesOpenFiles())
         letGo();
-    platform::ErrorCode renameError = putInPlace(os_, {plan.work.path, plan.target}, memoItem);
+    Placement placed = putInPlace(os_, {plan.work.path, plan.target}, memoItem);
     letGo();
-    if (renameError != 0) {
-        outcome_.systemError = renameError;
-        outcome_.failure = os_.errorText(renameError);
+    if (placed.error != 0) {
+        outcome_.systemError = placed.error;
+        outcome_.failure = os_.errorText(placed.error);
+        if (placed.leftToNextRun) {
+            // Removing the finished files would let the journal complete a torn pair.
+            plan.work.installed = true;
+            memos.markInstalled();
+            outcome_.failure +=
+                "; the next repair of " + plan.target + " completes the replacement";
+        }
         say(RunMessage::CannotInstall, outcome_.failure);
         return recoveryUnusable;
     }

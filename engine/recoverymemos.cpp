@@ -69,6 +69,12 @@ platform::ErrorCode RecoveryMemos::open(RecoveryJob &job, const std::string &out
         refusal_ = job.sourceMemo->path + ": the memo file's link leads nowhere";
         return sourceError;
     }
+    // A header read as zeros would make every memo look lost, or another kind of memo.
+    if (memoHeaderUnreadable(*job.sourceMemo)) {
+        refusal_ = formatText("read errors in %s (%d bytes unreadable): its header cannot be read",
+                              job.sourceMemo->path, job.sourceMemo->unreadable.bytes());
+        return platform::errorInvalidArgument();
+    }
     hasSource_ = true;
     sourcePath_ = job.sourceMemo->path;
     sameTable_ = sameTable;
@@ -112,7 +118,7 @@ platform::ErrorCode RecoveryMemos::open(RecoveryJob &job, const std::string &out
 
 void RecoveryMemos::transfer(std::span<std::uint8_t> record, const RecoveryJob &job,
                              FindingSink *why, std::uint32_t index) {
-    transferMemos(record, job, *job.sourceMemo, *temporary_, why, index);
+    unreadableMemos_ += transferMemos(record, job, *job.sourceMemo, *temporary_, why, index);
 }
 
 platform::ErrorCode RecoveryMemos::writeError() {

@@ -42,6 +42,8 @@ class RecoveryMemos {
         if (temporary_)
             transfer(record, job, why, index);
     }
+    // References cleared because their memo could not be read.
+    std::uint64_t unreadableMemos() const { return unreadableMemos_; }
     // Writes out what is still buffered first.
     platform::ErrorCode writeError();
     void closeSource(RecoveryJob &job);
@@ -71,6 +73,7 @@ class RecoveryMemos {
     std::string workPath_;
     std::string prepared_;
     std::string refusal_;
+    std::uint64_t unreadableMemos_ = 0;
 };
 
 } // namespace salvora

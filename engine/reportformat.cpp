@@ -76,6 +76,12 @@ std::string findingProblem(Finding finding, std::span<const std::uint8_t> value,
         return "number " + shown(value) + " has a character no number has";
     case Finding::ZeroedRecord:
         return "every byte NUL, the deletion flag too";
+    case Finding::UnreadableRecord:
+        return "read error: bytes of the record could not be read";
+    case Finding::UnreadableMemoCleared:
+        return formatText("read error: the memo in block %d could not be read", number);
+    case Finding::UnterminatedMemo:
+        return formatText("text memo in block %d has no end marker", number);
     }
     return {};
 }
@@ -107,6 +113,12 @@ const char *findingAction(Finding finding) {
         return "record dropped (deleted records are not kept)";
     case Finding::ZeroedRecord:
         return "record dropped (zeroed, no record)";
+    case Finding::UnreadableRecord:
+        return "record dropped as unreadable";
+    case Finding::UnreadableMemoCleared:
+        return "reference cleared, record kept";
+    case Finding::UnterminatedMemo:
+        return "ended where the next memo begins or the file ends, end marker added";
     }
     return "";
 }

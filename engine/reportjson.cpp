@@ -42,7 +42,7 @@ constexpr ReasonKey reasonKeys[] = {
     {Finding::Duplicate, "deldups"},    {Finding::InvalidMemoDropped, "invalidMemo"},
     {Finding::BadDateTime, "dateTime"}, {Finding::BadDate, "date"},
     {Finding::BadNumber, "numeric"},    {Finding::DeletedNotKept, "deleted"},
-    {Finding::ZeroedRecord, "zeroed"},
+    {Finding::ZeroedRecord, "zeroed"},  {Finding::UnreadableRecord, "unreadable"},
 };
 
 std::string member(const char *name, const std::string &value) {
@@ -117,6 +117,14 @@ std::string jsonReportClosing(const RunTotals &totals) {
     json += member("cutBySizeLimit", count(totals.cutBySizeLimit));
     json += member("memosCarried", count(totals.memosCarried));
     json += member("invalidMemoReferences", count(totals.invalidMemos));
+    json += member("unreadableMemoReferences", count(totals.unreadableMemos));
+    std::string stretches = "[";
+    for (const UnreadableStretch &stretch : totals.unreadableStretches)
+        stretches += std::string(stretches.size() == 1 ? "" : ", ") +
+                     "{\"file\": " + jsonString(stretch.file) +
+                     ", \"from\": " + count(stretch.start) + ", \"to\": " + count(stretch.last) +
+                     "}";
+    json += member("unreadableBytes", stretches + "]");
     json += member("findingCount", count(totals.findings));
     json += member("verdict", text(totals.verdict));
     return json + lineEnd + "}" + lineEnd;

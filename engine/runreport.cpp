@@ -30,6 +30,7 @@ constexpr DropReason dropReasons[] = {
     {Finding::BadNumber, "Dropped by the numeric test"},
     {Finding::DeletedNotKept, "Dropped as deleted"},
     {Finding::ZeroedRecord, "Dropped as zeroed"},
+    {Finding::UnreadableRecord, "Dropped as unreadable"},
 };
 
 bool hasMemoBearingField(const RecoveryJob &job) {
@@ -134,6 +135,8 @@ void RunReport::found(std::uint32_t index, const FieldDescriptor *field, Finding
     ++findings_;
     if (finding == Finding::InvalidMemoCleared || finding == Finding::InvalidMemoDropped)
         ++invalidMemos_;
+    if (finding == Finding::UnreadableMemoCleared)
+        ++unreadableMemos_;
     if (dropsRecord(finding) && !(dropKnown_ && dropIndex_ == index)) {
         dropKnown_ = true;
         dropIndex_ = index;
@@ -208,6 +211,15 @@ std::string RunReport::summaryIn(ReportFormat format) const {
         item("Cut by the 2 GiB limit", number(cutBySizeLimit_));
     item("Memos carried", number(memosCarried_));
     item("Invalid memo references", number(invalidMemos_));
+    if (unreadableMemos_ != 0)
+        item("Unreadable memo references", number(unreadableMemos_));
+    if (!stretches_.empty()) {
+        std::string where;
+        for (const UnreadableStretch &stretch : stretches_)
+            where += (where.empty() ? "" : ", ") + stretch.file + " bytes " +
+                     number(stretch.start) + " to " + number(stretch.last);
+        item("Unreadable", where);
+    }
     item("Findings", number(findings_));
     if (checkOnly_)
         item("Verdict", needsRepair() ? "needs repair" : "no repair needed");
@@ -230,6 +242,8 @@ RunTotals RunReport::totals() const {
     totals.misaligned = misaligned_;
     totals.memosCarried = memosCarried_;
     totals.invalidMemos = invalidMemos_;
+    totals.unreadableMemos = unreadableMemos_;
+    totals.unreadableStretches = stretches_;
     totals.findings = findings_;
     if (checkOnly_)
         totals.verdict = !unreadable_.empty() ? "cannot be read"

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "engine/analysis.h"
 #include "engine/enginecontext.h"
@@ -14,6 +15,13 @@
 #include "engine/reportformat.h"
 
 namespace salvora {
+
+// Bytes of a file of the run that could not be read, `start` to `last` inclusive.
+struct UnreadableStretch {
+    std::string file;
+    std::uint64_t start = 0;
+    std::uint64_t last = 0;
+};
 
 // What a report's summary says, as values.
 struct RunTotals {
@@ -29,6 +37,8 @@ struct RunTotals {
     std::uint64_t misaligned = 0;
     std::uint64_t memosCarried = 0;
     std::uint64_t invalidMemos = 0;
+    std::uint64_t unreadableMemos = 0;
+    std::vector<UnreadableStretch> unreadableStretches;
     std::uint64_t findings = 0;
     std::string verdict; // a check's verdict; empty for a repair
 };
@@ -44,6 +54,10 @@ class RunReport : public FindingSink {
     void interruptedReplacement(const std::string &what, bool settles);
     // The source cannot be used at all.
     void unreadable(const std::string &why);
+    // Bytes of `file` from `start` to before `end` could not be read.
+    void unreadableBytes(const std::string &file, std::uint64_t start, std::uint64_t end) {
+        stretches_.push_back({file, start, end - 1});
+    }
 
     void found(std::uint32_t index, const FieldDescriptor *field, Finding finding,
                std::span<const std::uint8_t> value, std::uint32_t number) override;
@@ -94,6 +108,8 @@ class RunReport : public FindingSink {
     std::uint64_t misaligned_ = 0;
     std::uint64_t memosCarried_ = 0;
     std::uint64_t invalidMemos_ = 0;
+    std::uint64_t unreadableMemos_ = 0;
+    std::vector<UnreadableStretch> stretches_;
     std::array<std::uint64_t, findingKinds> dropped_{};
     // The first finding that drops the current record names the reason it is counted under.
     std::uint32_t dropIndex_ = 0;

@@ -138,6 +138,10 @@ template <class Sink> std::uint64_t RecordWalk::run(Sink &sink) {
             const std::uint64_t at = position + std::uint64_t{k} * recordLength;
             if (!reader_.unreadable().empty() && reader_.touchesUnreadable(at, recordLength)) {
                 ++unreadableRecords_;
+                if (report_) {
+                    report_->found(i, nullptr, Finding::UnreadableRecord, {}, 0);
+                    report_->recordDone(i, RecordVerdict::Reject, false);
+                }
                 continue;
             }
             const bool flagOffGrid = record[0] != ' ' && record[0] != '*';

@@ -1,5 +1,6 @@
 #include "engine/tablecheck.h"
 
+#include "engine/memoreferences.h"
 #include "engine/memotransfer.h"
 #include "engine/pairjournal.h"
 #include "engine/runstages.h"
@@ -49,6 +50,13 @@ CheckVerdict checkTable(EngineContext &context, const RecoveryRequest &request, 
         report.unreadable(os.errorText(analysis.openError));
         return CheckVerdict::Unreadable;
     }
+    if (!analysis.unreadableHeader.empty()) {
+        for (const UnreadableRanges::Range &range : analysis.unreadableHeader.ranges())
+            report.unreadableBytes(job.sourcePath, range.start, range.end);
+        report.unreadable("read errors at " + unreadableText(analysis.unreadableHeader) +
+                          ": the header cannot be read");
+        return CheckVerdict::Unreadable;
+    }
     if (analysis.abort) {
         report.unreadable("no table header and no field descriptors found");
         return CheckVerdict::Unreadable;
@@ -70,22 +78,39 @@ CheckVerdict checkTable(EngineContext &context, const RecoveryRequest &request, 
         MemoTableInfo memoTable{header.type(), flags, job.sourcePath};
         job.sourceMemo = openMemo(os, job.memoName, header.type(), false, false, memoTable);
         carries = carriesMemos(header.type());
+        if (memoHeaderUnreadable(*job.sourceMemo)) {
+            const MemoFile &memo = *job.sourceMemo;
+            for (const UnreadableRanges::Range &range : memo.unreadable.ranges())
+                report.unreadableBytes(memo.path, range.start, range.end);
+            report.unreadable("read errors at " + unreadableText(memo.unreadable) + " of " +
+                              memo.path + ": its header cannot be read");
+            return CheckVerdict::Unreadable;
+        }
     }
 
     RecoveryRequest walked = request;
     walked.report = &report;
     walked.keepDeleted = true;
     const RecordArea area = recordAreaOf(job, analysis);
+    collectMemoReferences(job, area);
     RecordWalk walk(job, area, walked, observer);
     MemoInspector inspector(job, report, carries);
     report.finish(keptWithinSizeLimit(job, area, walk.run(inspector)));
-    if (walk.reader().unreadableBytes() != 0) {
-        std::string ranges;
-        for (const WindowReader::Range &range : walk.reader().unreadable())
-            ranges += formatText("%sbytes %d to %d", ranges.empty() ? "" : ", ",
-                                 static_cast<std::int64_t>(range.start),
-                                 static_cast<std::int64_t>(range.end - 1));
-        report.unreadable("read errors at " + ranges);
+    // What could not be read is no damage a repair mends: the table cannot be read whole.
+    std::string why;
+    auto note = [&](const std::string &file, const UnreadableRanges &ranges, bool named) {
+        if (ranges.empty())
+            return;
+        for (const UnreadableRanges::Range &range : ranges.ranges())
+            report.unreadableBytes(file, range.start, range.end);
+        why += (why.empty() ? "read errors at " : "; ") + unreadableText(ranges) +
+               (named ? " of " + file : std::string());
+    };
+    note(job.sourcePath, walk.reader().unreadableRanges(), false);
+    if (job.sourceMemo)
+        note(job.sourceMemo->path, job.sourceMemo->unreadable, true);
+    if (!why.empty()) {
+        report.unreadable(why);
         return CheckVerdict::Unreadable;
     }
     return report.needsRepair() ? CheckVerdict::NeedsRepair : CheckVerdict::Sound;

@@ -137,6 +137,25 @@ TEST_F(Cli, ConsoleShowsTheRecoveryTextsOnlyWhenAskedFor) {
     EXPECT_NE(console.out.find("x.dbf: OK\n"), std::string::npos);
 }
 
+// The line that an earlier run's journal was settled is shown with the console and without.
+TEST_F(Cli, ASettledJournalIsToldWithOrWithoutTheConsole) {
+    for (bool console : {false, true}) {
+        put("x.dbf");
+        // A journal cut short renamed nothing: the run removes it and says so.
+        put(".x.dbf.salvora-jrnl", bytesOf("salvora pair"));
+        std::vector<std::string> arguments = {"x.dbf"};
+        if (console)
+            arguments.push_back("/console");
+        ProgramResult result = run(arguments);
+        EXPECT_EQ(result.exitCode, 0) << result.err;
+        const std::string line = "x.dbf: an interrupted repair had changed nothing";
+        EXPECT_NE((console ? result.out : result.err).find(line), std::string::npos)
+            << console << " out: " << result.out << " err: " << result.err;
+        EXPECT_EQ((console ? result.err : result.out).find(line), std::string::npos) << console;
+        EXPECT_FALSE(fileExists(dir.file(".x.dbf.salvora-jrnl")));
+    }
+}
+
 TEST_F(Cli, SeveralNamesFromTheShellAreABatchWithItsLog) {
     put("a.dbf");
     put("b.dbf");

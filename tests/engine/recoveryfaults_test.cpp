@@ -4,6 +4,7 @@
 
 #include "engine/pairjournal.h"
 #include "engine/recovery.h"
+#include "engine/reportjson.h"
 #include "engine/tablecheck.h"
 #include "tests/support/enginerun.h"
 #include "tests/support/faultplatform.h"
@@ -91,18 +92,55 @@ TEST_F(RecoveryFaultTest, DiskFullOnlyForTheMemoStopsTheRunToo) {
     EXPECT_TRUE(leftovers().empty());
 }
 
-TEST_F(RecoveryFaultTest, FailedRenameOverTheSourceIsAFailureAndChangesNothing) {
-    faults.failOperation(testing::Operation::Rename, testing::pathEndsWith("t.dbf"),
-                         platform::errorSharingViolation());
-    std::string shown;
-    context.ownerlessMessage = [&shown](const std::string &text, const std::string &) {
-        shown = text;
+// The table's rename fails: the pair is put back as it was, or, when putting it back fails
+// too, left with its journal and both finished files for the next run, which completes it.
+TEST_F(RecoveryFaultTest, FailedRenameOverTheSourceIsUndoneOrLeftForTheNextRun) {
+    ASSERT_EQ(run("out.dbf"), recoveryFixed);
+    const Bytes repairedTable = read("out.dbf"), repairedMemo = read("out.fpt");
+    struct Case {
+        const char *undoFails; // what also fails after the table's rename; empty: nothing
     };
-    EXPECT_EQ(run(), recoveryUnusable);
-    EXPECT_FALSE(shown.empty());
-    EXPECT_EQ(read("t.dbf"), original.table);
-    EXPECT_EQ(read("t.fpt"), original.memo);
-    EXPECT_TRUE(leftovers().empty());
+    for (Case c : {Case{""}, Case{"t.fpt"}, Case{".t.fpt.salvora-saved"}}) {
+        reset();
+        bool tableFailed = false;
+        faults.failOperation(
+            testing::Operation::Rename,
+            [&](const std::string &p) {
+                bool table = testing::pathEndsWith("t.dbf")(p);
+                tableFailed |= table;
+                return table;
+            },
+            platform::errorSharingViolation());
+        // A rename is tried on its source name first: this catches the undo's moves only.
+        std::string undo = c.undoFails;
+        faults.failOperation(
+            testing::Operation::Rename,
+            [&](const std::string &p) {
+                return tableFailed && !undo.empty() && testing::pathEndsWith(undo)(p);
+            },
+            testing::ioError());
+        std::string shown;
+        context.ownerlessMessage = [&shown](const std::string &text, const std::string &) {
+            shown = text;
+        };
+        EXPECT_EQ(run(), recoveryUnusable) << undo;
+        EXPECT_FALSE(shown.empty()) << undo;
+        faults.clearFaults();
+        if (undo.empty()) {
+            EXPECT_EQ(read("t.dbf"), original.table);
+            EXPECT_EQ(read("t.fpt"), original.memo);
+            EXPECT_TRUE(leftovers().empty());
+            continue;
+        }
+        EXPECT_NE(shown.find("the next repair of " + dir.file("t.dbf") + " completes"),
+                  std::string::npos)
+            << shown;
+        JournalOutcome settled = settleJournal(faults, dir.file("t.dbf"));
+        EXPECT_NE(settled.line.find("was completed"), std::string::npos) << settled.line;
+        EXPECT_EQ(read("t.dbf"), repairedTable) << undo;
+        EXPECT_EQ(read("t.fpt"), repairedMemo) << undo;
+        EXPECT_TRUE(leftovers().empty()) << undo;
+    }
 }
 
 TEST_F(RecoveryFaultTest, RecordsAreReadAndWrittenInLargeBlocks) {
@@ -167,7 +205,10 @@ TEST_F(RecoveryFaultTest, ReadErrorsAreSalvagedInPiecesAndNeverReadAsZeros) {
         faults.failReadsAt(testing::pathIs(dir.file("t.dbf")), badSpot, 1, testing::ioError(),
                            c.times);
         std::string what = std::string(c.output) + (c.times < 0 ? " always" : " once");
+        RunReport report("t.dbf", ReportFormat::Json, nullptr, false);
+        context.report = &report;
         EXPECT_EQ(run(c.output), c.result) << what;
+        context.report = nullptr;
         faults.clearFaults();
         if (c.times > 0) {
             EXPECT_EQ(read("t.dbf"), whole) << what;
@@ -186,6 +227,18 @@ TEST_F(RecoveryFaultTest, ReadErrorsAreSalvagedInPiecesAndNeverReadAsZeros) {
         }
         EXPECT_NE(context.outcome.message.find("unreadable: bytes 2000 to 2047"), std::string::npos)
             << context.outcome.message;
+        // The report counts the records and names the bytes.
+        RunTotals totals = report.totals();
+        EXPECT_EQ(totals.dropped[static_cast<std::size_t>(Finding::UnreadableRecord)], 3u);
+        ASSERT_EQ(totals.unreadableStretches.size(), 1u);
+        EXPECT_EQ(totals.unreadableStretches[0].start, 2000u);
+        EXPECT_EQ(totals.unreadableStretches[0].last, 2047u);
+        const std::string json = jsonReportClosing(totals);
+        EXPECT_NE(json.find("\"unreadable\": 3}"), std::string::npos) << json;
+        EXPECT_NE(json.find("\"unreadableBytes\": [{\"file\": " + jsonString(dir.file("t.dbf")) +
+                            ", \"from\": 2000, \"to\": 2047}]"),
+                  std::string::npos)
+            << json;
         // The records wholly outside the bad piece are all there, none of them zeros.
         Bytes out = read("out.dbf");
         const std::size_t header = whole[8] | whole[9] << 8, length = whole[10] | whole[11] << 8;
@@ -197,6 +250,150 @@ TEST_F(RecoveryFaultTest, ReadErrorsAreSalvagedInPiecesAndNeverReadAsZeros) {
     EXPECT_EQ(context.check(dir.file("t.dbf"), report), CheckVerdict::Unreadable);
     EXPECT_NE(report.summaryText().find("read errors at bytes 2000 to 2047"), std::string::npos)
         << report.summaryText();
+}
+
+// A bad spot in the memo file: a memo that touches it loses its reference, its record stays;
+// the other memos come through; in place the source stays; a check names the bytes.
+TEST_F(RecoveryFaultTest, MemoReadErrorsClearOnlyTheReferencesOfTheMemosTheyTouch) {
+    ASSERT_EQ(run("whole.dbf"), recoveryFixed);
+    const Bytes whole = read("whole.dbf"), wholeMemo = read("whole.fpt");
+    const std::uint64_t badSpot = 600; // inside the second memo, block 9 of 64 bytes
+    struct Case {
+        const char *output;
+        int times;
+        int result;
+    };
+    for (Case c : {Case{"t.dbf", 1, recoveryFixed}, Case{"t.dbf", -1, recoveryUnusable},
+                   Case{"out.dbf", -1, recoveryNothingProduced}}) {
+        reset();
+        faults.failReadsAt(testing::pathIs(dir.file("t.fpt")), badSpot, 1, testing::ioError(),
+                           c.times);
+        std::string what = std::string(c.output) + (c.times < 0 ? " always" : " once");
+        RunReport report("t.dbf", ReportFormat::Text, nullptr, false);
+        context.report = &report;
+        EXPECT_EQ(run(c.output), c.result) << what;
+        context.report = nullptr;
+        faults.clearFaults();
+        if (c.times > 0) {
+            EXPECT_EQ(read("t.dbf"), whole) << what;
+            EXPECT_EQ(read("t.fpt"), wholeMemo) << what;
+            continue;
+        }
+        EXPECT_NE(context.outcome.failure.find("read errors in " + dir.file("t.fpt") +
+                                               " (232 bytes unreadable)"),
+                  std::string::npos)
+            << context.outcome.failure;
+        if (std::string(c.output) == "t.dbf") {
+            EXPECT_EQ(read("t.dbf"), original.table) << what;
+            EXPECT_EQ(read("t.fpt"), original.memo) << what;
+            EXPECT_TRUE(leftovers().empty()) << what;
+            continue;
+        }
+        EXPECT_NE(context.outcome.message.find("150 memo references unreadable"), std::string::npos)
+            << context.outcome.message;
+        // Every record is kept; every second one has lost its memo, the others have theirs.
+        Bytes out = read("out.dbf");
+        EXPECT_EQ(out.size(), whole.size());
+        const std::size_t header = out[8] | out[9] << 8, length = out[10] | out[11] << 8;
+        for (std::size_t i = 0; i < 2; ++i) {
+            std::string reference(out.begin() + static_cast<long>(header + i * length + 9),
+                                  out.begin() + static_cast<long>(header + i * length + 19));
+            EXPECT_EQ(reference == std::string(10, ' '), i == 1) << reference;
+        }
+        Bytes memo = read("out.fpt");
+        EXPECT_EQ(
+            std::search(memo.begin(), memo.end(), wholeMemo.begin() + 584, wholeMemo.begin() + 600),
+            memo.end());
+        RunTotals totals = report.totals();
+        EXPECT_EQ(totals.unreadableMemos, 150u);
+        EXPECT_EQ(totals.kept, 300u);
+        EXPECT_NE(report.summaryText().find("Unreadable memo references: 150"), std::string::npos)
+            << report.summaryText();
+    }
+    faults.failReadsAt(testing::pathIs(dir.file("t.fpt")), badSpot);
+    RunReport report("t.dbf", ReportFormat::Text, nullptr, true);
+    EXPECT_EQ(context.check(dir.file("t.dbf"), report), CheckVerdict::Unreadable);
+    EXPECT_NE(report.summaryText().find("read errors at bytes 600 to 831 of " + dir.file("t.fpt")),
+              std::string::npos)
+        << report.summaryText();
+}
+
+// A memo larger than what the new memo file holds back before writing, unreadable near its end:
+// taken back whole, and the memo after it takes its place, with nothing of it left behind.
+TEST_F(RecoveryFaultTest, ALargeUnreadableMemoIsTakenBackWhole) {
+    const Bytes big(3u << 20, 'b');
+    BuiltMemo memo = testing::foxProMemoFile(
+        64, {{1, testing::bytesOf("before")}, {1, big}, {1, testing::bytesOf("after")}});
+    TableBuilder t(0xF5);
+    t.field("NOTES", 'M', 10);
+    for (std::uint32_t block : memo.blocks)
+        t.record(memoReference(block));
+    testing::writeFile(dir.file("big.dbf"), t.build());
+    testing::writeFile(dir.file("big.fpt"), memo.file);
+    faults.failReadsAt(testing::pathIs(dir.file("big.fpt")), memo.blocks[2] * 64u - 200);
+    EXPECT_EQ(context.run(nullptr, dir.file("big.dbf"), dir.file("out.dbf"), false),
+              recoveryNothingProduced);
+    faults.clearFaults();
+    Bytes out = read("out.fpt");
+    auto text = [&](std::size_t at, std::size_t n) {
+        return std::string(out.begin() + static_cast<long>(at),
+                           out.begin() + static_cast<long>(at + n));
+    };
+    ASSERT_EQ(out.size(), 512u + 2 * 64u);
+    EXPECT_EQ(text(512 + 8, 6), "before");
+    EXPECT_EQ(text(576 + 8, 5), "after");
+    EXPECT_EQ(out[3], 10); // the next free block
+}
+
+// A header that cannot be read is never rebuilt from zeros: the run and the check fail and
+// name the bytes, and nothing is written.
+TEST_F(RecoveryFaultTest, AnUnreadableHeaderFailsClearly) {
+    struct Case {
+        const char *file;
+        std::uint64_t badSpot;
+        const char *failure;
+        const char *checked;
+    };
+    for (Case c : {Case{"t.dbf", 10, " (502 bytes unreadable): its header cannot be read",
+                        "read errors at bytes 10 to 511: the header cannot be read"},
+                   Case{"t.fpt", 100, " (412 bytes unreadable): its header cannot be read",
+                        "read errors at bytes 100 to 511 of "}}) {
+        reset();
+        faults.failReadsAt(testing::pathIs(dir.file(c.file)), c.badSpot);
+        EXPECT_NE(run("out.dbf"), recoveryFixed) << c.file;
+        EXPECT_NE(context.outcome.failure.find("read errors in " + dir.file(c.file) + c.failure),
+                  std::string::npos)
+            << context.outcome.failure;
+        EXPECT_FALSE(testing::fileExists(dir.file("out.dbf"))) << c.file;
+        EXPECT_FALSE(testing::fileExists(dir.file("out.fpt"))) << c.file;
+        EXPECT_TRUE(leftovers().empty()) << c.file;
+        RunReport report("t.dbf", ReportFormat::Text, nullptr, true);
+        EXPECT_EQ(context.check(dir.file("t.dbf"), report), CheckVerdict::Unreadable) << c.file;
+        EXPECT_NE(report.summaryText().find(c.checked), std::string::npos) << report.summaryText();
+    }
+}
+
+// A header that goes bad while the run reads it again, after the analysis read it whole: the
+// run either comes through whole or fails as above, never with a header of zeros.
+TEST_F(RecoveryFaultTest, AHeaderThatGoesBadLaterNeverBecomesZeros) {
+    ASSERT_EQ(run("whole.dbf"), recoveryFixed);
+    const Bytes whole = read("whole.dbf");
+    int failed = 0;
+    for (int spared = 1; spared <= 4; ++spared) {
+        reset();
+        faults.failReadsAt(testing::pathIs(dir.file("t.dbf")), 10, 1, testing::ioError(), -1,
+                           spared);
+        if (run("out.dbf") == recoveryFixed) {
+            EXPECT_EQ(read("out.dbf"), whole) << spared;
+            continue;
+        }
+        ++failed;
+        EXPECT_NE(context.outcome.failure.find("its header cannot be read"), std::string::npos)
+            << spared << ": " << context.outcome.failure;
+        EXPECT_FALSE(testing::fileExists(dir.file("out.dbf"))) << spared;
+        EXPECT_TRUE(leftovers().empty()) << spared;
+    }
+    EXPECT_GT(failed, 0);
 }
 
 // A crash at any step of a repair, then the next run: between them the journal makes the pair

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include "engine/recovery.h"
+#include "engine/tablecheck.h"
 #include "tests/support/enginerun.h"
 #include "tests/support/memobuilder.h"
 #include "tests/support/recordingwindow.h"
@@ -282,6 +283,15 @@ TEST_F(RecoveryMemoTest, UnterminatedDBase3MemosEndAtTheNextReferencedBlock) {
     // One block of text each, and its terminator in a block of its own.
     EXPECT_EQ(out.size(), 512u + (blocks - 1) * 1024u);
     EXPECT_EQ(slice(out, 512, 514), std::string(512, 'x') + "\x1a\x1a");
+
+    // A check calls each of them a finding; the repaired pair, whose memos are ended, is sound.
+    for (const char *table : {"in.dbf", "out.dbf"}) {
+        RunReport report(table, ReportFormat::Text, nullptr, true);
+        bool damaged = std::string(table) == "in.dbf";
+        EXPECT_EQ(context.check(dir.file(table), report),
+                  damaged ? CheckVerdict::NeedsRepair : CheckVerdict::Sound);
+        EXPECT_EQ(report.totals().findings, damaged ? blocks - 1 : 0u) << table;
+    }
 }
 
 // A record read off its grid can point into the middle of a long memo: the memo still ends

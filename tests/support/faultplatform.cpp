@@ -57,6 +57,7 @@ struct FaultPlatform::State {
         std::uint64_t length;
         ErrorCode error;
         int times;
+        int spared;
     };
     struct OperationFault {
         Operation operation;
@@ -153,6 +154,10 @@ class FaultFile final : public platform::FileHandle {
             if (!matches(fault.filter, path_) || fault.times == 0)
                 continue;
             if (fault.offset < position_ + size && position_ < fault.offset + fault.length) {
+                if (fault.spared > 0) {
+                    --fault.spared;
+                    continue;
+                }
                 if (fault.times > 0)
                     --fault.times;
                 std::uint64_t stop = std::max(fault.offset, position_);
@@ -265,10 +270,10 @@ void FaultPlatform::failWritesAfter(std::uint64_t bytes, PathFilter filter, Erro
 }
 
 void FaultPlatform::failReadsAt(PathFilter filter, std::uint64_t offset, std::uint64_t length,
-                                ErrorCode error, int times) {
+                                ErrorCode error, int times, int spared) {
     std::lock_guard lock(state_->mutex);
     state_->readFaults.push_back(
-        {std::move(filter), offset, std::max<std::uint64_t>(length, 1), error, times});
+        {std::move(filter), offset, std::max<std::uint64_t>(length, 1), error, times, spared});
 }
 
 void FaultPlatform::failOperation(Operation operation, PathFilter filter, ErrorCode error,

@@ -48,9 +48,10 @@ class FaultPlatform final : public platform::Platform {
     void failWritesAfter(std::uint64_t bytes, PathFilter filter = {},
                          platform::ErrorCode error = platform::errorDiskFull());
     // A bad spot: a read of a matching file that covers [offset, offset + length) delivers
-    // the bytes before it, then fails; `times` as for failOperation.
+    // the bytes before it, then fails; `times` as for failOperation. The first `spared` reads
+    // that cover it still succeed, as a spot that goes bad while it is read does.
     void failReadsAt(PathFilter filter, std::uint64_t offset, std::uint64_t length = 1,
-                     platform::ErrorCode error = ioError(), int times = -1);
+                     platform::ErrorCode error = ioError(), int times = -1, int spared = 0);
     // `times` < 0 fails for ever; otherwise the fault wears off after that many hits.
     void failOperation(Operation operation, PathFilter filter, platform::ErrorCode error,
                        int times = -1);
