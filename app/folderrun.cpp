@@ -56,8 +56,8 @@ std::string folderRunPattern(const std::string &sourceText) {
 }
 
 void runFolderRecovery(EngineContext &context, RunWindow *window, const std::string &sourceText,
-                       const std::string &outputText, bool english, const RecoveryRequest &request,
-                       RunObserver &console) {
+                       const std::string &outputText, const FolderRunTexts &texts,
+                       const RecoveryRequest &request, RunObserver &console) {
     PathPattern pattern = splitPattern(folderRunPattern(sourceText));
     std::vector<platform::DirectoryEntry> entries;
     context.os.listDirectory(listingFolder(pattern.folderPart), pattern.mask, entries);
@@ -65,8 +65,7 @@ void runFolderRecovery(EngineContext &context, RunWindow *window, const std::str
         return;
 
     FolderRunView view(window);
-    if (english)
-        view.status("Start recovery...");
+    view.status(texts.starting);
     // No output folder given: the tables are repaired where they are.
     std::string outputFolder = outputText.empty() ? pattern.folderPart : withSeparator(outputText);
 
@@ -74,7 +73,7 @@ void runFolderRecovery(EngineContext &context, RunWindow *window, const std::str
     for (const platform::DirectoryEntry &entry : entries) {
         std::string source = pattern.folderPart + entry.name;
         std::string output = outputFolder + entry.name;
-        view.status(formatText("Start recovery: %s", source));
+        view.status(formatText(texts.startingTable, source));
         RecoveryRequest table = request;
         table.source = source;
         table.output = output;
@@ -84,7 +83,7 @@ void runFolderRecovery(EngineContext &context, RunWindow *window, const std::str
         view.results(results);
     }
     view.results(results);
-    view.status("Process complete");
+    view.status(texts.complete);
 }
 
 } // namespace salvora

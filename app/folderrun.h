@@ -11,11 +11,16 @@ namespace salvora {
 
 // `sourceText` is a folder or a pattern (a text with ".dbf" is taken as a pattern);
 // `outputText` the output folder, or empty for the source's own folder. `request` gives the
-// options and texts of every run. The start message "Start recovery..." is English only,
-// since it has no string of its own to translate. Does nothing at all when no entry matches.
+// options and texts of every run, `texts` the status bar's words. Does nothing at all when no
+// entry matches.
+struct FolderRunTexts {
+    std::string starting = "Start recovery...";
+    std::string startingTable = "Start recovery: %s";
+    std::string complete = "Process complete";
+};
 void runFolderRecovery(EngineContext &context, RunWindow *window, const std::string &sourceText,
-                       const std::string &outputText, bool english, const RecoveryRequest &request,
-                       RunObserver &console);
+                       const std::string &outputText, const FolderRunTexts &texts,
+                       const RecoveryRequest &request, RunObserver &console);
 
 // The pattern the folder run enumerates for `sourceText`.
 std::string folderRunPattern(const std::string &sourceText);

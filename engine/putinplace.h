@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 
+#include "engine/keptoriginal.h"
 #include "platform/platform.h"
 
 namespace salvora {
@@ -17,7 +18,11 @@ struct FinishedFile {
 // of the old one is kept and a journal written before the first rename, so that a failure puts
 // everything back and a crash leaves what the next run needs to make the pair whole.
 // Returns 0 or the error of the step that failed, with the old files restored.
+// With `keep`, old files at the targets are not replaced but renamed to the first free backup
+// names, written to `keep` (its table stays empty when there was no old table). `journalLeft`
+// is set when a failure left the journal for the next run, which then needs the finished files.
 platform::ErrorCode putInPlace(platform::Platform &os, const FinishedFile &table,
-                               const std::optional<FinishedFile> &memo);
+                               const std::optional<FinishedFile> &memo, KeptNames *keep = nullptr,
+                               bool *journalLeft = nullptr);
 
 } // namespace salvora

@@ -25,8 +25,6 @@ namespace salvora::gui {
 namespace {
 
 constexpr const char *caption = messageCaption;
-constexpr char selectTablePrompt[] = "Please select the dbf file for recovery";
-constexpr char clickStartPrompt[] = "Click Start button to start the recovery process";
 
 struct ToolbarButton {
     int command;
@@ -191,10 +189,6 @@ std::string MainWindow::text(int stringId) const {
     return loadString(app_, stringId);
 }
 
-bool MainWindow::english() const {
-    return app_.language == languageEnglish;
-}
-
 void MainWindow::initialise() {
     app_.restartMainWindow = false;
     attachMenu();
@@ -207,8 +201,7 @@ void MainWindow::initialise() {
 
     ::SetClassLongPtrA(window_, GCLP_HICON, reinterpret_cast<LONG_PTR>(programIcon()));
     ::DragAcceptFiles(window_, TRUE);
-    if (english())
-        setStatus(selectTablePrompt);
+    setStatus(text(IDS_SELECT_TABLE));
     ::CheckDlgButton(window_, IDC_KEEP_DELETED, BST_CHECKED);
 
     createTooltips();
@@ -236,6 +229,7 @@ void MainWindow::showCheckMarks() {
     mark(IDM_DELETE_INVALID_MEMO, options.deleteInvalidMemo != 0);
     mark(IDM_DELETE_EMPTY, options.deleteEmpty != 0);
     mark(IDM_DELETE_DUPLICATES, options.deleteDuplicates != 0);
+    mark(IDM_KEEP_ORIGINAL, options.keepOriginal != 0);
     mark(IDM_TRAY, app_.trayMode);
 }
 
@@ -399,6 +393,7 @@ void MainWindow::command(int id, int code, HWND control) {
     case IDM_DELETE_INVALID_MEMO:
     case IDM_DELETE_EMPTY:
     case IDM_DELETE_DUPLICATES:
+    case IDM_KEEP_ORIGINAL:
     case IDM_TRAY:
         toggleOption(id);
         return;
@@ -423,8 +418,7 @@ void MainWindow::command(int id, int code, HWND control) {
 void MainWindow::start() {
     std::string source = controlText(IDC_SOURCE, nameBoxLimit);
     if (source.empty()) {
-        hooks_.messageBox(window_, english() ? selectTablePrompt : text(IDS_TIP_BROWSE_SOURCE),
-                          caption, MB_OK | MB_ICONINFORMATION);
+        hooks_.messageBox(window_, text(IDS_SELECT_TABLE), caption, MB_OK | MB_ICONINFORMATION);
         ::SendMessageA(window_, WM_NEXTDLGCTL,
                        reinterpret_cast<WPARAM>(::GetDlgItem(window_, IDC_BROWSE_SOURCE)), TRUE);
         return;
@@ -432,7 +426,9 @@ void MainWindow::start() {
     std::string output = controlText(IDC_OUTPUT, nameBoxLimit);
     if (isFolderSource(source)) {
         ConsoleRunObserver console(app_);
-        runFolderRecovery(app_.engine, this, source, output, english(),
+        FolderRunTexts texts{text(IDS_STARTING), text(IDS_STARTING_TABLE),
+                             text(IDS_PROCESS_COMPLETE)};
+        runFolderRecovery(app_.engine, this, source, output, texts,
                           recoveryRequest(app_, source, output), console);
         return;
     }
@@ -441,8 +437,7 @@ void MainWindow::start() {
 
 // The run goes on a worker; Start turns into Cancel until the outcome comes back.
 void MainWindow::startTable(const std::string &source, const std::string &output) {
-    if (english())
-        setStatus("Start recovery...");
+    setStatus(text(IDS_STARTING));
     RecoveryRequest request = recoveryRequest(app_, source, output);
     request.keepDeleted = isChecked(IDC_KEEP_DELETED);
     runNames_ = {source, output};
@@ -473,8 +468,8 @@ void MainWindow::runEvents() {
         progressSetPos(IDC_PROGRESS, 0);
         return;
     }
-    if (taken.outcome->result == recoveryFixed && english())
-        hooks_.messageBox(window_, formatText("Saved fixed file to %s", runNames_.output), caption,
+    if (taken.outcome->result == recoveryFixed)
+        hooks_.messageBox(window_, formatText(text(IDS_SAVED_FIXED), runNames_.output), caption,
                           MB_OK | MB_ICONINFORMATION);
 }
 
@@ -486,8 +481,7 @@ void MainWindow::browseSource() {
     ::SetDlgItemTextA(window_, IDC_OUTPUT, chosen->c_str());
     app_.lastFolder = hooks_.currentFolder();
     enableStart(true);
-    if (english())
-        setStatus(clickStartPrompt);
+    setStatus(text(IDS_CLICK_START));
 }
 
 void MainWindow::browseOutput() {
@@ -545,8 +539,7 @@ void MainWindow::dropped(HDROP drop) {
     ::SetDlgItemTextA(window_, IDC_SOURCE, path);
     ::SetDlgItemTextA(window_, IDC_OUTPUT, path);
     enableStart(true);
-    if (english())
-        setStatus(clickStartPrompt);
+    setStatus(text(IDS_CLICK_START));
 }
 
 void MainWindow::cleanHistory() {
@@ -578,6 +571,9 @@ void MainWindow::toggleOption(int id) {
         break;
     case IDM_DELETE_DUPLICATES:
         options.deleteDuplicates ^= 1;
+        break;
+    case IDM_KEEP_ORIGINAL:
+        options.keepOriginal ^= 1;
         break;
     case IDM_TRAY:
         app_.trayMode = !app_.trayMode;

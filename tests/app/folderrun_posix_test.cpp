@@ -49,8 +49,8 @@ class FolderRun : public ::testing::Test {
     }
     std::string data(const std::string &name) { return dir.file("data/" + name); }
     std::string fixed(const std::string &name) { return dir.file("fixed/" + name); }
-    void run(const std::string &source, const std::string &output, bool english = true) {
-        runFolderRecovery(context, &window, source, output, english, RecoveryRequest{}, console);
+    void run(const std::string &source, const std::string &output, FolderRunTexts texts = {}) {
+        runFolderRecovery(context, &window, source, output, texts, RecoveryRequest{}, console);
     }
 };
 
@@ -159,11 +159,13 @@ TEST_F(FolderRun, FailureWithoutASystemErrorSaysUnrecoverable) {
     EXPECT_EQ(window.texts[IDC_LOG], data("odd.dbf") + ": Unrecoverable\r\n");
 }
 
-TEST_F(FolderRun, OtherLanguagesSkipTheEnglishStartText) {
+TEST_F(FolderRun, TheStatusBarSpeaksTheWindowsLanguage) {
     writeFile(data("x.dbf"), needsRepair());
-    run(dir.file("data"), dir.file("fixed"), false);
-    EXPECT_EQ(window.statusTexts(),
-              (std::vector<std::string>{"Start recovery: " + data("x.dbf"), "Process complete"}));
+    run(dir.file("data"), dir.file("fixed"),
+        {"Reparatur beginnt...", "Reparatur beginnt: %s", "Vorgang abgeschlossen"});
+    EXPECT_EQ(window.statusTexts(), (std::vector<std::string>{"Reparatur beginnt...",
+                                                              "Reparatur beginnt: " + data("x.dbf"),
+                                                              "Vorgang abgeschlossen"}));
 }
 
 TEST_F(FolderRun, NothingToDoLeavesTheWindowAlone) {
@@ -189,8 +191,8 @@ TEST_F(FolderRun, SourceWithoutFolderWorksInTheCurrentFolder) {
 
 TEST_F(FolderRun, RunsWithoutAWindow) {
     writeFile(data("x.dbf"), needsRepair());
-    runFolderRecovery(context, nullptr, dir.file("data"), dir.file("fixed"), true,
-                      RecoveryRequest{}, console);
+    runFolderRecovery(context, nullptr, dir.file("data"), dir.file("fixed"), {}, RecoveryRequest{},
+                      console);
     EXPECT_EQ(storedCount(readFile(fixed("x.dbf"))), 2u);
 }
 
