@@ -37,6 +37,23 @@ std::string keptName(const std::string &path, int number) {
     return path.substr(0, dot) + mark + extension;
 }
 
+std::string spelledOnDisk(platform::Platform &os, const std::string &path) {
+    std::size_t nameStart = platform::fileNameStart(path);
+    std::string name = path.substr(nameStart);
+    std::vector<platform::DirectoryEntry> entries;
+    if (name.find_first_of("*?") != std::string::npos ||
+        os.listDirectory(platform::folderOf(path), name, entries) != 0)
+        return path;
+    std::string found;
+    for (const platform::DirectoryEntry &entry : entries) {
+        if (entry.name == name)
+            return path;
+        if (found.empty() && !entry.isDirectory)
+            found = entry.name;
+    }
+    return found.empty() ? path : path.substr(0, nameStart) + found;
+}
+
 std::optional<KeptNames> chooseKeptNames(platform::Platform &os, const std::string &tableTarget,
                                          const std::string &oldMemo) {
     for (int number = 1; number <= mostBackups; ++number) {

@@ -20,6 +20,10 @@ struct KeptNames {
     std::string memo; // empty when there is no old memo to keep
 };
 
+// `path` with its file name as the folder spells it, where the system ignores letter case; as
+// given when that name itself is there or nothing else matches.
+std::string spelledOnDisk(platform::Platform &os, const std::string &path);
+
 // The first number whose table and memo names are both free; nothing when all are taken.
 std::optional<KeptNames> chooseKeptNames(platform::Platform &os, const std::string &tableTarget,
                                          const std::string &oldMemo);

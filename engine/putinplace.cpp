@@ -47,12 +47,17 @@ platform::ErrorCode putInPlace(platform::Platform &os, const FinishedFile &table
     if (!journalLeft)
         journalLeft = &left;
     if (keep && os.getAttributes(table.target)) {
-        std::string oldMemo = memo && os.getAttributes(memo->target) ? memo->target : "";
-        std::optional<KeptNames> names = chooseKeptNames(os, table.target, oldMemo);
+        // The backups, and the new memo, take the letter case the user's files have.
+        std::optional<FinishedFile> spelledMemo = memo;
+        std::string oldMemo;
+        if (memo && os.getAttributes(memo->target))
+            spelledMemo->target = oldMemo = spelledOnDisk(os, memo->target);
+        std::optional<KeptNames> names =
+            chooseKeptNames(os, spelledOnDisk(os, table.target), oldMemo);
         if (!names)
             return platform::errorInvalidArgument();
         *keep = *names;
-        return keepAndPutInPlace(os, table, memo, *names, *journalLeft);
+        return keepAndPutInPlace(os, table, spelledMemo, *names, *journalLeft);
     }
     if (!memo)
         return os.renameFile(table.finished, table.target);

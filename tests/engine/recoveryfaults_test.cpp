@@ -353,8 +353,11 @@ TEST_F(RecoveryFaultTest, KeepingTheOriginalNumbersTheBackups) {
 
     // Upper-case names keep their style; a new output has nothing to keep.
     reset();
-    std::filesystem::rename(dir.file("t.dbf"), dir.file("T.DBF"));
-    std::filesystem::rename(dir.file("t.fpt"), dir.file("T.FPT"));
+    // Written afresh: a rename that changes only the case may keep the old spelling.
+    std::filesystem::remove(dir.file("t.dbf"));
+    std::filesystem::remove(dir.file("t.fpt"));
+    testing::writeFile(dir.file("T.DBF"), original.table);
+    testing::writeFile(dir.file("T.FPT"), original.memo);
     ASSERT_EQ(context.run(nullptr, dir.file("T.DBF"), dir.file("T.DBF"), false), recoveryFixed);
     ASSERT_EQ(context.run(nullptr, dir.file("T.DBF"), dir.file("new.dbf"), false), recoveryFixed);
     EXPECT_TRUE(context.outcome.keptTable.empty());
