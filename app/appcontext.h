@@ -28,6 +28,8 @@ struct AppContext {
     StandardStreamSink standardError;
     // The filters and switches of the command line or the main window's menu.
     RecoveryOptions options;
+    // Tables a command-line batch repairs at once ("/jobs:").
+    unsigned batchJobs = 1;
     // Set when the program has a console of the user's; runs echo their texts there.
     TextSink *consoleOut = nullptr;
     // Set when someone watches standard error.
@@ -50,6 +52,9 @@ struct AppContext {
     std::optional<std::pair<std::string, std::string>> keptWindowNames;
     // "Minimize to tray" of the main window: off at start, kept across a language change.
     bool trayMode = false;
+    // The main window's "Check only" and "Write report..." (empty: no report); remembered.
+    bool windowCheckOnly = false;
+    std::string windowReport;
     // Shows the main window once and returns its result; empty in a build without a window.
     std::function<int(AppContext &)> mainWindow;
 };

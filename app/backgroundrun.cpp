@@ -19,6 +19,10 @@ void replay(const RunEvent &event, RunObserver &target) {
     case RunEvent::Kind::WalkEnded:
         target.walkEnded(event.records);
         return;
+    case RunEvent::Kind::ControlText:
+    case RunEvent::Kind::ProgressRange:
+    case RunEvent::Kind::ProgressPosition:
+        return; // for the window, not for an observer
     }
 }
 
@@ -56,15 +60,21 @@ BackgroundRun::~BackgroundRun() {
 }
 
 void BackgroundRun::start(EngineContext &engine, RecoveryRequest request) {
+    start([&engine, request = std::move(request)](RunObserver &observer) {
+        return runRecovery(engine, request, observer);
+    });
+}
+
+void BackgroundRun::start(Work work) {
     if (thread_.joinable())
         thread_.join();
     cancelRequested_ = false;
     events_.clear();
     outcome_.reset();
     woken_ = false;
-    thread_ = std::thread([this, &engine, request = std::move(request)] {
+    thread_ = std::thread([this, work = std::move(work)] {
         QueueingObserver observer(*this);
-        RecoveryOutcome outcome = runRecovery(engine, request, observer);
+        RecoveryOutcome outcome = work(observer);
         std::lock_guard lock(mutex_);
         outcome_ = std::move(outcome);
         if (!woken_) {
@@ -76,11 +86,22 @@ void BackgroundRun::start(EngineContext &engine, RecoveryRequest request) {
 
 void BackgroundRun::push(RunEvent event) {
     std::lock_guard lock(mutex_);
-    // A window that takes its events late needs only where the walk stands now.
-    if (event.kind == RunEvent::Kind::RecordReached && !events_.empty() &&
-        events_.back().kind == RunEvent::Kind::RecordReached)
-        events_.back() = std::move(event);
-    else
+    // A window that takes its events late needs only where the walk and the bar stand now:
+    // a progress event replaces the last one of its kind behind other progress events.
+    auto isProgress = [](const RunEvent &e) {
+        return e.kind == RunEvent::Kind::RecordReached ||
+               e.kind == RunEvent::Kind::ProgressPosition;
+    };
+    bool merged = false;
+    if (isProgress(event))
+        for (auto it = events_.rbegin(); it != events_.rend() && isProgress(*it); ++it)
+            if (it->kind == event.kind &&
+                (event.kind == RunEvent::Kind::RecordReached || it->index == event.index)) {
+                *it = std::move(event);
+                merged = true;
+                break;
+            }
+    if (!merged)
         events_.push_back(std::move(event));
     if (!woken_) {
         woken_ = true;

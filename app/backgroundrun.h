@@ -16,7 +16,18 @@
 namespace salvora {
 
 struct RunEvent {
-    enum class Kind { Account, Message, WalkStarted, RecordReached, WalkEnded };
+    // The last three are for the window's controls (app/queuedwindow.h): `index` holds the
+    // control's id, `records` the position or the range's end.
+    enum class Kind {
+        Account,
+        Message,
+        WalkStarted,
+        RecordReached,
+        WalkEnded,
+        ControlText,
+        ProgressRange,
+        ProgressPosition
+    };
     Kind kind = Kind::Account;
     RunMessage message = RunMessage::Analysing;
     std::string text;
@@ -40,6 +51,12 @@ class BackgroundRun {
 
     // The engine and the request belong to the worker until the run is over.
     void start(EngineContext &engine, RecoveryRequest request);
+    // Any work that ends in an outcome: `work` runs on the worker and hears through the
+    // observer whether it is cancelled.
+    using Work = std::function<RecoveryOutcome(RunObserver &observer)>;
+    void start(Work work);
+    // Queues an event from the worker, as the run's observer does.
+    void post(RunEvent event) { push(std::move(event)); }
     void cancel() { cancelRequested_ = true; }
     // True from `start` until `take` has handed over the outcome.
     bool running() const { return thread_.joinable(); }

@@ -31,8 +31,10 @@ int runWildcardBatch(AppContext &app, const std::string &pattern, bool append) {
     app.options.detailedLog = 0;
     BatchLog log(app, split.folderPart, append);
     // Folders that match are passed on like files; the run calls them unrecoverable.
+    BatchFileList files;
     for (const platform::DirectoryEntry &entry : entries)
-        recoverInPlace(app, log, split.folderPart + entry.name);
+        files.append(split.folderPart + entry.name);
+    recoverItems(app, log, files);
     return log.exitCode();
 }
 
@@ -51,14 +53,7 @@ int runRecursiveBatch(AppContext &app, const std::string &argumentText) {
     BatchLog log(app, folderPart, false);
     BatchFileList files;
     collectFiles(app.engine.os, folderPart, mask, files);
-    for (const BatchFileItem &item : files) {
-        if (item.folderLoop)
-            log.folderLoop(item.path);
-        else if (item.folderError != 0)
-            log.unreadableFolder(item.path, item.folderError);
-        else
-            recoverInPlace(app, log, item.path);
-    }
+    recoverItems(app, log, files);
     return log.exitCode();
 }
 

@@ -1,5 +1,6 @@
 #include "app/batchlog.h"
 
+#include "app/batchjobs.h"
 #include "app/console.h"
 #include "app/driver.h"
 #include "app/enginerun.h"
@@ -23,12 +24,8 @@ void BatchLog::folderLoop(const std::string &folder) {
     line(formatText("Skipped: %s: folder loop\r\n", folder));
 }
 
-bool BatchLog::skipSecondName(const std::string &path) {
-    std::optional<std::string> first = seen_.firstNameOf(path);
-    if (!first)
-        return false;
-    line(formatText("%s: Skipped: same table as %s\r\n", path, *first));
-    return true;
+void BatchLog::skipped(const std::string &path, const std::string &firstName) {
+    line(formatText("%s: Skipped: same table as %s\r\n", path, firstName));
 }
 
 void BatchLog::table(const std::string &path, const RecoveryOutcome &outcome) {
@@ -55,12 +52,47 @@ void BatchLog::line(const std::string &text) {
     app_.standardOutput.write(text);
 }
 
-void recoverInPlace(AppContext &app, BatchLog &log, const std::string &path) {
-    if (log.skipSecondName(path))
-        return;
-    RecoveryOutcome outcome = recoverTable(app, path, path);
-    log.repaired(path);
-    log.table(path, outcome);
+namespace {
+
+class LoggedItems final : public BatchEntries {
+  public:
+    LoggedItems(BatchLog &log, const BatchFileList &items)
+        : log_(log), items_(items.begin(), items.end()), firstNames_(items_.size()) {}
+
+    std::size_t count() const override { return items_.size(); }
+    const std::string *tableAt(std::size_t index) const override {
+        const BatchFileItem &item = items_[index];
+        return item.folderLoop || item.folderError != 0 ? nullptr : &item.path;
+    }
+    bool take(std::size_t index) override {
+        firstNames_[index] = log_.firstNameOf(items_[index].path);
+        return !firstNames_[index];
+    }
+    void finish(std::size_t index, const RecoveryOutcome *outcome) override {
+        const BatchFileItem &item = items_[index];
+        if (item.folderLoop)
+            log_.folderLoop(item.path);
+        else if (item.folderError != 0)
+            log_.unreadableFolder(item.path, item.folderError);
+        else if (firstNames_[index])
+            log_.skipped(item.path, *firstNames_[index]);
+        else if (outcome) {
+            log_.repaired(item.path);
+            log_.table(item.path, *outcome);
+        }
+    }
+
+  private:
+    BatchLog &log_;
+    std::vector<BatchFileItem> items_;
+    std::vector<std::optional<std::string>> firstNames_;
+};
+
+} // namespace
+
+void recoverItems(AppContext &app, BatchLog &log, const BatchFileList &items) {
+    LoggedItems entries(log, items);
+    runBatchEntries(app, entries, app.batchJobs);
 }
 
 } // namespace salvora

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "app/appcontext.h"
+#include "app/batchfilelist.h"
 #include "app/resultlog.h"
 #include "app/seentables.h"
 #include "engine/recovery.h"
@@ -22,8 +23,11 @@ class BatchLog {
     void unreadableFolder(const std::string &folder, platform::ErrorCode error);
     // A folder the walk did not enter because it is already on the way down to it.
     void folderLoop(const std::string &folder);
-    // True (and a "Skipped" line written) when `path` is a table the batch has had before.
-    bool skipSecondName(const std::string &path);
+    // The first name of the table behind `path` when the batch has had it before.
+    std::optional<std::string> firstNameOf(const std::string &path) {
+        return seen_.firstNameOf(path);
+    }
+    void skipped(const std::string &path, const std::string &firstName);
     void repaired(const std::string &path) { seen_.repaired(path); }
 
     // 0 when every table came out "OK", 1 when anything did not, 2 when there was nothing.
@@ -39,7 +43,7 @@ class BatchLog {
     int failed_ = 0;
 };
 
-// The recovery run on each table of a batch: repaired in place, reported in `log`.
-void recoverInPlace(AppContext &app, BatchLog &log, const std::string &path);
+// Repairs every item in place, `app.batchJobs` at a time, and reports each in `log`.
+void recoverItems(AppContext &app, BatchLog &log, const BatchFileList &items);
 
 } // namespace salvora

@@ -78,6 +78,7 @@ void setFlag(CommandLine &line, SwitchId id) {
         line.check = true;
         break;
     case SwitchId::Uninstall:
+    case SwitchId::Jobs:
     case SwitchId::HistoryTo:
     case SwitchId::Report:
     case SwitchId::Output:
@@ -91,6 +92,8 @@ std::optional<std::string> &nameOf(CommandLine &line, SwitchId id) {
         return line.output;
     case SwitchId::Report:
         return line.report;
+    case SwitchId::Jobs:
+        return line.jobs;
     default:
         return line.historyTo;
     }
@@ -146,6 +149,8 @@ const std::vector<SwitchSpec> &switchTable() {
          "apply the wildcard in the folder and all its subfolders"},
         {SwitchId::Check, "/check", false, true, false,
          "check one table without writing anything; exit 0 sound, 1 needs repair, 2 unreadable"},
+        {SwitchId::Jobs, "/jobs:", false, true, true,
+         "repair up to N tables of a batch at once (default: one per processor)", "N"},
         {SwitchId::Report, "/report:", false, true, true,
          "write every finding and a summary to FILE (CSV or JSON for .csv or .json)"},
         {SwitchId::Output, "/output:", false, false, true,
@@ -217,6 +222,11 @@ CommandLine readArgumentText(std::string_view text) {
         std::size_t end =
             std::min(nextSwitchEnd(text, start), findSwitch(text, specOf(SwitchId::Output), start));
         line.report = cleanName(text.substr(start, end - start));
+    }
+
+    if (std::size_t at = findSwitch(text, specOf(SwitchId::Jobs)); at != none) {
+        std::size_t start = at + std::string_view(specOf(SwitchId::Jobs).text).size();
+        line.jobs = std::string(text.substr(start, text.find_first_of(" \t", start) - start));
     }
 
     std::string windowText(text.substr(0, cut));

@@ -25,17 +25,19 @@ enum class SwitchId {
     Gui,
     Recurse,
     Check,
+    Jobs,
     Report,
     Output,
 };
 
 struct SwitchSpec {
     SwitchId id;
-    const char *text;  // as typed on a Windows command line
-    bool exactCase;    // otherwise ASCII letters match in any case
-    bool endsNames;    // the raw text is cut where the leftmost of these begins
-    bool takesName;    // followed by a file name
-    const char *usage; // one line for the help text
+    const char *text;           // as typed on a Windows command line
+    bool exactCase;             // otherwise ASCII letters match in any case
+    bool endsNames;             // the raw text is cut where the leftmost of these begins
+    bool takesName;             // followed by a file name
+    const char *usage;          // one line for the help text
+    const char *value = "FILE"; // what a switch that takes a value is followed by
 };
 
 // Every switch, in the order the usage text lists them.
@@ -65,6 +67,8 @@ struct CommandLine {
 
     std::optional<std::string> output;
     std::optional<std::string> report;
+    // The text after "/jobs:", read as a number by the batches.
+    std::optional<std::string> jobs;
     // Tables or wildcard patterns to work on; the raw text yields at most one.
     std::vector<std::string> names;
     // What the main window receives when the dispatch ends in window mode.

@@ -2,6 +2,7 @@
 
 #include "app/addresses.h"
 #include "app/batch.h"
+#include "app/batchjobs.h"
 #include "app/checkmode.h"
 #include "app/language.h"
 #include "app/namelist.h"
@@ -128,6 +129,14 @@ int processCommandLine(AppContext &app, const CommandLine &line) {
     // A copy elsewhere was asked for: repairing the matches in place instead would be wrong.
     if (line.output && outputCannotApply(app, line))
         return refuse(app, "/output: takes one table; name a single table with it.");
+    app.batchJobs = defaultJobCount();
+    if (line.jobs) {
+        std::optional<unsigned> jobs = readJobCount(*line.jobs);
+        if (!jobs)
+            return refuse(app, formatText("/jobs: takes a whole number from 1 to %d.",
+                                          static_cast<std::int64_t>(maximumJobs)));
+        app.batchJobs = *jobs;
+    }
     if (line.recurse) {
         if (line.names.size() != 1)
             return refuse(app, "/recurse takes one pattern; quote it so that the shell leaves "

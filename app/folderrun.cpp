@@ -4,8 +4,10 @@
 
 #include "app/outcometext.h"
 #include "app/resultstext.h"
+#include "app/seentables.h"
 #include "app/windowrun.h"
 #include "engine/pathpattern.h"
+#include "engine/tablecheck.h"
 #include "engine/textformat.h"
 #include "resources/resource.h"
 
@@ -44,6 +46,28 @@ RecoveryOutcome recoverForFolder(EngineContext &context, RunWindow *window, Reco
     return runRecovery(context, request, observer);
 }
 
+// A check of one table for the folder run's line: its verdict in the window's words.
+std::string checkForFolder(EngineContext &context, RunWindow *window, RecoveryRequest request,
+                           RunObserver &console, const FolderRunChoices &choices) {
+    RunReport report(request.source, ReportFormat::Text, nullptr, true);
+    CheckVerdict verdict;
+    if (window) {
+        WindowRunObserver observer(*window, WindowRunKind::Folder, console);
+        verdict = checkTable(context, request, report, observer);
+    } else {
+        verdict = checkTable(context, request, report, console);
+    }
+    switch (verdict) {
+    case CheckVerdict::Sound:
+        return choices.verdictSound;
+    case CheckVerdict::NeedsRepair:
+        return choices.verdictNeedsRepair;
+    case CheckVerdict::Unreadable:
+        break;
+    }
+    return formatText(choices.verdictUnreadable, report.totals().unreadable);
+}
+
 } // namespace
 
 std::string folderRunPattern(const std::string &sourceText) {
@@ -56,8 +80,15 @@ std::string folderRunPattern(const std::string &sourceText) {
 }
 
 void runFolderRecovery(EngineContext &context, RunWindow *window, const std::string &sourceText,
-                       const std::string &outputText, const FolderRunTexts &texts,
-                       const RecoveryRequest &request, RunObserver &console) {
+                       const std::string &outputText, bool english, const RecoveryRequest &request,
+                       RunObserver &console) {
+    runFolderRecovery(context, window, sourceText, outputText, english, request, console,
+                      FolderRunChoices{});
+}
+
+void runFolderRecovery(EngineContext &context, RunWindow *window, const std::string &sourceText,
+                       const std::string &outputText, bool english, const RecoveryRequest &request,
+                       RunObserver &console, const FolderRunChoices &choices) {
     PathPattern pattern = splitPattern(folderRunPattern(sourceText));
     std::vector<platform::DirectoryEntry> entries;
     context.os.listDirectory(listingFolder(pattern.folderPart), pattern.mask, entries);
@@ -65,25 +96,60 @@ void runFolderRecovery(EngineContext &context, RunWindow *window, const std::str
         return;
 
     FolderRunView view(window);
-    view.status(texts.starting);
+    if (english)
+        view.status(choices.starting);
     // No output folder given: the tables are repaired where they are.
     std::string outputFolder = outputText.empty() ? pattern.folderPart : withSeparator(outputText);
 
     ResultsText results;
+    SeenTables seen(context.os);
+    std::size_t done = 0;
+    bool cancelled = false;
     for (const platform::DirectoryEntry &entry : entries) {
+        if (console.cancelled()) {
+            cancelled = true;
+            break;
+        }
         std::string source = pattern.folderPart + entry.name;
         std::string output = outputFolder + entry.name;
-        view.status(formatText(texts.startingTable, source));
+        if (std::optional<std::string> first = seen.firstNameOf(source)) {
+            results.appendLine(
+                formatText("%s: %s\r\n", source, formatText(choices.skippedSecondName, *first)));
+            view.results(results);
+            ++done;
+            continue;
+        }
+        view.status(formatText(choices.startingTable, source));
         RecoveryRequest table = request;
         table.source = source;
         table.output = output;
-        RecoveryOutcome outcome = recoverForFolder(context, window, table, console);
-        results.appendLine(formatText("%s: %s\r\n", source,
-                                      outcomeText(context.os, outcome, OutcomeWording::Window)));
+        std::string word;
+        if (choices.checkOnly) {
+            word = checkForFolder(context, window, table, console, choices);
+            cancelled = console.cancelled();
+        } else {
+            RecoveryOutcome outcome = recoverForFolder(context, window, table, console);
+            seen.repaired(source);
+            cancelled = outcome.cancelled;
+            word = cancelled ? choices.tableCancelled
+                             : outcomeText(context.os, outcome, OutcomeWording::Window);
+        }
+        if (cancelled && choices.checkOnly)
+            word = choices.tableCancelled;
+        results.appendLine(formatText("%s: %s\r\n", source, word));
         view.results(results);
+        if (cancelled)
+            break;
+        ++done;
+    }
+    if (cancelled) {
+        results.appendLine(formatText(choices.folderCancelled, done, entries.size()) + "\r\n");
+        view.results(results);
+        view.status("");
+        return;
     }
     view.results(results);
-    view.status(texts.complete);
+    view.status(choices.complete);
 }
 
 } // namespace salvora

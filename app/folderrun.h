@@ -11,16 +11,35 @@ namespace salvora {
 
 // `sourceText` is a folder or a pattern (a text with ".dbf" is taken as a pattern);
 // `outputText` the output folder, or empty for the source's own folder. `request` gives the
-// options and texts of every run, `texts` the status bar's words. Does nothing at all when no
-// entry matches.
-struct FolderRunTexts {
+// options and texts of every run. The start message "Start recovery..." is English only,
+// since it has no string of its own to translate. Does nothing at all when no entry matches.
+void runFolderRecovery(EngineContext &context, RunWindow *window, const std::string &sourceText,
+                       const std::string &outputText, bool english, const RecoveryRequest &request,
+                       RunObserver &console);
+
+// What the window asks of a folder run beyond the names, in the interface language.
+struct FolderRunChoices {
+    // Each table is checked instead of repaired; nothing is written.
+    bool checkOnly = false;
+    std::string skippedSecondName = "Skipped: same table as %s";
+    std::string tableCancelled = "Cancelled, left as it was";
+    // Formatted with the tables done and the tables found.
+    std::string folderCancelled = "Cancelled: %d of %d tables done; the tables done stay repaired.";
+    std::string verdictSound = "No repair needed.";
+    std::string verdictNeedsRepair = "The table needs a repair.";
+    std::string verdictUnreadable = "The table cannot be read: %s";
+    // The status bar's words.
     std::string starting = "Start recovery...";
     std::string startingTable = "Start recovery: %s";
     std::string complete = "Process complete";
 };
+
+// As above. `console.cancelled()` is asked before each table and inside it: a cancelled run
+// keeps the tables done, leaves the current one as it was and ends with a summary line. A
+// second name of a table already taken up (a link, another spelling) is skipped.
 void runFolderRecovery(EngineContext &context, RunWindow *window, const std::string &sourceText,
-                       const std::string &outputText, const FolderRunTexts &texts,
-                       const RecoveryRequest &request, RunObserver &console);
+                       const std::string &outputText, bool english, const RecoveryRequest &request,
+                       RunObserver &console, const FolderRunChoices &choices);
 
 // The pattern the folder run enumerates for `sourceText`.
 std::string folderRunPattern(const std::string &sourceText);

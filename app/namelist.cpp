@@ -3,6 +3,7 @@
 #include <memory>
 #include <utility>
 
+#include "app/batchjobs.h"
 #include "app/console.h"
 #include "app/enginerun.h"
 #include "app/outcometext.h"
@@ -38,31 +39,53 @@ class FolderLogs {
     std::vector<std::pair<std::string, std::unique_ptr<ResultLog>>> logs_;
 };
 
+// Each name's log is opened when its turn comes, its line written when the table is done.
+class NamedTables final : public BatchEntries {
+  public:
+    NamedTables(AppContext &app, const std::vector<std::string> &names, bool append)
+        : app_(app), names_(names), logs_(app.engine.os, append), seen_(app.engine.os),
+          folderLogs_(names.size()), firstNames_(names.size()) {}
+
+    std::size_t count() const override { return names_.size(); }
+    const std::string *tableAt(std::size_t index) const override { return &names_[index]; }
+    bool take(std::size_t index) override {
+        folderLogs_[index] = &logs_.forTable(names_[index]);
+        firstNames_[index] = seen_.firstNameOf(names_[index]);
+        return !firstNames_[index];
+    }
+    void finish(std::size_t index, const RecoveryOutcome *outcome) override {
+        const std::string &name = names_[index];
+        std::string line;
+        if (firstNames_[index]) {
+            line = formatText("%s: Skipped: same table as %s\r\n", name, *firstNames_[index]);
+        } else if (outcome) {
+            seen_.repaired(name);
+            allFixed_ = allFixed_ && outcome->result == recoveryFixed;
+            line =
+                resultLine(name, outcomeText(app_.engine.os, *outcome, OutcomeWording::ResultLog));
+        }
+        folderLogs_[index]->write(line);
+        app_.standardOutput.write(line);
+    }
+    bool allFixed() const { return allFixed_; }
+
+  private:
+    AppContext &app_;
+    const std::vector<std::string> &names_;
+    FolderLogs logs_;
+    SeenTables seen_;
+    std::vector<ResultLog *> folderLogs_;
+    std::vector<std::optional<std::string>> firstNames_;
+    bool allFixed_ = true;
+};
+
 } // namespace
 
 int runNameListBatch(AppContext &app, const std::vector<std::string> &names, bool append) {
-    EngineContext &engine = app.engine;
     app.options.detailedLog = 0;
-    FolderLogs logs(engine.os, append);
-    SeenTables seen(engine.os);
-    bool allFixed = true;
-    for (const auto &name : names) {
-        ResultLog &log = logs.forTable(name);
-        if (std::optional<std::string> first = seen.firstNameOf(name)) {
-            std::string line = formatText("%s: Skipped: same table as %s\r\n", name, *first);
-            log.write(line);
-            app.standardOutput.write(line);
-            continue;
-        }
-        RecoveryOutcome outcome = recoverTable(app, name, name);
-        seen.repaired(name);
-        allFixed = allFixed && outcome.result == recoveryFixed;
-        std::string line =
-            resultLine(name, outcomeText(engine.os, outcome, OutcomeWording::ResultLog));
-        log.write(line);
-        app.standardOutput.write(line);
-    }
-    return allFixed ? 0 : 1;
+    NamedTables tables(app, names, append);
+    runBatchEntries(app, tables, app.batchJobs);
+    return tables.allFixed() ? 0 : 1;
 }
 
 } // namespace salvora

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "app/windowchoices.h"
 #include "engine/textformat.h"
 
 namespace salvora {
@@ -33,6 +34,7 @@ void loadRemembered(AppContext &app) {
         app.history.append(store.readText(sourceValue(i), nameBytes).value_or(std::string()),
                            store.readText(outputValue(i), nameBytes).value_or(std::string()));
     app.history.finishLoading();
+    loadWindowChoices(app);
 }
 
 void clearRememberedHistory(AppContext &app) {
@@ -64,6 +66,7 @@ int saveRemembered(AppContext &app, bool historyChanged) {
         recents[static_cast<std::size_t>(i)] = static_cast<char>((count >> (8 * i)) & 0xFF);
     store.writeBytes("RECENTS", recents);
     store.writeText("PATH", app.lastFolder);
+    saveWindowChoices(app);
     return store.writeNumber("LANG", app.language);
 }
 

@@ -14,8 +14,9 @@ std::optional<std::string> SeenTables::firstNameOf(const std::string &path) {
 
 void SeenTables::repaired(const std::string &path) {
     std::optional<platform::FileIdentity> identity = os_.identity(path);
+    // The new file may have the number of one that a repair before freed: the live file wins.
     if (identity)
-        seen_.emplace(*identity, path);
+        seen_.insert_or_assign(*identity, path);
 }
 
 } // namespace salvora

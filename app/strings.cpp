@@ -46,7 +46,7 @@ std::string builtInString(int id) {
     case IDS_RUN_CANCELLED:
         return "Cancelled: the table and the output were left as they were.\r\n";
     default:
-        return {};
+        return builtInResultsString(id);
     }
 }
 

@@ -8,5 +8,7 @@ namespace salvora {
 
 // Empty for an identifier the table does not have.
 std::string builtInString(int id);
+// The part of it for Check only, the report and the results box.
+std::string builtInResultsString(int id);
 
 } // namespace salvora

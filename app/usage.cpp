@@ -21,7 +21,7 @@ std::string usageText() {
     for (const auto &entry : switchTable()) {
         std::string name = entry.text;
         if (entry.takesName)
-            name += "FILE";
+            name += entry.value;
         name.resize(std::max<std::size_t>(name.size(), 20), ' ');
         text += "  " + name + " " + entry.usage + "\r\n";
     }

@@ -32,6 +32,7 @@ class WindowRunObserver final : public RunObserver {
     void walkStarted(std::uint32_t records) override;
     void recordReached(std::uint32_t index, std::uint32_t records) override;
     void walkEnded(std::uint32_t records) override;
+    bool cancelled() override { return console_.cancelled(); }
     // The bar where `recordReached` would have stepped it to by `index`, in one move.
     void progressAt(std::uint32_t index, std::uint32_t records);
 

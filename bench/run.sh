@@ -8,6 +8,9 @@
 #   BENCH_MEMO_KINDS     memo table kinds to time ("fox2 vfp db3 db4")
 #   BENCH_PATTERN_MIB    size of each header search pattern file (256); 0 skips them
 #   BENCH_PATTERNS       the patterns ("ff05 plus cdn descriptors random")
+#   BENCH_TREE_TABLES    tables of the folder tree batch (10000); 0 skips it
+#   BENCH_TREE_JOBS      the /jobs: counts the tree batch is timed with ("1 2")
+#   BENCH_TREE_RUNS      runs of the tree batch per count (3); the median counts
 # BENCH_MIB, BENCH_NOHEADER_MIB: 0 skips that part.
 #   BENCH_DIR            where the scratch folder goes (a fresh one under /var/tmp)
 #   BENCH_RUNS           runs of each measured command (2)
@@ -27,6 +30,9 @@ memo_mib="${BENCH_MEMO_MIB:-512}"
 memo_kinds="${BENCH_MEMO_KINDS:-fox2 vfp db3 db4}"
 pattern_mib="${BENCH_PATTERN_MIB:-256}"
 patterns="${BENCH_PATTERNS:-ff05 plus cdn descriptors random}"
+tree_tables="${BENCH_TREE_TABLES:-10000}"
+tree_jobs="${BENCH_TREE_JOBS:-1 2}"
+tree_runs="${BENCH_TREE_RUNS:-3}"
 
 if [[ ! -f "$build/build.ninja" ]]; then
     echo "== Configuring a Release build in $build"
@@ -34,7 +40,7 @@ if [[ ! -f "$build/build.ninja" ]]; then
         -DSALVORA_BUILD_TESTS=OFF >/dev/null
 fi
 ninja -C "$build" salvora salvora_make_table salvora_dedup_bench salvora_make_memo_table \
-    salvora_make_pattern >/dev/null
+    salvora_make_pattern salvora_make_tree >/dev/null
 salvora="$build/app/salvora"
 make_table="$build/bench/salvora_make_table"
 
@@ -205,3 +211,42 @@ for pattern in $patterns; do
     echo "header search ($pattern)/cp ratio: $(calc "$search_time / $cp_time")"
     rm -f "$work/pattern.dbf" "$work/out.dbf"
 done
+
+# A recursive batch over a tree of small varied tables, some damaged, in one process: each run
+# repairs a fresh copy of the tree in place (the copy is not timed).
+if [[ "$tree_tables" != 0 ]]; then
+    echo "== Folder tree of $tree_tables small tables, /recurse, one process"
+    "$build/bench/salvora_make_tree" "$work/pristine" "$tree_tables" | sed 's/^/  /'
+    declare -A tree_rate
+    for jobs in $tree_jobs; do
+        times=()
+        for ((run = 0; run < tree_runs; ++run)); do
+            rm -rf "$work/tree"
+            cp -a "$work/pristine" "$work/tree"
+            sync
+            status=0
+            start=$(now)
+            "$salvora" "$work/tree/*.dbf" /recurse "/jobs:$jobs" >/dev/null 2>&1 || status=$?
+            end=$(now)
+            lines=$(grep -c ': ' "$work/tree/recovery.log" || true)
+            if [[ $status -gt 1 || "$lines" -ne "$tree_tables" ]]; then
+                echo "FAILED: the tree batch with /jobs:$jobs ended with $status, $lines lines" >&2
+                exit 1
+            fi
+            times+=("$(awk "BEGIN { printf \"%.3f\", $end - $start }")")
+        done
+        median=$(printf '%s\n' "${times[@]}" | sort -n | awk '{ t[NR] = $1 } END {
+            print (NR % 2) ? t[(NR + 1) / 2] : (t[NR / 2] + t[NR / 2 + 1]) / 2 }')
+        tree_rate[$jobs]=$(calc "$tree_tables / $median")
+        echo "  /jobs:$jobs runs: ${times[*]} s (median $median s)"
+        echo "tree batch (/jobs:$jobs) tables per second: ${tree_rate[$jobs]}"
+    done
+    read -r -a job_list <<<"$tree_jobs"
+    if [[ ${#job_list[@]} -ge 2 ]]; then
+        first=${job_list[0]}
+        last=${job_list[-1]}
+        echo "tree batch /jobs:$last over /jobs:$first speed-up: $(calc "${tree_rate[$last]} / ${tree_rate[$first]}")"
+    fi
+    echo "  $(nproc) processors, load average $(cut -d' ' -f1-3 /proc/loadavg)"
+    rm -rf "$work/pristine" "$work/tree"
+fi

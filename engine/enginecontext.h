@@ -31,11 +31,15 @@ class TextSink {
     virtual void write(std::string_view text) = 0;
 };
 
+class WorkFileListings;
+
 struct EngineContext {
     explicit EngineContext(platform::Platform &platform) : os(platform) {}
 
     platform::Platform &os;
     std::uint32_t globalFlags = 0;
+    // Set by a batch: each folder is searched for stale work files from one listing.
+    WorkFileListings *workFileListings = nullptr;
 };
 
 } // namespace salvora

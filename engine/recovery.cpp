@@ -207,7 +207,7 @@ RecoveryOutcome Run::execute() {
     BufferedWriter out(*plan.work.file, recordBatchBytes);
     writeHeaderArea(job, table.analysis, out);
     const RecordArea area = recordAreaOf(job, table.analysis);
-    RecoveryMemos memos(os_);
+    RecoveryMemos memos(os_, context_.workFileListings);
     if (!startWalk(job, area, plan, memos))
         return ended(recoveryNothingProduced);
     std::uint64_t kept = walkRecords(job, area, out, memos);
@@ -297,7 +297,8 @@ bool Run::planOutput(OutputPlan &plan) {
         }
         plan.outputLock = std::move(held.file);
     }
-    platform::OpenResult created = createWorkFileFor(os_, plan.target, plan.work.path);
+    platform::OpenResult created =
+        createWorkFileFor(os_, plan.target, plan.work.path, context_.workFileListings);
     plan.work.file = std::move(created.file);
     if (!plan.work.file) {
         reportSystemError(created.error);

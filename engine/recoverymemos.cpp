@@ -91,7 +91,7 @@ platform::ErrorCode RecoveryMemos::open(RecoveryJob &job, const std::string &out
 
     // Made beside the file it becomes, so that installing it is a rename.
     std::string beside = target_ ? *target_ : output;
-    platform::OpenResult created = createWorkFileFor(os_, beside, workPath_);
+    platform::OpenResult created = createWorkFileFor(os_, beside, workPath_, listings_);
     if (!created)
         return created.error;
     temporary_ = startMemo(std::move(created.file), workPath_, tableType_, table);

@@ -20,9 +20,12 @@ namespace salvora {
 std::optional<std::string> outputMemoPath(const std::string &output,
                                           const std::string &sourceMemoPath);
 
+class WorkFileListings;
+
 class RecoveryMemos {
   public:
-    explicit RecoveryMemos(platform::Platform &os) : os_(os) {}
+    explicit RecoveryMemos(platform::Platform &os, WorkFileListings *listings = nullptr)
+        : os_(os), listings_(listings) {}
     ~RecoveryMemos();
     RecoveryMemos(const RecoveryMemos &) = delete;
     RecoveryMemos &operator=(const RecoveryMemos &) = delete;
@@ -59,6 +62,7 @@ class RecoveryMemos {
                   std::uint32_t index);
 
     platform::Platform &os_;
+    WorkFileListings *listings_;
     bool hasSource_ = false;
     std::uint8_t tableType_ = 0;
     std::string sourcePath_;

@@ -53,6 +53,8 @@ void RunReport::write(const std::string &text) {
 
 void RunReport::writeFinding(std::uint64_t record, std::string_view field, std::string_view problem,
                              std::string_view action) {
+    if (plainLines_)
+        plainLines_->write(findingLine(ReportFormat::Text, record, field, problem, action));
     if (format_ == ReportFormat::Json)
         write(jsonFinding(findings_ == 1, record, field, problem, action));
     else
@@ -127,7 +129,7 @@ void RunReport::found(std::uint32_t index, const FieldDescriptor *field, Finding
         dropIndex_ = index;
         dropReason_ = finding;
     }
-    if (!lines_)
+    if (!lines_ && !plainLines_)
         return;
     writeFinding(std::uint64_t{index} + 1, field ? field->name() : std::string(),
                  findingProblem(finding, value, number), findingAction(finding));

@@ -56,6 +56,8 @@ class RunReport : public FindingSink {
     // How a repair ended ("OK", "Unrecoverable"), for the summary.
     void result(std::string word) { result_ = std::move(word); }
     bool hasTable() const { return analysed_; }
+    // Also tells `text`, when set, every finding as a plain-text line, whatever the format.
+    void alsoAsText(TextSink *text) { plainLines_ = text; }
 
     bool needsRepair() const { return findings_ != 0 || cutBySizeLimit_ != 0; }
     std::uint64_t findingCount() const { return findings_; }
@@ -77,6 +79,7 @@ class RunReport : public FindingSink {
     std::string tableName_;
     ReportFormat format_;
     TextSink *lines_;
+    TextSink *plainLines_ = nullptr;
     bool checkOnly_;
 
     std::string typeName_;

@@ -5,6 +5,7 @@
 
 #include "engine/superfasthash.h"
 #include "engine/textformat.h"
+#include "engine/workfilelistings.h"
 
 namespace salvora {
 
@@ -23,14 +24,20 @@ std::string shortWorkFilePrefix(const std::string &target) {
     return prefix + "-";
 }
 
-void removeStaleWorkFiles(platform::Platform &os, const std::string &target) {
+void removeStaleWorkFiles(platform::Platform &os, const std::string &target,
+                          WorkFileListings *listings) {
     std::string folder = platform::folderOf(target);
     const std::string prefixes[] = {workFilePrefix(target), shortWorkFilePrefix(target)};
     // One listing serves both forms: every work file name starts with a dot.
-    std::vector<platform::DirectoryEntry> entries;
-    if (os.listDirectory(folder, ".*", entries) != 0)
+    std::vector<platform::DirectoryEntry> own;
+    const std::vector<platform::DirectoryEntry> *entries = &own;
+    if (listings)
+        entries = listings->dotEntries(os, folder);
+    else if (os.listDirectory(folder, ".*", own) != 0)
+        entries = nullptr;
+    if (!entries)
         return;
-    for (const platform::DirectoryEntry &entry : entries) {
+    for (const platform::DirectoryEntry &entry : *entries) {
         // The wildcard ignores letter case; the name must be one we would have made (a journal
         // or a saved memo is not a work file).
         auto ours = [&entry](const std::string &prefix) {
@@ -51,8 +58,8 @@ void removeStaleWorkFiles(platform::Platform &os, const std::string &target) {
 }
 
 platform::OpenResult createWorkFileFor(platform::Platform &os, const std::string &target,
-                                       std::string &path) {
-    removeStaleWorkFiles(os, target);
+                                       std::string &path, WorkFileListings *listings) {
+    removeStaleWorkFiles(os, target, listings);
     std::string folder = platform::folderOf(target);
     platform::OpenResult created = os.createWorkFile(folder, workFilePrefix(target), path);
     if (!created && created.error == platform::errorNameTooLong())

@@ -55,6 +55,24 @@ std::optional<std::string> chooseBatchFile(HWND owner) {
                        true);
 }
 
+std::optional<std::string> chooseReportFile(HWND owner, const std::string &filterName) {
+    std::string filter = filterName + '\0' + "*.csv;*.txt;*.json" + '\0' + '\0';
+    char name[MAX_PATH] = {};
+    OPENFILENAMEA dialog{};
+    dialog.lStructSize = sizeof dialog;
+    dialog.hwndOwner = owner;
+    dialog.lpstrFilter = filter.c_str();
+    dialog.nFilterIndex = 1;
+    dialog.lpstrFile = name;
+    dialog.nMaxFile = MAX_PATH;
+    dialog.lpstrDefExt = "txt";
+    // The current folder stays where the table dialogs left it.
+    dialog.Flags = OFN_OVERWRITEPROMPT | OFN_HIDEREADONLY | OFN_NOCHANGEDIR;
+    if (!::GetSaveFileNameA(&dialog))
+        return std::nullopt;
+    return std::string(name);
+}
+
 std::optional<std::string> chooseFolder(HWND owner) {
     char display[MAX_PATH] = {};
     BROWSEINFOA browse{};

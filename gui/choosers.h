@@ -15,6 +15,9 @@ std::optional<std::string> chooseTableToOpen(HWND owner, const std::string &init
 std::optional<std::string> chooseTableToSave(HWND owner, const std::string &initialFolder);
 // Where to save the command line: batch files, asking before one is replaced.
 std::optional<std::string> chooseBatchFile(HWND owner);
+// Where to write a run's report: CSV, text or JSON by the name's ending (`filterName` names
+// them in the interface language), asking before a file is replaced.
+std::optional<std::string> chooseReportFile(HWND owner, const std::string &filterName);
 // "Choose a folder", file-system folders only.
 std::optional<std::string> chooseFolder(HWND owner);
 

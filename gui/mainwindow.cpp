@@ -3,6 +3,7 @@
 #include <objbase.h>
 
 #include <array>
+#include <set>
 #include <vector>
 
 #include "app/addresses.h"
@@ -11,6 +12,8 @@
 #include "app/folderrun.h"
 #include "app/language.h"
 #include "app/persistence.h"
+#include "app/queuedwindow.h"
+#include "app/resultstext.h"
 #include "app/windowrun.h"
 #include "app/windowtask.h"
 #include "engine/textformat.h"
@@ -93,6 +96,7 @@ MainWindowHooks MainWindowHooks::system() {
                                const std::optional<std::string> &text) {
         showCommandLineDialog(owner, resources, os, text);
     };
+    hooks.chooseReport = chooseReportFile;
     hooks.currentFolder = gui::currentFolder;
     return hooks;
 }
@@ -203,6 +207,8 @@ void MainWindow::initialise() {
     ::DragAcceptFiles(window_, TRUE);
     setStatus(text(IDS_SELECT_TABLE));
     ::CheckDlgButton(window_, IDC_KEEP_DELETED, BST_CHECKED);
+    startCaption_ = controlText(IDC_START, 256);
+    showStartCaption();
 
     createTooltips();
     createToolbar();
@@ -231,6 +237,8 @@ void MainWindow::showCheckMarks() {
     mark(IDM_DELETE_DUPLICATES, options.deleteDuplicates != 0);
     mark(IDM_KEEP_ORIGINAL, options.keepOriginal != 0);
     mark(IDM_TRAY, app_.trayMode);
+    mark(IDM_CHECK_ONLY, app_.windowCheckOnly);
+    mark(IDM_WRITE_REPORT, !app_.windowReport.empty());
 }
 
 void MainWindow::createTooltips() {
@@ -397,6 +405,15 @@ void MainWindow::command(int id, int code, HWND control) {
     case IDM_TRAY:
         toggleOption(id);
         return;
+    case IDM_CHECK_ONLY:
+        toggleCheckOnly();
+        return;
+    case IDM_WRITE_REPORT:
+        chooseReport();
+        return;
+    case IDM_SHOW_OUTPUT:
+        showOutput();
+        return;
     case IDM_ENGLISH:
     case IDM_GERMAN:
     case IDM_ITALIAN:
@@ -424,18 +441,19 @@ void MainWindow::start() {
         return;
     }
     std::string output = controlText(IDC_OUTPUT, nameBoxLimit);
-    if (isFolderSource(source)) {
-        ConsoleRunObserver console(app_);
-        FolderRunTexts texts{text(IDS_STARTING), text(IDS_STARTING_TABLE),
-                             text(IDS_PROCESS_COMPLETE)};
-        runFolderRecovery(app_.engine, this, source, output, texts,
-                          recoveryRequest(app_, source, output), console);
-        return;
-    }
-    startTable(source, output);
+    if (isFolderSource(source))
+        startFolder(source, output);
+    else
+        startTable(source, output);
 }
 
 // The run goes on a worker; Start turns into Cancel until the outcome comes back.
+void MainWindow::runStarted() {
+    setControlText(IDC_START, text(IDS_CANCEL_RUN));
+    enableShowOutput(false);
+    progressSetPos(IDC_PROGRESS, 0);
+}
+
 void MainWindow::startTable(const std::string &source, const std::string &output) {
     setStatus(text(IDS_STARTING));
     RecoveryRequest request = recoveryRequest(app_, source, output);
@@ -443,34 +461,141 @@ void MainWindow::startTable(const std::string &source, const std::string &output
     runNames_ = {source, output};
     app_.lastSource = source;
     app_.lastOutput = output;
-    startCaption_ = controlText(IDC_START, 256);
-    setControlText(IDC_START, text(IDS_CANCEL_RUN));
-    progressSetPos(IDC_PROGRESS, 0);
-    run_.start(app_.engine, std::move(request));
+    runKind_ = RunKind::Table;
+    tableJob_ = std::make_shared<WindowTableJob>(std::move(request), app_.windowCheckOnly,
+                                                 app_.windowReport);
+    runStarted();
+    EngineContext &engine = app_.engine;
+    run_.start(
+        [&engine, job = tableJob_](RunObserver &observer) { return job->run(engine, observer); });
+}
+
+void MainWindow::startFolder(const std::string &source, const std::string &output) {
+    FolderRunChoices choices;
+    choices.checkOnly = app_.windowCheckOnly;
+    choices.skippedSecondName = text(IDS_SKIPPED_SECOND_NAME);
+    choices.tableCancelled = text(IDS_TABLE_CANCELLED);
+    choices.folderCancelled = text(IDS_FOLDER_CANCELLED);
+    choices.verdictSound = text(IDS_VERDICT_SOUND);
+    choices.verdictNeedsRepair = text(IDS_VERDICT_NEEDS_REPAIR);
+    choices.verdictUnreadable = text(IDS_VERDICT_UNREADABLE);
+    choices.starting = text(IDS_STARTING);
+    choices.startingTable = text(IDS_STARTING_TABLE);
+    choices.complete = text(IDS_PROCESS_COMPLETE);
+    std::set<int> checked;
+    if (isChecked(IDC_KEEP_DELETED))
+        checked.insert(IDC_KEEP_DELETED);
+    auto queued = std::make_shared<QueuedWindow>(run_, std::move(checked));
+    RecoveryRequest request = recoveryRequest(app_, source, output);
+    runNames_ = {source, output};
+    runKind_ = RunKind::Folder;
+    runStarted();
+    EngineContext &engine = app_.engine;
+    run_.start([&engine, queued, source, output, request, choices](RunObserver &observer) {
+        runFolderRecovery(engine, queued.get(), source, output, true, request, observer, choices);
+        RecoveryOutcome outcome;
+        outcome.cancelled = observer.cancelled();
+        return outcome;
+    });
 }
 
 void MainWindow::runEvents() {
     BackgroundRun::Taken taken = run_.take();
     ConsoleRunObserver console(app_);
     WindowRunObserver observer(*this, WindowRunKind::Single, console);
+    // A folder run shows itself through its queued window; its runs' words go to the console.
+    RunObserver &target = runKind_ == RunKind::Table ? static_cast<RunObserver &>(observer)
+                                                     : static_cast<RunObserver &>(console);
     for (const RunEvent &event : taken.events) {
-        if (event.kind == RunEvent::Kind::RecordReached)
+        if (replayOnWindow(event, *this))
+            continue;
+        if (event.kind == RunEvent::Kind::RecordReached && runKind_ == RunKind::Table)
             observer.progressAt(event.index, event.records);
         else
-            replay(event, observer);
+            replay(event, target);
     }
     if (!taken.outcome)
         return;
-    setControlText(IDC_START, startCaption_);
-    if (taken.outcome->cancelled) {
+    showStartCaption();
+    if (runKind_ == RunKind::Folder)
+        folderRunEnded(*taken.outcome);
+    else
+        tableRunEnded(*taken.outcome);
+}
+
+void MainWindow::tableRunEnded(const RecoveryOutcome &outcome) {
+    std::shared_ptr<WindowTableJob> job = std::move(tableJob_);
+    if (outcome.cancelled) {
         setControlText(IDC_LOG, text(IDS_RUN_CANCELLED));
         setStatus("");
         progressSetPos(IDC_PROGRESS, 0);
         return;
     }
-    if (taken.outcome->result == recoveryFixed)
-        hooks_.messageBox(window_, formatText(text(IDS_SAVED_FIXED), runNames_.output), caption,
-                          MB_OK | MB_ICONINFORMATION);
+    setControlText(IDC_LOG,
+                   job->resultsText(app_, outcome, controlText(IDC_LOG, resultsTextLimit)));
+    if (job->checkOnly()) {
+        setStatus("");
+        return;
+    }
+    if (outcome.result != recoveryFixed)
+        return;
+    shownOutput_ = runNames_.output;
+    shownOutputIsFolder_ = false;
+    enableShowOutput(true);
+    hooks_.messageBox(window_, formatText(text(IDS_SAVED_FIXED), runNames_.output), caption,
+                      MB_OK | MB_ICONINFORMATION);
+}
+
+void MainWindow::folderRunEnded(const RecoveryOutcome &outcome) {
+    if (!app_.windowReport.empty()) {
+        std::string results = controlText(IDC_LOG, resultsTextLimit);
+        if (!results.empty())
+            setControlText(IDC_LOG, results + text(IDS_REPORT_SINGLE_TABLE) + "\r\n");
+    }
+    if (outcome.cancelled || app_.windowCheckOnly)
+        return;
+    shownOutput_ = runNames_.output.empty() ? runNames_.source : runNames_.output;
+    shownOutputIsFolder_ = true;
+    enableShowOutput(true);
+}
+
+void MainWindow::toggleCheckOnly() {
+    app_.windowCheckOnly = !app_.windowCheckOnly;
+    showCheckMarks();
+    if (!running())
+        showStartCaption();
+}
+
+// Chosen again while set, the report is given up.
+void MainWindow::chooseReport() {
+    if (!app_.windowReport.empty()) {
+        app_.windowReport.clear();
+    } else if (hooks_.chooseReport) {
+        if (auto chosen = hooks_.chooseReport(window_, text(IDS_REPORT_FILTER)))
+            app_.windowReport = *chosen;
+    }
+    showCheckMarks();
+}
+
+void MainWindow::showStartCaption() {
+    setControlText(IDC_START, app_.windowCheckOnly ? text(IDS_CHECK_CAPTION) : startCaption_);
+}
+
+void MainWindow::enableShowOutput(bool enable) {
+    ::EnableWindow(::GetDlgItem(window_, IDC_SHOW_OUTPUT), enable ? TRUE : FALSE);
+    ::EnableMenuItem(::GetMenu(window_), IDM_SHOW_OUTPUT,
+                     MF_BYCOMMAND | (enable ? MF_ENABLED : MF_GRAYED));
+}
+
+// The file selected in its folder, or the folder itself, in the system's file manager.
+void MainWindow::showOutput() {
+    if (shownOutput_.empty())
+        return;
+    char full[MAX_PATH] = {};
+    DWORD length = ::GetFullPathNameA(shownOutput_.c_str(), MAX_PATH, full, nullptr);
+    std::string path = length > 0 && length < MAX_PATH ? std::string(full, length) : shownOutput_;
+    app_.system.startProgram(shownOutputIsFolder_ ? "explorer \"" + path + "\""
+                                                  : "explorer /select,\"" + path + "\"");
 }
 
 void MainWindow::browseSource() {

@@ -6,12 +6,14 @@
 #include <windows.h>
 
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 
 #include "app/appcontext.h"
 #include "app/backgroundrun.h"
 #include "app/runwindow.h"
+#include "app/windowtablejob.h"
 #include "app/windowtask.h"
 #include "gui/handles.h"
 
@@ -34,6 +36,9 @@ struct MainWindowHooks {
     std::function<void(HWND owner, HINSTANCE resources, platform::Platform &os,
                        const std::optional<std::string> &text)>
         showCommandLine;
+    // The report file for "Write report...", with the filter's name.
+    std::function<std::optional<std::string>(HWND owner, const std::string &filterName)>
+        chooseReport;
     // The folder "Current folder" means after a file dialog.
     std::function<std::string()> currentFolder;
 
@@ -94,7 +99,16 @@ class MainWindow final : public RunWindow {
     void command(int id, int code, HWND control);
     void start();
     void startTable(const std::string &source, const std::string &output);
+    void startFolder(const std::string &source, const std::string &output);
+    void runStarted();
     void runEvents();
+    void tableRunEnded(const RecoveryOutcome &outcome);
+    void folderRunEnded(const RecoveryOutcome &outcome);
+    void toggleCheckOnly();
+    void chooseReport();
+    void showStartCaption();
+    void enableShowOutput(bool enable);
+    void showOutput();
     void browseSource();
     void browseOutput();
     void selectSourceFolder();
@@ -122,8 +136,15 @@ class MainWindow final : public RunWindow {
     ImageListHandle toolbarImages_;
     char tipText_[256] = {};
     wchar_t tipTextWide_[256] = {};
+    // Start's caption as the dialog resource has it ("&Start").
     std::string startCaption_;
     WindowNames runNames_;
+    enum class RunKind { Table, Folder };
+    RunKind runKind_ = RunKind::Table;
+    std::shared_ptr<WindowTableJob> tableJob_;
+    // What "Show output" shows: a file (selected in its folder) or a folder.
+    std::string shownOutput_;
+    bool shownOutputIsFolder_ = false;
     // Last: a run still going is cancelled and waited for before the rest goes.
     BackgroundRun run_;
 };

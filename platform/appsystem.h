@@ -38,6 +38,9 @@ class AppSystem {
 
     // Opens a web page or a "mailto:" link with the shell; false when that failed.
     virtual bool shellOpen(const std::string &target) = 0;
+    // Starts a program with this command line (the program's name first) and does not wait;
+    // false when it could not be started.
+    virtual bool startProgram(const std::string &commandLine) = 0;
     // A message box without an owner window (information icon, OK button).
     virtual void messageBox(const std::string &text, const std::string &caption) = 0;
 

@@ -64,6 +64,7 @@ class PosixAppSystem final : public AppSystem {
     void initCommonControls() override {}
 
     bool shellOpen(const std::string &) override { return false; }
+    bool startProgram(const std::string &) override { return false; }
 
     void messageBox(const std::string &text, const std::string &caption) override {
         std::string line = caption + ": " + text + "\n";

@@ -1,6 +1,7 @@
 #include "platform/platform.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -8,6 +9,7 @@
 #include <ctime>
 #include <dirent.h>
 #include <fcntl.h>
+#include <mutex>
 #include <random>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -218,6 +220,26 @@ ErrorCode takeRecordLock(int fd, bool exclusive, bool writable) {
     return 0;
 }
 
+// Read without being changed where the system tells it: setting it to 0 for a moment would
+// let a file another thread creates meanwhile escape it.
+mode_t currentUmask() {
+    if (std::FILE *status = std::fopen("/proc/self/status", "re")) {
+        char line[256];
+        unsigned mask = 0;
+        bool found = false;
+        while (!found && std::fgets(line, sizeof line, status))
+            found = std::sscanf(line, "Umask: %o", &mask) == 1;
+        std::fclose(status);
+        if (found)
+            return static_cast<mode_t>(mask);
+    }
+    static std::mutex changing;
+    std::lock_guard<std::mutex> hold(changing);
+    mode_t mask = ::umask(0);
+    ::umask(mask);
+    return mask;
+}
+
 int openFlags(const OpenRequest &request) {
     // Non-blocking, so that a FIFO is refused instead of waiting for a writer for ever.
     int flags = O_CLOEXEC | O_NONBLOCK | O_NOCTTY |
@@ -379,7 +401,7 @@ class PosixPlatform final : public Platform {
                                                 const std::string &prefix,
                                                 ErrorCode *error) override {
         // Not mkstemp: its 0600 mode would stick to a result that is renamed into place.
-        static std::uint64_t counter = 0;
+        static std::atomic<std::uint64_t> counter{0};
         std::random_device entropy;
         for (int attempt = 0; attempt < 100; ++attempt) {
             std::uint64_t salt = (std::uint64_t{entropy()} << 32) ^ entropy() ^ ++counter;
@@ -431,8 +453,7 @@ class PosixPlatform final : public Platform {
     }
 
     FileAttributes newFileAttributes() override {
-        mode_t mask = ::umask(0);
-        ::umask(mask);
+        mode_t mask = currentUmask();
         FileAttributes attributes;
         attributes.native = 0666 & ~mask;
         attributes.readOnly = (attributes.native & 0222) == 0;

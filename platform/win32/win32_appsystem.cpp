@@ -88,6 +88,19 @@ class Win32AppSystem final : public AppSystem {
         return reinterpret_cast<INT_PTR>(result) > 32;
     }
 
+    bool startProgram(const std::string &commandLine) override {
+        std::string line = commandLine; // the system may write into it
+        STARTUPINFOA startup{};
+        startup.cb = sizeof startup;
+        PROCESS_INFORMATION process{};
+        if (!::CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                              &startup, &process))
+            return false;
+        ::CloseHandle(process.hThread);
+        ::CloseHandle(process.hProcess);
+        return true;
+    }
+
     void messageBox(const std::string &text, const std::string &caption) override {
         ::MessageBoxA(nullptr, text.c_str(), caption.c_str(), MB_OK);
     }

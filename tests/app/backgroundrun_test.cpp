@@ -5,11 +5,17 @@
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
+#include <memory>
 #include <mutex>
+#include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/backgroundrun.h"
+#include "app/queuedwindow.h"
+#include "resources/resource.h"
+#include "tests/support/recordingwindow.h"
 #include "tests/support/tablebuilder.h"
 
 namespace salvora::testing {
@@ -121,6 +127,45 @@ TEST(BackgroundRun, ACancelledRunLeavesTheSourceAsItWas) {
     EXPECT_EQ(outcome.result, recoveryNothingProduced);
     EXPECT_EQ(readFile(dir.file("a.dbf")), table);
     EXPECT_EQ(dir.names(), std::vector<std::string>{"a.dbf"});
+}
+
+// A folder run on the worker reaches the window through a queued window: texts in order, the
+// bar's steps as one position, and the check boxes as they were at the start.
+TEST(BackgroundRun, AQueuedWindowShowsWhatTheWorkDidOnTheWindowsThread) {
+    Window window;
+    auto queued = std::make_shared<QueuedWindow>(window.run, std::set<int>{IDC_KEEP_DELETED});
+    RecordingWindow shown;
+    std::vector<RunEvent> observerEvents;
+    window.run.start([queued](RunObserver &observer) {
+        EXPECT_TRUE(queued->isChecked(IDC_KEEP_DELETED));
+        EXPECT_FALSE(queued->isChecked(IDC_TRAY_CHECK));
+        queued->setControlText(IDC_STATUS, "first");
+        queued->progressSetRange(IDC_PROGRESS, 0, 50);
+        queued->progressSetStep(IDC_PROGRESS, 2);
+        for (int i = 0; i < 7; ++i) {
+            queued->progressStepIt(IDC_PROGRESS);
+            observer.recordReached(static_cast<std::uint32_t>(i * 100), 700);
+        }
+        queued->setControlText(IDC_LOG, "results");
+        return RecoveryOutcome{};
+    });
+    for (;;) {
+        BackgroundRun::Taken taken = window.run.take();
+        for (const RunEvent &event : taken.events)
+            if (!replayOnWindow(event, shown))
+                observerEvents.push_back(event);
+        if (taken.outcome)
+            break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    EXPECT_EQ(shown.texts[IDC_STATUS], "first");
+    EXPECT_EQ(shown.texts[IDC_LOG], "results");
+    ASSERT_FALSE(shown.calls.empty());
+    EXPECT_EQ(shown.calls.front(), "range 0 50");
+    EXPECT_EQ(shown.calls.back(), "pos 14");
+    EXPECT_EQ(shown.count("stepit"), 0);
+    ASSERT_FALSE(observerEvents.empty());
+    EXPECT_EQ(observerEvents.back().index, 600u);
 }
 
 } // namespace

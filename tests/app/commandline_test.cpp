@@ -19,6 +19,7 @@ struct Expected {
                        // K check, b backup
     std::optional<std::string> historyTo = std::nullopt;
     std::optional<std::string> report = std::nullopt;
+    std::optional<std::string> jobs = std::nullopt;
 };
 
 struct SharedCase {
@@ -57,6 +58,7 @@ void expectParsed(const CommandLine &line, const Expected &expected, const std::
     EXPECT_EQ(flagsOf(line), expected.flags);
     EXPECT_EQ(line.historyTo, expected.historyTo);
     EXPECT_EQ(line.report, expected.report);
+    EXPECT_EQ(line.jobs, expected.jobs);
     EXPECT_FALSE(line.uninstall);
 }
 
@@ -73,6 +75,13 @@ const std::vector<SharedCase> sharedCases = {
      {"X.DBF", "/PACK", "/RecoveryDeleted", "/CONSOLE", "/DelDups"},
      {{"X.DBF"}, std::nullopt, "cdpr"}},
     {"x.dbf /output:y.dbf", {"x.dbf", "/output:y.dbf"}, {{"x.dbf"}, "y.dbf", ""}},
+    {"d/*.dbf /jobs:4 /recurse",
+     {"d/*.dbf", "/jobs:4", "/recurse"},
+     {{"d/*.dbf"}, std::nullopt, "R", std::nullopt, std::nullopt, "4"}},
+    // The output's name ends where "/jobs:" begins.
+    {"x.dbf /output:y.dbf /JOBS:2",
+     {"x.dbf", "/output:y.dbf", "/JOBS:2"},
+     {{"x.dbf"}, "y.dbf", "", std::nullopt, std::nullopt, "2"}},
     {"x.dbf /OUTPUT:y.dbf /pack", {"x.dbf", "/OUTPUT:y.dbf", "/pack"}, {{"x.dbf"}, "y.dbf", "p"}},
     // After a switch "/output:" still counts: the user asked to keep the source.
     {"x.dbf /pack /output:y.dbf", {"x.dbf", "/pack", "/output:y.dbf"}, {{"x.dbf"}, "y.dbf", "p"}},

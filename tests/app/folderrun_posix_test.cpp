@@ -49,8 +49,8 @@ class FolderRun : public ::testing::Test {
     }
     std::string data(const std::string &name) { return dir.file("data/" + name); }
     std::string fixed(const std::string &name) { return dir.file("fixed/" + name); }
-    void run(const std::string &source, const std::string &output, FolderRunTexts texts = {}) {
-        runFolderRecovery(context, &window, source, output, texts, RecoveryRequest{}, console);
+    void run(const std::string &source, const std::string &output, bool english = true) {
+        runFolderRecovery(context, &window, source, output, english, RecoveryRequest{}, console);
     }
 };
 
@@ -159,13 +159,11 @@ TEST_F(FolderRun, FailureWithoutASystemErrorSaysUnrecoverable) {
     EXPECT_EQ(window.texts[IDC_LOG], data("odd.dbf") + ": Unrecoverable\r\n");
 }
 
-TEST_F(FolderRun, TheStatusBarSpeaksTheWindowsLanguage) {
+TEST_F(FolderRun, OtherLanguagesSkipTheEnglishStartText) {
     writeFile(data("x.dbf"), needsRepair());
-    run(dir.file("data"), dir.file("fixed"),
-        {"Reparatur beginnt...", "Reparatur beginnt: %s", "Vorgang abgeschlossen"});
-    EXPECT_EQ(window.statusTexts(), (std::vector<std::string>{"Reparatur beginnt...",
-                                                              "Reparatur beginnt: " + data("x.dbf"),
-                                                              "Vorgang abgeschlossen"}));
+    run(dir.file("data"), dir.file("fixed"), false);
+    EXPECT_EQ(window.statusTexts(),
+              (std::vector<std::string>{"Start recovery: " + data("x.dbf"), "Process complete"}));
 }
 
 TEST_F(FolderRun, NothingToDoLeavesTheWindowAlone) {
@@ -191,9 +189,71 @@ TEST_F(FolderRun, SourceWithoutFolderWorksInTheCurrentFolder) {
 
 TEST_F(FolderRun, RunsWithoutAWindow) {
     writeFile(data("x.dbf"), needsRepair());
-    runFolderRecovery(context, nullptr, dir.file("data"), dir.file("fixed"), {}, RecoveryRequest{},
-                      console);
+    runFolderRecovery(context, nullptr, dir.file("data"), dir.file("fixed"), true,
+                      RecoveryRequest{}, console);
     EXPECT_EQ(storedCount(readFile(fixed("x.dbf"))), 2u);
+}
+
+TEST_F(FolderRun, SecondNameOfATableIsSkipped) {
+    writeFile(data("x.dbf"), needsRepair());
+    std::filesystem::create_hard_link(data("x.dbf"), data("y.dbf"));
+    run(dir.file("data"), dir.file("data"));
+    const std::string &log = window.texts[IDC_LOG];
+    bool xFirst = log.rfind(data("x.dbf"), 0) == 0;
+    std::string first = data(xFirst ? "x.dbf" : "y.dbf");
+    std::string second = data(xFirst ? "y.dbf" : "x.dbf");
+    EXPECT_EQ(log, first + ": OK\r\n" + second + ": Skipped: same table as " + first + "\r\n");
+}
+
+// Cancels once the given number of tables have finished.
+class CancelAfterTables final : public RunObserver {
+  public:
+    explicit CancelAfterTables(int tables) : tables_(tables) {}
+    void message(RunMessage kind, const std::string &) override {
+        if (kind == RunMessage::Finished)
+            ++finished_;
+    }
+    bool cancelled() override { return finished_ >= tables_; }
+
+  private:
+    int tables_;
+    int finished_ = 0;
+};
+
+TEST_F(FolderRun, CancelKeepsTheTablesDoneAndSaysHowMany) {
+    for (const char *name : {"a.dbf", "b.dbf", "c.dbf"})
+        writeFile(data(name), needsRepair());
+    CancelAfterTables cancelling(1);
+    runFolderRecovery(context, &window, dir.file("data"), dir.file("fixed"), true,
+                      RecoveryRequest{}, cancelling, FolderRunChoices{});
+    const std::string &log = window.texts[IDC_LOG];
+    EXPECT_NE(log.find(": OK\r\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("Cancelled: 1 of 3 tables done; the tables done stay repaired.\r\n"),
+              std::string::npos)
+        << log;
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.file("fixed")),
+                            std::filesystem::directory_iterator()),
+              1);
+    for (const char *name : {"a.dbf", "b.dbf", "c.dbf"})
+        EXPECT_EQ(readFile(data(name)), needsRepair()) << name;
+    EXPECT_NE(window.statusTexts().back(), "Process complete");
+}
+
+TEST_F(FolderRun, CheckOnlyWritesNothingAndGivesEachVerdict) {
+    writeFile(data("x.dbf"), needsRepair());
+    writeFile(data("y.dbf"), bytesOf("this is no table at all, only some text"));
+    FolderRunChoices choices;
+    choices.checkOnly = true;
+    runFolderRecovery(context, &window, dir.file("data"), dir.file("fixed"), true,
+                      RecoveryRequest{}, console, choices);
+    const std::string &log = window.texts[IDC_LOG];
+    EXPECT_NE(log.find(data("x.dbf") + ": The table needs a repair.\r\n"), std::string::npos)
+        << log;
+    EXPECT_NE(log.find(data("y.dbf") + ": The table cannot be read: "), std::string::npos) << log;
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.file("fixed")),
+                            std::filesystem::directory_iterator()),
+              0);
+    EXPECT_EQ(readFile(data("x.dbf")), needsRepair());
 }
 
 TEST(FolderRunPattern, FolderGetsTheTableMaskAndPatternsStayAsTheyAre) {

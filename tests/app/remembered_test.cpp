@@ -118,6 +118,33 @@ TEST(RememberedHistory, WindowModeExitCodeIsTheLastWriteStatus) {
     EXPECT_EQ(run.windowRecovery("a", "b"), 5);
 }
 
+TEST(RememberedHistory, CheckOnlyAndTheReportFileOutliveTheWindow) {
+    auto values = std::make_shared<Values>();
+    ProgramSession first(values);
+    first.app.mainWindow = [](AppContext &context) {
+        EXPECT_FALSE(context.windowCheckOnly);
+        EXPECT_EQ(context.windowReport, "");
+        context.windowCheckOnly = true;
+        context.windowReport = "/tables/why.csv";
+        return 0;
+    };
+    runProgram(first.app, readArguments({}));
+    EXPECT_EQ(values->at("CHECKONLY"), number(1));
+    EXPECT_EQ(values->at("REPORT"), text("/tables/why.csv"));
+
+    ProgramSession second(values);
+    second.app.mainWindow = [](AppContext &context) {
+        EXPECT_TRUE(context.windowCheckOnly);
+        EXPECT_EQ(context.windowReport, "/tables/why.csv");
+        context.windowCheckOnly = false;
+        context.windowReport.clear();
+        return 0;
+    };
+    runProgram(second.app, readArguments({}));
+    EXPECT_EQ(values->at("CHECKONLY"), number(0));
+    EXPECT_EQ(values->at("REPORT"), text(""));
+}
+
 TEST(LanguageChoice, FirstRunDerivesTheLanguageAndWritesItAtTheEnd) {
     auto values = std::make_shared<Values>();
     ProgramSession run(values);

@@ -51,7 +51,7 @@ expect "salvora customers.dbf /output:" $':CUSTOMERS2.DBF\n:customers\n:customer
 
 # /gui starts the Windows window; the Linux program has none to offer.
 usage=$("$program" --help | tr -d '\r' | sed -n 's/^  \(\/[^ ]*\).*/\1/p' | grep -vx '/gui' |
-  sed 's/FILE$//' | LC_ALL=C sort)
+  sed 's/\(FILE\|N\)$//' | LC_ALL=C sort)
 # Names in the root folder are offered as files too; they are left out on both sides, since the
 # machine may well have a folder called like a switch.
 root_names=$(compgen -f -- / ; echo /nothing-at-all)

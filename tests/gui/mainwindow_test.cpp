@@ -34,6 +34,7 @@ class RecordingAppSystem final : public platform::AppSystem {
   public:
     platform::AppSystem &real = platform::nativeAppSystem();
     std::vector<std::string> opened;
+    std::vector<std::string> started;
 
     std::optional<std::string> rawArgumentText() override { return real.rawArgumentText(); }
     bool isTerminal(platform::StandardStream s) override { return real.isTerminal(s); }
@@ -45,6 +46,10 @@ class RecordingAppSystem final : public platform::AppSystem {
     void initCommonControls() override { real.initCommonControls(); }
     bool shellOpen(const std::string &target) override {
         opened.push_back(target);
+        return true;
+    }
+    bool startProgram(const std::string &commandLine) override {
+        started.push_back(commandLine);
         return true;
     }
     void messageBox(const std::string &, const std::string &) override {}
@@ -87,6 +92,10 @@ class MainWindowTest : public ::testing::Test {
         hooks.chooseFolder = [this](HWND) { return chosenFolder; };
         hooks.showAbout = [this](HWND, HINSTANCE) { ++aboutShown; };
         hooks.currentFolder = [] { return std::string("C:\\current"); };
+        hooks.chooseReport = [this](HWND, const std::string &filter) {
+            reportFilters.push_back(filter);
+            return chosenReport;
+        };
     }
 
     HWND open() {
@@ -150,7 +159,21 @@ class MainWindowTest : public ::testing::Test {
     int aboutShown = 0;
     std::optional<std::string> chosenFile;
     std::optional<std::string> chosenFolder;
+    std::optional<std::string> chosenReport;
+    std::vector<std::string> reportFilters;
     TempDir dir;
+
+    // Source and output in the boxes, Start, and the run to its end.
+    void runTable(const std::string &source, const std::string &output) {
+        ::SetDlgItemTextA(window->window(), IDC_SOURCE, source.c_str());
+        ::SetDlgItemTextA(window->window(), IDC_OUTPUT, output.c_str());
+        command(IDM_START);
+        finishRun();
+    }
+    std::string fileText(const std::string &path) {
+        testing::Bytes bytes = testing::readFile(path);
+        return std::string(bytes.begin(), bytes.end());
+    }
 };
 
 TEST_F(MainWindowTest, OpensWithPromptDisabledStartAndHiddenControls) {
@@ -278,11 +301,16 @@ TEST_F(MainWindowTest, SelectFolderShowsTheOutputFolderButtonAndStartRunsTheFold
     EXPECT_TRUE(enabled(IDC_START));
     EXPECT_EQ(app.lastFolder, *chosenFolder);
     command(IDM_START);
+    finishRun();
     std::string log = text(IDC_LOG);
     EXPECT_NE(log.find("a.dbf: OK\r\n"), std::string::npos) << log;
     EXPECT_NE(log.find("b.dbf: OK\r\n"), std::string::npos) << log;
     EXPECT_EQ(status(), "Process complete");
     EXPECT_TRUE(boxes.empty());
+    // The tables were repaired in place: Show output opens their folder.
+    command(IDM_SHOW_OUTPUT);
+    ASSERT_EQ(system.started.size(), 1u);
+    EXPECT_EQ(system.started[0], "explorer \"" + *chosenFolder + "\"");
 }
 
 TEST_F(MainWindowTest, OutputFolderButtonFillsOnlyTheOutput) {
@@ -446,16 +474,8 @@ TEST_F(MainWindowTest, CancelDuringARunLeavesTheSourceAndNoWorkFiles) {
     ::SetDlgItemTextA(window->window(), IDC_SOURCE, source.c_str());
     ::SetDlgItemTextA(window->window(), IDC_OUTPUT, source.c_str());
     command(IDM_START);
-    // The window answers while the run goes: wait for the progress bar to move.
-    for (int i = 0; i < 3000 && window->running() &&
-                    ::SendDlgItemMessageA(window->window(), IDC_PROGRESS, PBM_GETPOS, 0, 0) == 0;
-         ++i) {
-        // One message at a time: the worker posts faster than a full pump returns.
-        ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
-        MSG message;
-        if (::PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE))
-            ::DispatchMessageA(&message);
-    }
+    // Cancelled at once: waiting for the bar to move lost the race on a loaded machine, where the
+    // whole run could end between two looks at the bar.
     ASSERT_TRUE(window->running()) << "the run ended before it could be cancelled";
     EXPECT_EQ(text(IDC_START), "Cancel");
     command(IDM_START);
@@ -465,6 +485,161 @@ TEST_F(MainWindowTest, CancelDuringARunLeavesTheSourceAndNoWorkFiles) {
     EXPECT_TRUE(boxes.empty());
     EXPECT_EQ(testing::readFile(source), table);
     EXPECT_EQ(dir.names(), std::vector<std::string>{"large.dbf"});
+}
+
+TEST_F(MainWindowTest, CheckOnlyWritesNothingAndShowsTheFindings) {
+    std::string source = damagedCopy("customers.dbf");
+    testing::Bytes original = testing::readFile(source);
+    std::string output = windowsPath(dir.file("fixed.dbf"));
+    open();
+    EXPECT_FALSE(checked(IDM_CHECK_ONLY));
+    command(IDM_CHECK_ONLY);
+    EXPECT_TRUE(checked(IDM_CHECK_ONLY));
+    EXPECT_TRUE(app.windowCheckOnly);
+    EXPECT_EQ(text(IDC_START), "&Check");
+    runTable(source, output);
+    EXPECT_EQ(text(IDC_START), "&Check");
+    EXPECT_EQ(dir.names(), std::vector<std::string>{"customers.dbf"}) << "nothing written";
+    EXPECT_EQ(testing::readFile(source), original);
+    std::string log = text(IDC_LOG);
+    EXPECT_EQ(log.rfind("Check only: nothing was written.\r\nThe table needs a repair.\r\n", 0), 0u)
+        << log;
+    EXPECT_NE(log.find("Records read: "), std::string::npos) << log;
+    EXPECT_NE(log.find("\r\nFindings: "), std::string::npos) << log;
+    EXPECT_NE(log.find("\r\nTable: "), std::string::npos) << "a finding line: " << log;
+    EXPECT_TRUE(boxes.empty()) << "no \"Saved fixed file\"";
+    EXPECT_FALSE(enabled(IDC_SHOW_OUTPUT));
+    command(IDM_CHECK_ONLY);
+    EXPECT_EQ(text(IDC_START), "&Start");
+}
+
+TEST_F(MainWindowTest, WriteReportWritesEachFormatByItsExtension) {
+    std::string source = damagedCopy("customers.dbf");
+    std::string output = windowsPath(dir.file("fixed.dbf"));
+    open();
+    struct Case {
+        const char *name;
+        const char *begins;
+    };
+    for (const Case &c : {Case{"why.csv", "record,field,problem,action\r\n"},
+                          Case{"why.txt", "Table: "}, Case{"why.json", "{"}}) {
+        std::string report = windowsPath(dir.file(c.name));
+        chosenReport = report;
+        command(IDM_WRITE_REPORT);
+        EXPECT_TRUE(checked(IDM_WRITE_REPORT)) << c.name;
+        EXPECT_EQ(app.windowReport, report);
+        runTable(source, output);
+        ASSERT_TRUE(testing::fileExists(report)) << c.name;
+        EXPECT_EQ(fileText(report).rfind(c.begins, 0), 0u) << c.name << ": " << fileText(report);
+        EXPECT_NE(text(IDC_LOG).find("Report: " + report + "\r\n"), std::string::npos)
+            << text(IDC_LOG);
+        // Chosen again while set: the report is given up, without a dialog.
+        chosenReport = windowsPath(dir.file("never.txt"));
+        command(IDM_WRITE_REPORT);
+        EXPECT_FALSE(checked(IDM_WRITE_REPORT)) << c.name;
+        EXPECT_EQ(app.windowReport, "");
+        damagedCopy("customers.dbf");
+    }
+    EXPECT_EQ(reportFilters, std::vector<std::string>(3, "Reports (*.csv;*.txt;*.json)"));
+    EXPECT_FALSE(testing::fileExists(windowsPath(dir.file("never.txt"))));
+    // A check writes its report as well.
+    std::string checkReport = windowsPath(dir.file("check.json"));
+    chosenReport = checkReport;
+    command(IDM_WRITE_REPORT);
+    command(IDM_CHECK_ONLY);
+    runTable(source, output);
+    EXPECT_NE(fileText(checkReport).find("\"needs repair\""), std::string::npos)
+        << fileText(checkReport);
+}
+
+TEST_F(MainWindowTest, ResultsBoxSaysWhatTheRunDid) {
+    std::string source = damagedCopy("customers.dbf");
+    std::string output = windowsPath(dir.file("fixed.dbf"));
+    open();
+    command(IDM_DELETE_DUPLICATES);
+    runTable(source, output);
+    std::string log = text(IDC_LOG);
+    std::size_t at = log.find("Recoverable records: ");
+    ASSERT_NE(at, std::string::npos) << log;
+    std::string kept = log.substr(at + 21, log.find("\r\n", at) - at - 21);
+    EXPECT_NE(log.find("\r\nRecords read: "), std::string::npos) << log;
+    EXPECT_NE(log.find("\r\nRecords kept: " + kept + "\r\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("\r\nRecords dropped: "), std::string::npos) << log;
+    EXPECT_NE(log.find("\r\nMemos carried: "), std::string::npos) << log;
+    EXPECT_NE(log.find("\r\nMemo references cleared: "), std::string::npos) << log;
+    EXPECT_NE(log.find("\r\nOutput: " + output + "\r\n"), std::string::npos) << log;
+}
+
+TEST_F(MainWindowTest, ShowOutputOpensTheFolderWithTheOutputSelected) {
+    std::string source = damagedCopy("customers.dbf");
+    std::string output = windowsPath(dir.file("fixed.dbf"));
+    open();
+    EXPECT_FALSE(enabled(IDC_SHOW_OUTPUT));
+    EXPECT_NE(
+        ::GetMenuState(::GetMenu(window->window()), IDM_SHOW_OUTPUT, MF_BYCOMMAND) & MF_GRAYED, 0u);
+    runTable(source, output);
+    EXPECT_TRUE(enabled(IDC_SHOW_OUTPUT));
+    EXPECT_EQ(
+        ::GetMenuState(::GetMenu(window->window()), IDM_SHOW_OUTPUT, MF_BYCOMMAND) & MF_GRAYED, 0u);
+    command(IDM_SHOW_OUTPUT);
+    ASSERT_EQ(system.started.size(), 1u);
+    EXPECT_EQ(system.started[0], "explorer /select,\"" + output + "\"");
+}
+
+TEST_F(MainWindowTest, CancelDuringAFolderRunKeepsTheTablesDone) {
+    testing::TableBuilder large(0x03);
+    large.field("NAME", 'C', 120).field("CITY", 'C', 60).field("PAID", 'N', 10, 2);
+    for (int i = 0; i < 100000; ++i)
+        large.record("customer " + std::to_string(i));
+    const testing::Bytes table = large.build();
+    ASSERT_TRUE(::CreateDirectoryA(windowsPath(dir.file("data")).c_str(), nullptr));
+    ASSERT_TRUE(::CreateDirectoryA(windowsPath(dir.file("fixed")).c_str(), nullptr));
+    std::vector<std::string> names;
+    for (char c = 'a'; c <= 'h'; ++c)
+        names.push_back(std::string(1, c) + ".dbf");
+    for (const std::string &name : names)
+        testing::writeFile(windowsPath(dir.file("data/" + name)), table);
+    open();
+    ::SetDlgItemTextA(window->window(), IDC_SOURCE, windowsPath(dir.file("data")).c_str());
+    ::SetDlgItemTextA(window->window(), IDC_OUTPUT, windowsPath(dir.file("fixed")).c_str());
+    command(IDM_START);
+    EXPECT_EQ(text(IDC_START), "Cancel");
+    // Cancel once the run is under way: the bar has moved or a table has its line.
+    for (int i = 0; i < 6000 && window->running() &&
+                    ::SendDlgItemMessageA(window->window(), IDC_PROGRESS, PBM_GETPOS, 0, 0) == 0;
+         ++i) {
+        ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
+        MSG message;
+        if (::PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE))
+            ::DispatchMessageA(&message);
+    }
+    ASSERT_TRUE(window->running()) << "the folder run ended before it could be cancelled";
+    command(IDM_START);
+    finishRun();
+    EXPECT_EQ(text(IDC_START), "&Start");
+    std::string log = text(IDC_LOG);
+    std::size_t done = 0;
+    for (std::size_t at = log.find(": OK\r\n"); at != std::string::npos;
+         at = log.find(": OK\r\n", at + 1))
+        ++done;
+    EXPECT_LT(done, names.size()) << log;
+    EXPECT_NE(log.find("Cancelled: " + std::to_string(done) + " of 8 tables done"),
+              std::string::npos)
+        << log;
+    std::vector<std::string> fixedNames;
+    WIN32_FIND_DATAA found{};
+    HANDLE search = ::FindFirstFileA(windowsPath(dir.file("fixed\\*")).c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+        do
+            if (found.cFileName[0] != '.')
+                fixedNames.push_back(found.cFileName);
+        while (::FindNextFileA(search, &found));
+        ::FindClose(search);
+    }
+    EXPECT_EQ(fixedNames.size(), done) << "only the tables done, no work files";
+    for (const std::string &name : names)
+        EXPECT_EQ(testing::readFile(windowsPath(dir.file("data/" + name))), table) << name;
+    EXPECT_TRUE(boxes.empty());
 }
 
 TEST_F(MainWindowTest, EscKeepsTheWindowOpen) {
@@ -673,6 +848,19 @@ TEST(LanguageModules, CarryEveryDialogTheMenuTheStringsAndTheCursor) {
             EXPECT_GT(::LoadStringA(module, static_cast<UINT>(id), text, sizeof text), 0)
                 << name << " string " << id;
         }
+        for (int id = IDS_CHECK_CAPTION; id <= IDS_TABLE_CANCELLED; ++id) {
+            char text[256] = {};
+            if (id == 429)
+                continue;
+            EXPECT_GT(::LoadStringA(module, static_cast<UINT>(id), text, sizeof text), 0)
+                << name << " string " << id;
+        }
+        HMENU menu = ::LoadMenuA(module, MAKEINTRESOURCEA(IDM_MAIN));
+        for (int command : {IDM_SHOW_OUTPUT, IDM_CHECK_ONLY, IDM_WRITE_REPORT})
+            EXPECT_GT(::GetMenuStringA(menu, static_cast<UINT>(command), nullptr, 0, MF_BYCOMMAND),
+                      0)
+                << name << " menu " << command;
+        ::DestroyMenu(menu);
         char records[256] = {};
         ::LoadStringA(module, 120, records, sizeof records);
         EXPECT_NE(std::string(records).find("%d"), std::string::npos) << name;

@@ -26,6 +26,7 @@ class FakeAppSystem final : public platform::AppSystem {
     std::string err;
     std::vector<std::string> messageBoxes;
     std::vector<std::string> opened;
+    std::vector<std::string> started;
     int consolesCreated = 0;
 
     std::optional<std::string> rawArgumentText() override { return rawText; }
@@ -41,6 +42,10 @@ class FakeAppSystem final : public platform::AppSystem {
     bool shellOpen(const std::string &target) override {
         opened.push_back(target);
         return shellWorks;
+    }
+    bool startProgram(const std::string &commandLine) override {
+        started.push_back(commandLine);
+        return true;
     }
     void messageBox(const std::string &text, const std::string &caption) override {
         messageBoxes.push_back(caption + ": " + text);

@@ -1,0 +1,298 @@
+#include "app/batchjobs.h"
+
+#include <condition_variable>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+#include "app/enginerun.h"
+#include "app/sharedfiles.h"
+#include "engine/workfilelistings.h"
+
+namespace salvora {
+
+namespace {
+
+// How far the batch may run ahead of the line it is waiting to give out.
+constexpr std::size_t entriesAhead = 256;
+
+// What a table's run said on the console, kept until its turn comes.
+struct ConsoleEvent {
+    bool messageBox = false;
+    std::string text;
+    std::string caption;
+};
+
+class RecordedConsole final : public TextSink {
+  public:
+    explicit RecordedConsole(std::vector<ConsoleEvent> &events) : events_(events) {}
+    void write(std::string_view text) override {
+        events_.push_back({false, std::string(text), {}});
+    }
+
+  private:
+    std::vector<ConsoleEvent> &events_;
+};
+
+// The progress line follows the table whose line is next to be given out.
+class HeadProgress {
+  public:
+    explicit HeadProgress(ProgressObserver *line) : line_(line) {}
+    void setHead(std::size_t index) {
+        std::lock_guard<std::mutex> hold(mutex_);
+        head_ = index;
+    }
+    void recordsDone(std::size_t index, std::uint64_t done, std::uint64_t total) {
+        std::lock_guard<std::mutex> hold(mutex_);
+        if (index == head_)
+            line_->recordsDone(done, total);
+    }
+
+  private:
+    std::mutex mutex_;
+    ProgressObserver *line_;
+    std::size_t head_ = 0;
+};
+
+class EntryProgress final : public ProgressObserver {
+  public:
+    EntryProgress(HeadProgress &head, std::size_t index) : head_(head), index_(index) {}
+    void recordsDone(std::uint64_t done, std::uint64_t total) override {
+        head_.recordsDone(index_, done, total);
+    }
+
+  private:
+    HeadProgress &head_;
+    std::size_t index_;
+};
+
+struct Entry {
+    std::size_t index = 0;
+    std::optional<TableFiles> files; // set while its table is being repaired
+    RecoveryRequest request;
+    RecoveryOutcome outcome;
+    std::vector<ConsoleEvent> events;
+    bool runs = false;
+    bool done = false;
+};
+
+class ParallelBatch {
+  public:
+    ParallelBatch(AppContext &app, BatchEntries &entries)
+        : app_(app), entries_(entries), progress_(app.progressLine.get()) {}
+    ~ParallelBatch() { stopWorkers(); }
+    ParallelBatch(const ParallelBatch &) = delete;
+    ParallelBatch &operator=(const ParallelBatch &) = delete;
+
+    // False when not a single worker could be started.
+    bool startWorkers(unsigned jobs);
+    void run();
+
+  private:
+    bool dispatchNext();
+    void giveOut(Entry &entry);
+    void work();
+    void repair(Entry &entry, EngineContext &engine);
+    void stopWorkers();
+
+    AppContext &app_;
+    BatchEntries &entries_;
+    HeadProgress progress_;
+    std::vector<std::thread> workers_;
+    std::mutex mutex_;
+    std::condition_variable workReady_;
+    std::condition_variable entryDone_;
+    std::deque<Entry *> queue_;
+    bool stopping_ = false;
+    // The entries from the next to give out up to the next to take up.
+    std::deque<std::unique_ptr<Entry>> window_;
+    std::size_t next_ = 0;
+};
+
+bool ParallelBatch::startWorkers(unsigned jobs) {
+    for (unsigned i = 0; i < jobs; ++i) {
+        try {
+            workers_.emplace_back([this] { work(); });
+        } catch (const std::system_error &) {
+            break; // the system has no more threads to give: the ones started do the work
+        }
+    }
+    return !workers_.empty();
+}
+
+void ParallelBatch::stopWorkers() {
+    {
+        std::lock_guard<std::mutex> hold(mutex_);
+        stopping_ = true;
+    }
+    workReady_.notify_all();
+    for (std::thread &worker : workers_)
+        worker.join();
+    workers_.clear();
+}
+
+void ParallelBatch::work() {
+    // Each worker's own: a run changes the flags it holds.
+    EngineContext engine(app_.engine.os);
+    engine.globalFlags = app_.engine.globalFlags;
+    engine.workFileListings = app_.engine.workFileListings;
+    for (;;) {
+        Entry *entry = nullptr;
+        {
+            std::unique_lock<std::mutex> hold(mutex_);
+            workReady_.wait(hold, [this] { return stopping_ || !queue_.empty(); });
+            if (queue_.empty())
+                return;
+            entry = queue_.front();
+            queue_.pop_front();
+        }
+        repair(*entry, engine);
+        {
+            std::lock_guard<std::mutex> hold(mutex_);
+            entry->done = true;
+        }
+        entryDone_.notify_one();
+    }
+}
+
+void ParallelBatch::repair(Entry &entry, EngineContext &engine) {
+    RecordedConsole console(entry.events);
+    EntryProgress progress(progress_, entry.index);
+    std::vector<ConsoleEvent> &events = entry.events;
+    ConsoleRunObserver observer(app_.consoleOut ? &console : nullptr,
+                                app_.progressLine ? &progress : nullptr,
+                                [&events](const std::string &text, const std::string &caption) {
+                                    events.push_back({true, text, caption});
+                                });
+    entry.outcome = runRecovery(engine, entry.request, observer);
+}
+
+// Takes up the next entry unless it must wait: its table may share files with one still
+// being repaired, and the next in line to give out could wait for ever behind a full window.
+bool ParallelBatch::dispatchNext() {
+    if (next_ == entries_.count() || window_.size() >= entriesAhead)
+        return false;
+    auto entry = std::make_unique<Entry>();
+    entry->index = next_;
+    const std::string *table = entries_.tableAt(next_);
+    if (table) {
+        TableFiles files(app_.engine.os, *table);
+        for (const auto &earlier : window_)
+            if (earlier->files && earlier->files->overlaps(files))
+                return false;
+        // Asked only now: an earlier run that could change what this name leads to is over.
+        entry->runs = entries_.take(next_);
+        if (entry->runs) {
+            entry->files = std::move(files);
+            entry->request = recoveryRequest(app_, *table, *table);
+        }
+    }
+    Entry *queued = entry.get();
+    entry->done = !entry->runs;
+    window_.push_back(std::move(entry));
+    ++next_;
+    if (queued->runs) {
+        {
+            std::lock_guard<std::mutex> hold(mutex_);
+            queue_.push_back(queued);
+        }
+        workReady_.notify_one();
+    }
+    return true;
+}
+
+void ParallelBatch::giveOut(Entry &entry) {
+    for (const ConsoleEvent &event : entry.events) {
+        if (event.messageBox)
+            app_.system.messageBox(event.text, event.caption);
+        else
+            app_.consoleOut->write(event.text);
+    }
+    entries_.finish(entry.index, entry.runs ? &entry.outcome : nullptr);
+}
+
+void ParallelBatch::run() {
+    while (next_ < entries_.count() || !window_.empty()) {
+        while (dispatchNext()) {
+        }
+        {
+            std::unique_lock<std::mutex> hold(mutex_);
+            entryDone_.wait(hold, [this] { return window_.front()->done; });
+        }
+        // Every entry done from the front on: the done flag of each is read under the lock.
+        for (;;) {
+            std::unique_ptr<Entry> entry = std::move(window_.front());
+            window_.pop_front();
+            giveOut(*entry);
+            if (window_.empty())
+                break;
+            std::lock_guard<std::mutex> hold(mutex_);
+            if (!window_.front()->done)
+                break;
+        }
+        progress_.setHead(window_.empty() ? next_ : window_.front()->index);
+    }
+}
+
+class ListingsInUse {
+  public:
+    ListingsInUse(EngineContext &engine, WorkFileListings &listings)
+        : engine_(engine), saved_(engine.workFileListings) {
+        engine.workFileListings = &listings;
+    }
+    ~ListingsInUse() { engine_.workFileListings = saved_; }
+    ListingsInUse(const ListingsInUse &) = delete;
+    ListingsInUse &operator=(const ListingsInUse &) = delete;
+
+  private:
+    EngineContext &engine_;
+    WorkFileListings *saved_;
+};
+
+} // namespace
+
+std::optional<unsigned> readJobCount(std::string_view text) {
+    if (text.empty() || text.size() > 3)
+        return std::nullopt;
+    unsigned count = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9')
+            return std::nullopt;
+        count = count * 10 + static_cast<unsigned>(c - '0');
+    }
+    if (count < 1 || count > maximumJobs)
+        return std::nullopt;
+    return count;
+}
+
+unsigned defaultJobCount() {
+    unsigned cores = std::thread::hardware_concurrency();
+    return cores < 1 ? 1 : cores > maximumJobs ? maximumJobs : cores;
+}
+
+void runBatchEntries(AppContext &app, BatchEntries &entries, unsigned jobs) {
+    WorkFileListings listings;
+    ListingsInUse inUse(app.engine, listings);
+    // With "/LOG" every run rewrites the one detailed log in the working folder.
+    if (jobs > 1 && !app.options.detailedLog && entries.count() > 1) {
+        ParallelBatch batch(app, entries);
+        if (batch.startWorkers(jobs)) {
+            batch.run();
+            return;
+        }
+    }
+    for (std::size_t i = 0; i < entries.count(); ++i) {
+        const std::string *table = entries.tableAt(i);
+        if (table && entries.take(i)) {
+            RecoveryOutcome outcome = recoverTable(app, *table, *table);
+            entries.finish(i, &outcome);
+        } else {
+            entries.finish(i, nullptr);
+        }
+    }
+}
+
+} // namespace salvora

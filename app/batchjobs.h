@@ -1,0 +1,41 @@
+// The tables of a command-line batch repaired one after another, or several at once on worker
+// threads with every line, message and log entry given out in the batch's own order: the
+// output, the logs, the files and the exit code are those of a run one table at a time.
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "app/appcontext.h"
+#include "engine/recovery.h"
+
+namespace salvora {
+
+// What a batch does with each of its entries. Every call comes from the batch's own thread,
+// in the entries' order.
+class BatchEntries {
+  public:
+    virtual ~BatchEntries() = default;
+    virtual std::size_t count() const = 0;
+    // The table entry `index` names, or null for an entry that is only a line (a folder).
+    virtual const std::string *tableAt(std::size_t index) const = 0;
+    // Just before the table is taken up: false when it is not to be repaired (a second name).
+    virtual bool take(std::size_t index) = 0;
+    // Once the entry is done; `outcome` is null when nothing was repaired.
+    virtual void finish(std::size_t index, const RecoveryOutcome *outcome) = 0;
+};
+
+inline constexpr unsigned maximumJobs = 64;
+
+// The number in the text of "/jobs:N"; nothing when it is no whole number from 1 to
+// `maximumJobs`.
+std::optional<unsigned> readJobCount(std::string_view text);
+// One job per processor.
+unsigned defaultJobCount();
+
+// Repairs every table of `entries` in place with `jobs` at a time; 1 runs them on this thread.
+void runBatchEntries(AppContext &app, BatchEntries &entries, unsigned jobs);
+
+} // namespace salvora

@@ -1,0 +1,53 @@
+// Which tables of a batch may touch each other's files, and so never run at once.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "app/sharedfiles.h"
+#include "tests/support/tablebuilder.h"
+
+namespace salvora::testing {
+namespace {
+
+TEST(TableFiles, TablesOverlapWhereTheirMemoWorkFilesOrRealFileCouldMeet) {
+    TempDir dir;
+    std::filesystem::create_directories(dir.file("A"));
+    std::filesystem::create_directories(dir.file("B"));
+    for (const char *name : {"A/x.dbf", "A/X.FPT", "A/x.dbf.bak", "A/.x.dbf.salvora-abcdef",
+                             "A/.anything", "A/y.dbf", "A/xy.dbf", "B/x.dbf"})
+        writeFile(dir.file(name), Bytes{});
+    bool links = true;
+    std::error_code failed;
+    std::filesystem::create_symlink(dir.file("A/x.dbf"), dir.file("B/link.dbf"), failed);
+    if (failed)
+        links = false; // a Windows account without the right to make links
+    struct Case {
+        const char *first;
+        const char *second;
+        bool overlap;
+    };
+    const Case cases[] = {
+        {"A/x.dbf", "A/x.dbf", true},
+        {"A/x.dbf", "A/X.FPT", true},     // the memo of one is the other
+        {"A/x.dbf", "A/x.dbf.bak", true}, // whose memo is x.dbf.fpt
+        {"A/x.dbf", "A/.x.dbf.salvora-abcdef", true},
+        {"A/x.dbf", "A/.anything", true}, // a short work-file name could be anyone's
+        {"A/x.dbf", "A/y.dbf", false},
+        {"A/x.dbf", "A/xy.dbf", false},
+        {"A/x.dbf", "B/x.dbf", false},
+        {"A/x.dbf", "B/link.dbf", true}, // links lead to the real table
+    };
+    platform::Platform &os = platform::nativePlatform();
+    for (const Case &c : cases) {
+        if (!links && std::string(c.second) == "B/link.dbf")
+            continue;
+        SCOPED_TRACE(std::string(c.first) + " " + c.second);
+        TableFiles first(os, dir.file(c.first));
+        TableFiles second(os, dir.file(c.second));
+        EXPECT_EQ(first.overlaps(second), c.overlap);
+        EXPECT_EQ(second.overlaps(first), c.overlap);
+    }
+}
+
+} // namespace
+} // namespace salvora::testing
