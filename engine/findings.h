@@ -23,8 +23,9 @@ enum class Finding : std::uint8_t {
     BadDate,              // not YYYYMMDD
     BadNumber,            // a character no number has
     DeletedNotKept,       // marked as deleted while deleted records are not kept
+    ZeroedRecord,         // every byte NUL, its flag too: a zeroed stretch, no record
 };
-inline constexpr int findingKinds = 12;
+inline constexpr int findingKinds = 13;
 
 // True when the finding costs the record its place in the output.
 constexpr bool dropsRecord(Finding finding) {
@@ -37,6 +38,7 @@ constexpr bool dropsRecord(Finding finding) {
     case Finding::BadDate:
     case Finding::BadNumber:
     case Finding::DeletedNotKept:
+    case Finding::ZeroedRecord:
         return true;
     default:
         return false;

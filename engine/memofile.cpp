@@ -317,10 +317,91 @@ std::unique_ptr<MemoFile> startMemo(std::unique_ptr<platform::FileHandle> handle
     return memo;
 }
 
+namespace {
+
+// Where the memo of `block` begins: its block's offset, or where it moved to when bytes were
+// inserted or lost before it; 0 when it cannot be found beyond doubt.
+std::uint64_t memoStart(MemoFile &memo, std::uint32_t block) {
+    if (memo.kind == 0xE5)
+        return blockOffset(memo, block);
+    if (block == memo.locatedBlock)
+        return memo.locatedOffset;
+    MemoGeometry geometry;
+    geometry.layout = isFoxProMemoKind(memo.table)    ? MemoLayout::FoxPro
+                      : isDBase4LayoutKind(memo.kind) ? MemoLayout::DBase4
+                                                      : MemoLayout::Text;
+    geometry.fileSize = memo.fileSize;
+    geometry.blockSize = static_cast<std::uint64_t>(memo.blockSize);
+    geometry.references = [&memo]() -> const std::vector<std::uint32_t> & {
+        if (memo.collectReferences) {
+            auto collect = std::move(memo.collectReferences);
+            memo.collectReferences = nullptr;
+            collect();
+        }
+        return memo.referencedBlocks;
+    };
+    MemoLocation location = memo.shifts.locate(
+        geometry,
+        [&memo](std::uint64_t offset, std::uint8_t *buffer, std::size_t n) {
+            std::size_t got = 0;
+            return readAt(memo, offset, buffer, n, got) && got == n;
+        },
+        block);
+    memo.locatedBlock = block;
+    memo.locatedOffset = location.kind == MemoLocation::Kind::Lost ? 0 : location.offset;
+    return memo.locatedOffset;
+}
+
+// True when the bytes on both sides of `offset` are text: no memo begins there.
+bool textRunsAcross(MemoFile &memo, std::uint64_t offset) {
+    std::uint8_t pair[2] = {};
+    std::size_t got = 0;
+    if (offset == 0 || !readAt(memo, offset - 1, pair, 2, got) || got != 2)
+        return false;
+    auto text = [](std::uint8_t b) { return b >= 0x20 && b < 0x7F; };
+    return text(pair[0]) && text(pair[1]);
+}
+
+// Length in whole blocks of a text memo found away from its block: up to its 0x1A, else up
+// to where the next referenced memo begins under the same shift, else the end of the file.
+std::uint32_t movedTextLength(MemoFile &memo, std::uint32_t block, std::uint64_t offset) {
+    auto blockBytes = static_cast<std::uint64_t>(memo.blockSize);
+    std::uint64_t stopAt = memo.fileSize;
+    auto next = std::upper_bound(memo.referencedBlocks.begin(), memo.referencedBlocks.end(), block);
+    if (next != memo.referencedBlocks.end()) {
+        std::uint64_t shifted = offset + (blockOffset(memo, *next) - blockOffset(memo, block));
+        stopAt = std::min(stopAt, shifted);
+    }
+    std::uint64_t position = offset;
+    std::size_t chunk = static_cast<std::size_t>(blockBytes);
+    while (position < stopAt) {
+        std::size_t want =
+            static_cast<std::size_t>(std::min<std::uint64_t>(chunk, stopAt - position));
+        if (memo.scanBuffer.size() < want)
+            memo.scanBuffer.resize(want);
+        std::size_t got = 0;
+        readAt(memo, position, memo.scanBuffer.data(), want, got);
+        if (got == 0)
+            break;
+        if (const void *hit = std::memchr(memo.scanBuffer.data(), endOfFileMarker, got)) {
+            position += static_cast<std::size_t>(static_cast<const std::uint8_t *>(hit) -
+                                                 memo.scanBuffer.data()) +
+                        1;
+            break;
+        }
+        position += got;
+        chunk = std::min<std::size_t>(chunk * 2, 1u << 20);
+    }
+    std::uint64_t blocks = (position - offset + blockBytes - 1) / blockBytes;
+    return static_cast<std::uint32_t>(std::min<std::uint64_t>(blocks * blockBytes, UINT32_MAX));
+}
+
+} // namespace
+
 std::uint32_t memoBlockLength(MemoFile &memo, std::uint32_t block, std::uint32_t *typeWord) {
     if (!memo.isOpen() || block == 0)
         return 0;
-    std::uint64_t offset = blockOffset(memo, block);
+    std::uint64_t offset = memoStart(memo, block);
     if (offset == 0 || offset >= memo.fileSize)
         return 0;
 
@@ -338,6 +419,8 @@ std::uint32_t memoBlockLength(MemoFile &memo, std::uint32_t block, std::uint32_t
         return length > memo.fileSize ? 0 : length;
     }
 
+    if (offset != blockOffset(memo, block))
+        return movedTextLength(memo, block, offset);
     // Text ended by 0x1A: whole blocks up to and including the one that holds it. Stretches
     // already scanned are remembered, so that many references into one long unterminated
     // stretch cost one pass over it, not one each.
@@ -353,6 +436,15 @@ std::uint32_t memoBlockLength(MemoFile &memo, std::uint32_t block, std::uint32_t
         stopAt = std::min(stopAt, blockOffset(memo, known->first));
     auto nextReferenced =
         std::upper_bound(memo.referencedBlocks.begin(), memo.referencedBlocks.end(), block);
+    // A stray reference into the middle of running text (a misaligned record's) is no memo's
+    // start when the one after it is; text that every block refers to still ends at each.
+    if (nextReferenced != memo.referencedBlocks.end() &&
+        textRunsAcross(memo, blockOffset(memo, *nextReferenced))) {
+        auto following = std::next(nextReferenced);
+        if (following != memo.referencedBlocks.end() &&
+            !textRunsAcross(memo, blockOffset(memo, *following)))
+            nextReferenced = following;
+    }
     bool endsAtReference = false;
     if (nextReferenced != memo.referencedBlocks.end() &&
         blockOffset(memo, *nextReferenced) <= stopAt) {
@@ -410,7 +502,7 @@ struct MemoContent {
 MemoContent memoContent(MemoFile &memo, std::uint32_t block, std::size_t smtLength) {
     if (!memo.isOpen() || block == 0)
         return {};
-    std::uint64_t offset = blockOffset(memo, block);
+    std::uint64_t offset = memoStart(memo, block);
     if (offset == 0 || offset >= memo.fileSize)
         return {};
     bool smt = memo.kind == 0xE5;

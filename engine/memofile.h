@@ -3,11 +3,13 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "engine/memoshift.h"
 #include "platform/platform.h"
 
 namespace salvora {
@@ -58,6 +60,13 @@ struct MemoFile {
     // Blocks the table's records refer to, ascending: a text memo without its 0x1A ends where
     // the next of them begins, so that memos never run into one another.
     std::vector<std::uint32_t> referencedBlocks;
+    // Where memos begin once bytes were inserted into or lost from the file; the last block
+    // located is remembered, as each reference is asked for several times in a row.
+    MemoShifts shifts;
+    // Fills `referencedBlocks` when they are first needed (memo files that name their lengths).
+    std::function<void()> collectReferences;
+    std::uint32_t locatedBlock = 0;
+    std::uint64_t locatedOffset = 0;
     // Set when a write failed; the memo file is then incomplete.
     platform::ErrorCode writeError = 0;
     // Memo references of consecutive records mostly ascend: reads are served from a window

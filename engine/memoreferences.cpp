@@ -8,12 +8,10 @@
 
 namespace salvora {
 
-void collectMemoReferences(RecoveryJob &job, const RecordArea &area) {
+namespace {
+
+void gatherReferences(RecoveryJob &job, const RecordArea &area) {
     MemoFile *memo = job.sourceMemo.get();
-    if (!memo || !memo->isOpen() || !job.source || area.recordLength == 0 ||
-        isFoxProMemoKind(memo->table) || memo->kind == 0x8B || isLevel7Type(memo->kind) ||
-        memo->kind == 0xE5)
-        return;
     std::vector<const FieldDescriptor *> memoFields;
     for (const FieldDescriptor &field : job.fields)
         if (isMemoBearingField(field.type()))
@@ -34,6 +32,20 @@ void collectMemoReferences(RecoveryJob &job, const RecordArea &area) {
     }
     std::sort(blocks.begin(), blocks.end());
     blocks.erase(std::unique(blocks.begin(), blocks.end()), blocks.end());
+}
+
+} // namespace
+
+void collectMemoReferences(RecoveryJob &job, const RecordArea &area) {
+    MemoFile *memo = job.sourceMemo.get();
+    if (!memo || !memo->isOpen() || !job.source || area.recordLength == 0 || memo->kind == 0xE5)
+        return;
+    if (isFoxProMemoKind(memo->table) || memo->kind == 0x8B || isLevel7Type(memo->kind)) {
+        // Only a memo found away from its block needs them: a sound file pays nothing.
+        memo->collectReferences = [&job, area] { gatherReferences(job, area); };
+        return;
+    }
+    gatherReferences(job, area);
 }
 
 } // namespace salvora

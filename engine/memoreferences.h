@@ -7,7 +7,8 @@
 namespace salvora {
 
 // Fills `job.sourceMemo`'s referenced blocks from every record of `area`, when its memos are
-// text ended by 0x1A (dBASE III); other memo files name their lengths and need none.
+// text ended by 0x1A (dBASE III). Memo files whose blocks name their lengths get them only
+// when asked (a memo is sought away from its block); `job` must outlive the memo file then.
 void collectMemoReferences(RecoveryJob &job, const RecordArea &area);
 
 } // namespace salvora

@@ -209,6 +209,14 @@ RecordVerdict RecordChecks::decide(std::span<std::uint8_t> record, std::uint32_t
             why_->found(index, nullptr, Finding::DroppedEmpty, {}, 0);
         return RecordVerdict::DroppedByFilter;
     }
+    // No writer leaves a record without a deletion flag and with nothing but NUL bytes: it lies
+    // in a zeroed stretch of the file and holds nothing to recover.
+    if (flag == 0 &&
+        std::all_of(values.begin(), values.end(), [](std::uint8_t b) { return b == 0; })) {
+        if (why_)
+            why_->found(index, nullptr, Finding::ZeroedRecord, {}, 0);
+        return RecordVerdict::Reject;
+    }
     if (options_.recoverDeleted && flag == deletedFlag) {
         flag = liveFlag;
         if (why_)

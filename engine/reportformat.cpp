@@ -74,6 +74,8 @@ std::string findingProblem(Finding finding, std::span<const std::uint8_t> value,
         return "date " + shown(value) + " is not YYYYMMDD";
     case Finding::BadNumber:
         return "number " + shown(value) + " has a character no number has";
+    case Finding::ZeroedRecord:
+        return "every byte NUL, the deletion flag too";
     }
     return {};
 }
@@ -103,6 +105,8 @@ const char *findingAction(Finding finding) {
         return "record dropped by the numeric test";
     case Finding::DeletedNotKept:
         return "record dropped (deleted records are not kept)";
+    case Finding::ZeroedRecord:
+        return "record dropped (zeroed, no record)";
     }
     return "";
 }

@@ -42,6 +42,7 @@ constexpr ReasonKey reasonKeys[] = {
     {Finding::Duplicate, "deldups"},    {Finding::InvalidMemoDropped, "invalidMemo"},
     {Finding::BadDateTime, "dateTime"}, {Finding::BadDate, "date"},
     {Finding::BadNumber, "numeric"},    {Finding::DeletedNotKept, "deleted"},
+    {Finding::ZeroedRecord, "zeroed"},
 };
 
 std::string member(const char *name, const std::string &value) {

@@ -29,6 +29,7 @@ constexpr DropReason dropReasons[] = {
     {Finding::BadDate, "Dropped by the date test"},
     {Finding::BadNumber, "Dropped by the numeric test"},
     {Finding::DeletedNotKept, "Dropped as deleted"},
+    {Finding::ZeroedRecord, "Dropped as zeroed"},
 };
 
 bool hasMemoBearingField(const RecoveryJob &job) {

@@ -124,6 +124,23 @@ TEST_F(RecordChecksTest, EmptyFilterDropsRecordsOfBlanksAndZeroBytes) {
     EXPECT_EQ(check(flagOnly), RecordVerdict::DroppedByFilter);
 }
 
+// A zeroed stretch of the file: only a record of NUL bytes from its flag on is no record.
+TEST_F(RecordChecksTest, RecordsOfNothingButNulBytesAreDroppedAsZeroed) {
+    table(0x30, {{'C', 4}, {'I', 4}, {'N', 3}});
+    const struct {
+        std::string bytes;
+        RecordVerdict verdict;
+    } cases[] = {
+        {std::string(12, '\0'), RecordVerdict::Reject},
+        {" " + std::string(11, '\0'), RecordVerdict::Keep},                       // a sound flag
+        {std::string(5, '\0') + "x" + std::string(6, '\0'), RecordVerdict::Keep}, // one byte
+    };
+    for (const auto &c : cases) {
+        Bytes r(c.bytes.begin(), c.bytes.end());
+        EXPECT_EQ(check(r), c.verdict) << ::testing::PrintToString(c.bytes);
+    }
+}
+
 TEST_F(RecordChecksTest, UndeletedRecordsAreTestedAndComparedLikeLiveOnes) {
     table(0x03, {{'C', 3}, {'D', 8}});
     options.recoverDeleted = 1;

@@ -284,5 +284,22 @@ TEST_F(RecoveryMemoTest, UnterminatedDBase3MemosEndAtTheNextReferencedBlock) {
     EXPECT_EQ(slice(out, 512, 514), std::string(512, 'x') + "\x1a\x1a");
 }
 
+// A record read off its grid can point into the middle of a long memo: the memo still ends
+// at its own terminator, not at that block.
+TEST_F(RecoveryMemoTest, AStrayReferenceIntoATextDoesNotCutIt) {
+    std::string longText(700, 'y');
+    BuiltMemo memo = testing::dBase3MemoFile({longText, "next"});
+    TableBuilder t(0x83);
+    t.field("NOTES", 'M', 10);
+    t.record(memoReference(memo.blocks[0]));
+    t.record(memoReference(memo.blocks[0] + 1)); // the long memo's second block
+    t.record(memoReference(memo.blocks[1]));
+    write("in.dbf", t.build());
+    write("in.dbt", memo.file);
+    run("in.dbf", "out.dbf");
+    Bytes out = read("out.dbt");
+    EXPECT_EQ(slice(out, 512, 702), longText + "\x1a\x1a");
+}
+
 } // namespace
 } // namespace salvora

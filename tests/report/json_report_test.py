@@ -82,7 +82,7 @@ class JsonReport(unittest.TestCase):
         self.assertEqual((report['recordsRead'], report['recordsKept']), (4, 2))
         self.assertEqual(report['dropped'], {'pack': 1, 'delempty': 0, 'deldups': 0,
                                              'invalidMemo': 0, 'dateTime': 0, 'date': 1,
-                                             'numeric': 0, 'deleted': 0})
+                                             'numeric': 0, 'deleted': 0, 'zeroed': 0})
         self.assertEqual(report['recordsDropped'],
                          sum(report['dropped'].values()) + report['misaligned'] +
                          report['cutBySizeLimit'])
