@@ -65,6 +65,9 @@ void setFlag(CommandLine &line, SwitchId id) {
     case SwitchId::RecoverDeleted:
         line.recoverDeleted = true;
         break;
+    case SwitchId::Backup:
+        line.backup = true;
+        break;
     case SwitchId::Gui:
         line.gui = true;
         break;
@@ -142,6 +145,8 @@ const std::vector<SwitchSpec> &switchTable() {
         {SwitchId::Pack, "/pack", false, true, false, "drop records marked as deleted"},
         {SwitchId::RecoverDeleted, "/recoverydeleted", false, true, false,
          "keep records marked as deleted, unmarked"},
+        {SwitchId::Backup, "/backup", false, true, false,
+         "keep the replaced table and memo as NAME.bak.dbf (then NAME.bak2.dbf, ...)"},
         {SwitchId::Gui, "/gui", true, true, false, "start the repair in the main window"},
         {SwitchId::Recurse, "/recurse", false, true, false,
          "apply the wildcard in the folder and all its subfolders"},

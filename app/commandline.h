@@ -21,6 +21,7 @@ enum class SwitchId {
     Log,
     Pack,
     RecoverDeleted,
+    Backup,
     Gui,
     Recurse,
     Check,
@@ -58,6 +59,8 @@ struct CommandLine {
     bool detailedLog = false;
     bool pack = false;
     bool recoverDeleted = false;
+    // Keep the replaced table and memo under backup names.
+    bool backup = false;
     bool gui = false;
     bool recurse = false;
     // Analyse and check only; nothing is written.

@@ -47,6 +47,8 @@ std::optional<std::string> buildCommandLineText(std::string_view programFolder,
         text += " /pack";
     if (options.recoverDeleted != 0)
         text += " /recoverydeleted";
+    if (options.keepOriginal != 0)
+        text += " /backup";
     if (text.size() >= commandLineCapacity)
         return std::nullopt;
     return text;

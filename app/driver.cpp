@@ -44,10 +44,12 @@ int windowMode(AppContext &app, const std::string &arguments) {
         shutDown(app);
         return exitNothingToDo;
     }
+    loadWindowOptions(app);
     do {
         app.restartMainWindow = false;
         app.mainWindow(app);
     } while (app.restartMainWindow);
+    saveWindowOptions(app);
     return shutDown(app);
 }
 
@@ -82,6 +84,7 @@ void applyOptions(RecoveryOptions &options, const CommandLine &line) {
     options.detailedLog = line.detailedLog;
     options.pack = line.pack;
     options.recoverDeleted = line.recoverDeleted;
+    options.keepOriginal = line.backup;
 }
 
 bool namesATable(const CommandLine &line) {

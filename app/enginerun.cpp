@@ -14,6 +14,7 @@ RecoveryRequest recoveryRequest(AppContext &app, const std::string &source,
     request.tableTemplate = app.tableTemplate;
     request.texts.unrecoverableFile = loadString(app, IDS_UNRECOVERABLE);
     request.texts.recoverableRecords = loadString(app, IDS_RECOVERABLE_RECORDS);
+    request.texts.keptOriginal = loadString(app, IDS_KEPT_ORIGINAL);
     return request;
 }
 

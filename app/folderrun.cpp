@@ -97,7 +97,7 @@ void runFolderRecovery(EngineContext &context, RunWindow *window, const std::str
 
     FolderRunView view(window);
     if (english)
-        view.status("Start recovery...");
+        view.status(choices.starting);
     // No output folder given: the tables are repaired where they are.
     std::string outputFolder = outputText.empty() ? pattern.folderPart : withSeparator(outputText);
 
@@ -119,7 +119,7 @@ void runFolderRecovery(EngineContext &context, RunWindow *window, const std::str
             ++done;
             continue;
         }
-        view.status(formatText("Start recovery: %s", source));
+        view.status(formatText(choices.startingTable, source));
         RecoveryRequest table = request;
         table.source = source;
         table.output = output;
@@ -149,7 +149,7 @@ void runFolderRecovery(EngineContext &context, RunWindow *window, const std::str
         return;
     }
     view.results(results);
-    view.status("Process complete");
+    view.status(choices.complete);
 }
 
 } // namespace salvora

@@ -28,6 +28,10 @@ struct FolderRunChoices {
     std::string verdictSound = "No repair needed.";
     std::string verdictNeedsRepair = "The table needs a repair.";
     std::string verdictUnreadable = "The table cannot be read: %s";
+    // The status bar's words.
+    std::string starting = "Start recovery...";
+    std::string startingTable = "Start recovery: %s";
+    std::string complete = "Process complete";
 };
 
 // As above. `console.cancelled()` is asked before each table and inside it: a cancelled run

@@ -45,6 +45,14 @@ void clearRememberedHistory(AppContext &app) {
     app.history.clear();
 }
 
+void loadWindowOptions(AppContext &app) {
+    app.options.keepOriginal = app.settings->readNumber("KEEPORIGINAL", 1) != 0 ? 1 : 0;
+}
+
+void saveWindowOptions(AppContext &app) {
+    app.settings->writeNumber("KEEPORIGINAL", app.options.keepOriginal != 0 ? 1 : 0);
+}
+
 int saveRemembered(AppContext &app, bool historyChanged) {
     SettingsStore &store = *app.settings;
     if (historyChanged)

@@ -17,6 +17,8 @@ struct RecoveryOptions {
     std::uint32_t deleteEmpty = 0;
     std::uint32_t detailedLog = 0;
     std::uint32_t deleteDuplicates = 0;
+    // The files a repair replaces are renamed to backup names instead of being overwritten.
+    std::uint32_t keepOriginal = 0;
 };
 
 // Bits of the open-flags word that outlive a single run.

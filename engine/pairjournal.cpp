@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "engine/keptoriginal.h"
 #include "engine/worknames.h"
 
 namespace salvora {
@@ -9,6 +10,8 @@ namespace salvora {
 namespace {
 
 constexpr const char *journalMagic = "salvora pair journal 1\n";
+// The same with the names the old files were kept under.
+constexpr const char *keepingMagic = "salvora pair journal 2\n";
 constexpr const char *journalEnd = "end\n";
 // Generous for five paths; a larger file is not one of ours.
 constexpr std::size_t journalLimit = 64 * 1024;
@@ -47,23 +50,37 @@ Parsed parse(std::string text, PairJournal &journal) {
     while (!text.empty() && text.back() == '\0')
         text.pop_back();
     std::string magic = journalMagic;
+    std::string keeping = keepingMagic;
     if (text.size() < magic.size())
-        return magic.compare(0, text.size(), text) == 0 ? Parsed::Cut : Parsed::Damaged;
-    if (text.compare(0, magic.size(), magic) != 0)
+        return magic.compare(0, text.size(), text) == 0 ||
+                       keeping.compare(0, text.size(), text) == 0
+                   ? Parsed::Cut
+                   : Parsed::Damaged;
+    bool keeps = text.compare(0, keeping.size(), keeping) == 0;
+    if (!keeps && text.compare(0, magic.size(), magic) != 0)
         return Parsed::Damaged;
     std::size_t at = magic.size();
-    for (std::string *path : {&journal.tableFinished, &journal.tableTarget, &journal.memoFinished,
-                              &journal.memoTarget, &journal.savedMemo})
+    std::vector<std::string *> paths = {&journal.tableFinished, &journal.tableTarget,
+                                        &journal.memoFinished, &journal.memoTarget,
+                                        &journal.savedMemo};
+    if (keeps)
+        paths.insert(paths.end(), {&journal.tableKept, &journal.memoKept});
+    for (std::string *path : paths)
         if (Parsed step = takeEntry(text, at, *path); step != Parsed::Complete)
             return step;
     std::string end = journalEnd;
     std::string rest = text.substr(at);
     if (rest.size() < end.size() && end.compare(0, rest.size(), rest) == 0)
         return Parsed::Cut;
-    if (rest != end || journal.tableFinished.empty() || journal.tableTarget.empty() ||
-        journal.memoFinished.empty() || journal.memoTarget.empty())
+    if (rest != end || journal.tableFinished.empty() || journal.tableTarget.empty())
         return Parsed::Damaged;
-    return Parsed::Complete;
+    bool memoNamed = !journal.memoFinished.empty() && !journal.memoTarget.empty();
+    if (!keeps)
+        return memoNamed ? Parsed::Complete : Parsed::Damaged;
+    bool memoConsistent = journal.memoFinished.empty()
+                              ? journal.memoKept.empty() || !journal.memoTarget.empty()
+                              : memoNamed;
+    return !journal.tableKept.empty() && memoConsistent ? Parsed::Complete : Parsed::Damaged;
 }
 
 enum class ReadJournal { Absent, Read, Unreadable };
@@ -103,6 +120,33 @@ std::string besideTarget(const std::string &target, const char *suffix) {
     return platform::joinPath(platform::folderOf(target), name);
 }
 
+// Goes on from where the renames that keep the old pair stopped: they only ever go forward,
+// since undoing the first steps is the same sequence read backwards.
+JournalOutcome settleKeeping(platform::Platform &os, const PairJournal &j, const std::string &path,
+                             bool look) {
+    std::vector<Rename> steps = keepingSteps(
+        {j.tableFinished, j.tableTarget, j.memoFinished, j.memoTarget, {j.tableKept, j.memoKept}});
+    std::optional<std::size_t> done = keepingStepsDone(os, steps);
+    if (!done)
+        return {JournalState::Missing,
+                path + ": the files of an unfinished replacement are missing, left alone"};
+    if (look)
+        return {JournalState::Unfinished,
+                j.tableTarget + ": an unfinished replacement of the table and its memo file"};
+    platform::ErrorCode error = 0;
+    for (std::size_t step = *done; step < steps.size() && error == 0; ++step)
+        error = os.renameFile(steps[step].from, steps[step].to);
+    if (error == 0)
+        error = os.removeFile(path);
+    if (error != 0)
+        return {JournalState::Damaged,
+                path + ": an unfinished replacement could not be settled: " + os.errorText(error)};
+    return {JournalState::Settled, j.tableTarget +
+                                       ": an interrupted repair was completed, the "
+                                       "old table kept as " +
+                                       j.tableKept};
+}
+
 } // namespace
 
 std::string journalPath(const std::string &tableTarget) {
@@ -114,10 +158,15 @@ std::string savedMemoPath(const std::string &memoTarget) {
 }
 
 platform::ErrorCode writeJournal(platform::Platform &os, const PairJournal &journal) {
-    std::string text = journalMagic;
+    bool keeps = !journal.tableKept.empty();
+    std::string text = keeps ? keepingMagic : journalMagic;
     for (const std::string *path : {&journal.tableFinished, &journal.tableTarget,
                                     &journal.memoFinished, &journal.memoTarget, &journal.savedMemo})
         putEntry(text, *path);
+    if (keeps) {
+        putEntry(text, journal.tableKept);
+        putEntry(text, journal.memoKept);
+    }
     text += journalEnd;
     std::string path = journalPath(journal.tableTarget);
     platform::OpenResult created =
@@ -153,6 +202,8 @@ JournalOutcome settleJournal(platform::Platform &os, const std::string &tableTar
     if (parsed == Parsed::Damaged || j.tableTarget != tableTarget)
         return {JournalState::Damaged,
                 path + ": damaged journal of an unfinished replacement, left alone"};
+    if (!j.tableKept.empty())
+        return settleKeeping(os, j, path, look);
 
     bool tableWaits = exists(os, j.tableFinished);
     bool memoWaits = exists(os, j.memoFinished);

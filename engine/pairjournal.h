@@ -21,6 +21,10 @@ struct PairJournal {
     std::string memoFinished;
     std::string memoTarget;
     std::string savedMemo; // empty when there was no old memo
+    // Where the old table and memo go when the repair keeps them (the memo fields may then be
+    // empty: a table without memo); empty when the old files are replaced.
+    std::string tableKept;
+    std::string memoKept;
 };
 
 // Creates the journal and flushes it to stable storage.

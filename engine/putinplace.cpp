@@ -4,15 +4,61 @@
 
 namespace salvora {
 
+namespace {
+
+// A failed step is undone by the earlier steps backwards; should that fail too, the journal
+// stays and the next run goes forward from wherever the files stand.
+Placement keepAndPutInPlace(platform::Platform &os, const FinishedFile &table,
+                            const std::optional<FinishedFile> &memo, const KeptNames &kept) {
+    PairJournal journal{table.finished, table.target, {}, {}, {}, kept.table, kept.memo};
+    if (memo) {
+        journal.memoFinished = memo->finished;
+        journal.memoTarget = memo->target;
+    }
+    if (platform::ErrorCode error = writeJournal(os, journal); error != 0)
+        return {error};
+    const std::string journalFile = journalPath(table.target);
+    std::vector<Rename> steps = keepingSteps({journal.tableFinished, journal.tableTarget,
+                                              journal.memoFinished, journal.memoTarget, kept});
+    for (std::size_t step = 0; step < steps.size(); ++step) {
+        platform::ErrorCode error = os.renameFile(steps[step].from, steps[step].to);
+        if (error == 0)
+            continue;
+        while (step-- > 0) {
+            if (os.renameFile(steps[step].to, steps[step].from) != 0)
+                return {error, true};
+        }
+        os.removeFile(journalFile);
+        return {error};
+    }
+    os.removeFile(journalFile);
+    return {};
+}
+
+} // namespace
+
 Placement putInPlace(platform::Platform &os, const FinishedFile &table,
-                     const std::optional<FinishedFile> &memo) {
+                     const std::optional<FinishedFile> &memo, KeptNames *keep) {
+    if (keep && os.getAttributes(table.target)) {
+        // The backups, and the new memo, take the letter case the user's files have.
+        std::optional<FinishedFile> spelledMemo = memo;
+        std::string oldMemo;
+        if (memo && os.getAttributes(memo->target))
+            spelledMemo->target = oldMemo = spelledOnDisk(os, memo->target);
+        std::optional<KeptNames> names =
+            chooseKeptNames(os, spelledOnDisk(os, table.target), oldMemo);
+        if (!names)
+            return {platform::errorInvalidArgument()};
+        *keep = *names;
+        return keepAndPutInPlace(os, table, spelledMemo, *names);
+    }
     if (!memo)
         return {os.renameFile(table.finished, table.target)};
 
     // The old memo is copied aside, not moved: its name never stands empty, and the copy is
     // what puts it back should the table fail to follow.
     std::optional<platform::FileAttributes> oldAttributes = os.getAttributes(memo->target);
-    PairJournal journal{table.finished, table.target, memo->finished, memo->target, {}};
+    PairJournal journal{table.finished, table.target, memo->finished, memo->target, {}, {}, {}};
     if (oldAttributes) {
         journal.savedMemo = savedMemoPath(memo->target);
         // Without a journal nothing was renamed: a saved copy is a dead run's leftover.

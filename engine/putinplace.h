@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 
+#include "engine/keptoriginal.h"
 #include "platform/platform.h"
 
 namespace salvora {
@@ -24,7 +25,9 @@ struct Placement {
 // Each file is renamed over its target, the memo first and the table last. With a memo, a copy
 // of the old one is kept and a journal written before the first rename, so that a failure puts
 // everything back and a crash leaves what the next run needs to make the pair whole.
+// With `keep`, old files at the targets are not replaced but renamed to the first free backup
+// names, written to `keep` (its table stays empty when there was no old table).
 Placement putInPlace(platform::Platform &os, const FinishedFile &table,
-                     const std::optional<FinishedFile> &memo);
+                     const std::optional<FinishedFile> &memo, KeptNames *keep = nullptr);
 
 } // namespace salvora

@@ -480,7 +480,9 @@ int Run::install(RecoveryJob &job, OutputPlan &plan, const SourceAttributes &att
     plan.work.file.reset();
 
     std::optional<FinishedFile> memoItem;
-    if (platform::ErrorCode error = memos.prepareOutput(workTimes.lastWrite, newFile, memoItem);
+    const bool keep = request_.options.keepOriginal != 0;
+    if (platform::ErrorCode error =
+            memos.prepareOutput(workTimes.lastWrite, newFile, memoItem, keep);
         error != 0) {
         reportWriteError(error);
         return recoveryNothingProduced;
@@ -494,7 +496,9 @@ int Run::install(RecoveryJob &job, OutputPlan &plan, const SourceAttributes &att
     };
     if (!os_.replacesOpenFiles())
         letGo();
-    Placement placed = putInPlace(os_, {plan.work.path, plan.target}, memoItem);
+    KeptNames kept;
+    Placement placed =
+        putInPlace(os_, {plan.work.path, plan.target}, memoItem, keep ? &kept : nullptr);
     letGo();
     if (placed.error != 0) {
         outcome_.systemError = placed.error;
@@ -511,6 +515,7 @@ int Run::install(RecoveryJob &job, OutputPlan &plan, const SourceAttributes &att
     }
     plan.work.installed = true;
     memos.markInstalled();
+    outcome_.keptTable = kept.table;
     // Where files carry no owner and mode the attributes go by name (Windows).
     if (attributes.original() && (plan.inPlace || attributes.wasReadOnly()))
         os_.setAttributes(plan.target, *attributes.original());
@@ -520,6 +525,8 @@ int Run::install(RecoveryJob &job, OutputPlan &plan, const SourceAttributes &att
 void Run::reportResult() {
     outcome_.message = formatText(request_.texts.recoverableRecords.c_str(),
                                   static_cast<std::int64_t>(outcome_.kept));
+    if (!outcome_.keptTable.empty())
+        outcome_.message += formatText(request_.texts.keptOriginal.c_str(), outcome_.keptTable);
     account(outcome_.message);
     observer_.message(RunMessage::Finished, outcome_.message);
     log_.close();

@@ -23,6 +23,8 @@ struct RunTexts {
     // The result, formatted with the kept count ("%d").
     std::string recoverableRecords =
         "Analyzing file...\r\nProcess complete.\r\nRecoverable records: %d\r\n";
+    // Added to the result when the replaced table was kept, with its new name ("%s").
+    std::string keptOriginal = "The original was kept as %s\r\n";
 };
 
 struct RecoveryRequest {
@@ -96,6 +98,8 @@ struct RecoveryOutcome {
     std::string failure;
     // The observer asked the run to stop; nothing was produced.
     bool cancelled = false;
+    // The name the replaced table was kept under; empty when none was kept.
+    std::string keptTable;
 };
 
 RecoveryOutcome runRecovery(EngineContext &context, const RecoveryRequest &request,

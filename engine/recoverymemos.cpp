@@ -131,13 +131,13 @@ void RecoveryMemos::closeSource(RecoveryJob &job) {
 
 platform::ErrorCode RecoveryMemos::prepareOutput(platform::FileTime workWriteTime,
                                                  const platform::FileAttributes &newFile,
-                                                 std::optional<FinishedFile> &item) {
+                                                 std::optional<FinishedFile> &item, bool keepOld) {
     item.reset();
     if (!hasSource_ || !target_)
         return 0;
     if (!temporary_) {
         // References unchanged: in place the memo file stays as it is.
-        if (sameTable_ || !os_.getAttributes(sourcePath_))
+        if ((sameTable_ && !keepOld) || !os_.getAttributes(sourcePath_))
             return 0;
         platform::ErrorCode error = 0;
         std::optional<std::string> prepared =

@@ -50,9 +50,10 @@ class RecoveryMemos {
 
     // Makes the finished memo file beside its target, with the source memo's mode and owner
     // when it replaces it, else `newFile`. `item` stays empty when the output gets no memo.
+    // With `keepOld` an unchanged memo in place is copied too, so that the old one can be kept.
     platform::ErrorCode prepareOutput(platform::FileTime workWriteTime,
                                       const platform::FileAttributes &newFile,
-                                      std::optional<FinishedFile> &item);
+                                      std::optional<FinishedFile> &item, bool keepOld = false);
     void markInstalled() {
         prepared_.clear();
         workPath_.clear();

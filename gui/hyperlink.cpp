@@ -21,15 +21,27 @@ const HyperlinkSetup *setupOf(HWND control) {
     return static_cast<const HyperlinkSetup *>(::GetPropA(control, setupProperty));
 }
 
+// The dialog's font, underlined as links are; the system's font when the dialog has none.
+HFONT underlinedFont(HWND control) {
+    auto font = reinterpret_cast<HFONT>(::SendMessageA(::GetParent(control), WM_GETFONT, 0, 0));
+    LOGFONTA description{};
+    if (font == nullptr || ::GetObjectA(font, sizeof description, &description) == 0)
+        ::GetObjectA(::GetStockObject(DEFAULT_GUI_FONT), sizeof description, &description);
+    description.lfUnderline = TRUE;
+    return ::CreateFontIndirectA(&description);
+}
+
 void draw(HWND control, HDC dc) {
     std::string label = linkLabel(windowText(control));
     ::SetBkMode(dc, TRANSPARENT);
     ::SetTextColor(dc, linkColour);
-    auto font = reinterpret_cast<HFONT>(::SendMessageA(::GetParent(control), WM_GETFONT, 0, 0));
+    HFONT font = underlinedFont(control);
     HGDIOBJ previous = font != nullptr ? ::SelectObject(dc, font) : nullptr;
     ::TextOutA(dc, 0, 0, label.c_str(), static_cast<int>(label.size()));
     if (previous != nullptr)
         ::SelectObject(dc, previous);
+    if (font != nullptr)
+        ::DeleteObject(font);
 }
 
 void showHand(HWND control) {

@@ -1,5 +1,5 @@
-// Static text controls that act as links: dark blue text, the hand cursor, and a click that
-// hands the target named by the window text to the shell.
+// Static text controls that act as links: dark blue underlined text, the hand cursor, and a click
+// that hands the target named by the window text to the shell.
 #pragma once
 
 #include <windows.h>

@@ -28,8 +28,6 @@ namespace salvora::gui {
 namespace {
 
 constexpr const char *caption = messageCaption;
-constexpr char selectTablePrompt[] = "Please select the dbf file for recovery";
-constexpr char clickStartPrompt[] = "Click Start button to start the recovery process";
 
 struct ToolbarButton {
     int command;
@@ -195,10 +193,6 @@ std::string MainWindow::text(int stringId) const {
     return loadString(app_, stringId);
 }
 
-bool MainWindow::english() const {
-    return app_.language == languageEnglish;
-}
-
 void MainWindow::initialise() {
     app_.restartMainWindow = false;
     attachMenu();
@@ -211,8 +205,7 @@ void MainWindow::initialise() {
 
     ::SetClassLongPtrA(window_, GCLP_HICON, reinterpret_cast<LONG_PTR>(programIcon()));
     ::DragAcceptFiles(window_, TRUE);
-    if (english())
-        setStatus(selectTablePrompt);
+    setStatus(text(IDS_SELECT_TABLE));
     ::CheckDlgButton(window_, IDC_KEEP_DELETED, BST_CHECKED);
     startCaption_ = controlText(IDC_START, 256);
     showStartCaption();
@@ -242,6 +235,7 @@ void MainWindow::showCheckMarks() {
     mark(IDM_DELETE_INVALID_MEMO, options.deleteInvalidMemo != 0);
     mark(IDM_DELETE_EMPTY, options.deleteEmpty != 0);
     mark(IDM_DELETE_DUPLICATES, options.deleteDuplicates != 0);
+    mark(IDM_KEEP_ORIGINAL, options.keepOriginal != 0);
     mark(IDM_TRAY, app_.trayMode);
     mark(IDM_CHECK_ONLY, app_.windowCheckOnly);
     mark(IDM_WRITE_REPORT, !app_.windowReport.empty());
@@ -407,6 +401,7 @@ void MainWindow::command(int id, int code, HWND control) {
     case IDM_DELETE_INVALID_MEMO:
     case IDM_DELETE_EMPTY:
     case IDM_DELETE_DUPLICATES:
+    case IDM_KEEP_ORIGINAL:
     case IDM_TRAY:
         toggleOption(id);
         return;
@@ -440,8 +435,7 @@ void MainWindow::command(int id, int code, HWND control) {
 void MainWindow::start() {
     std::string source = controlText(IDC_SOURCE, nameBoxLimit);
     if (source.empty()) {
-        hooks_.messageBox(window_, english() ? selectTablePrompt : text(IDS_TIP_BROWSE_SOURCE),
-                          caption, MB_OK | MB_ICONINFORMATION);
+        hooks_.messageBox(window_, text(IDS_SELECT_TABLE), caption, MB_OK | MB_ICONINFORMATION);
         ::SendMessageA(window_, WM_NEXTDLGCTL,
                        reinterpret_cast<WPARAM>(::GetDlgItem(window_, IDC_BROWSE_SOURCE)), TRUE);
         return;
@@ -461,8 +455,7 @@ void MainWindow::runStarted() {
 }
 
 void MainWindow::startTable(const std::string &source, const std::string &output) {
-    if (english())
-        setStatus("Start recovery...");
+    setStatus(text(IDS_STARTING));
     RecoveryRequest request = recoveryRequest(app_, source, output);
     request.keepDeleted = isChecked(IDC_KEEP_DELETED);
     runNames_ = {source, output};
@@ -486,6 +479,9 @@ void MainWindow::startFolder(const std::string &source, const std::string &outpu
     choices.verdictSound = text(IDS_VERDICT_SOUND);
     choices.verdictNeedsRepair = text(IDS_VERDICT_NEEDS_REPAIR);
     choices.verdictUnreadable = text(IDS_VERDICT_UNREADABLE);
+    choices.starting = text(IDS_STARTING);
+    choices.startingTable = text(IDS_STARTING_TABLE);
+    choices.complete = text(IDS_PROCESS_COMPLETE);
     std::set<int> checked;
     if (isChecked(IDC_KEEP_DELETED))
         checked.insert(IDC_KEEP_DELETED);
@@ -495,10 +491,8 @@ void MainWindow::startFolder(const std::string &source, const std::string &outpu
     runKind_ = RunKind::Folder;
     runStarted();
     EngineContext &engine = app_.engine;
-    run_.start([&engine, queued, source, output, english = english(), request,
-                choices](RunObserver &observer) {
-        runFolderRecovery(engine, queued.get(), source, output, english, request, observer,
-                          choices);
+    run_.start([&engine, queued, source, output, request, choices](RunObserver &observer) {
+        runFolderRecovery(engine, queued.get(), source, output, true, request, observer, choices);
         RecoveryOutcome outcome;
         outcome.cancelled = observer.cancelled();
         return outcome;
@@ -548,9 +542,8 @@ void MainWindow::tableRunEnded(const RecoveryOutcome &outcome) {
     shownOutput_ = runNames_.output;
     shownOutputIsFolder_ = false;
     enableShowOutput(true);
-    if (english())
-        hooks_.messageBox(window_, formatText("Saved fixed file to %s", runNames_.output), caption,
-                          MB_OK | MB_ICONINFORMATION);
+    hooks_.messageBox(window_, formatText(text(IDS_SAVED_FIXED), runNames_.output), caption,
+                      MB_OK | MB_ICONINFORMATION);
 }
 
 void MainWindow::folderRunEnded(const RecoveryOutcome &outcome) {
@@ -613,8 +606,7 @@ void MainWindow::browseSource() {
     ::SetDlgItemTextA(window_, IDC_OUTPUT, chosen->c_str());
     app_.lastFolder = hooks_.currentFolder();
     enableStart(true);
-    if (english())
-        setStatus(clickStartPrompt);
+    setStatus(text(IDS_CLICK_START));
 }
 
 void MainWindow::browseOutput() {
@@ -672,8 +664,7 @@ void MainWindow::dropped(HDROP drop) {
     ::SetDlgItemTextA(window_, IDC_SOURCE, path);
     ::SetDlgItemTextA(window_, IDC_OUTPUT, path);
     enableStart(true);
-    if (english())
-        setStatus(clickStartPrompt);
+    setStatus(text(IDS_CLICK_START));
 }
 
 void MainWindow::cleanHistory() {
@@ -705,6 +696,9 @@ void MainWindow::toggleOption(int id) {
         break;
     case IDM_DELETE_DUPLICATES:
         options.deleteDuplicates ^= 1;
+        break;
+    case IDM_KEEP_ORIGINAL:
+        options.keepOriginal ^= 1;
         break;
     case IDM_TRAY:
         app_.trayMode = !app_.trayMode;

@@ -88,7 +88,6 @@ class MainWindow final : public RunWindow {
 
     HINSTANCE resources() const;
     std::string text(int stringId) const;
-    bool english() const;
 
     void initialise();
     void attachMenu();

@@ -48,6 +48,7 @@
 #define IDM_DELETE_INVALID_MEMO 11845
 #define IDM_DELETE_EMPTY 11846
 #define IDM_CLEAN_HISTORY 11847
+#define IDM_KEEP_ORIGINAL 800
 
 // About box controls.
 #define IDC_ABOUT_ICON 101
@@ -82,6 +83,13 @@
 #define IDS_LANGUAGE_NAMES 300
 #define IDS_CANCEL_RUN 400
 #define IDS_RUN_CANCELLED 410
+#define IDS_KEPT_ORIGINAL 810
+#define IDS_SELECT_TABLE 820
+#define IDS_CLICK_START 830
+#define IDS_STARTING 840
+#define IDS_STARTING_TABLE 850
+#define IDS_PROCESS_COMPLETE 860
+#define IDS_SAVED_FIXED 870
 
 // Check only, the report and the results box (commands 600 to 609, strings 420 to 459).
 #define IDM_SHOW_OUTPUT 600

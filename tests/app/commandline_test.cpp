@@ -16,7 +16,7 @@ struct Expected {
     std::optional<std::string> output;
     std::string flags; // letters: c console, e delempty, d deldups, a logappend, l LOG, p pack,
                        // r recoverydeleted, g gui, R recurse, C clearhistory, h help, v version,
-                       // K check
+                       // K check, b backup
     std::optional<std::string> historyTo = std::nullopt;
     std::optional<std::string> report = std::nullopt;
     std::optional<std::string> jobs = std::nullopt;
@@ -48,6 +48,7 @@ std::string flagsOf(const CommandLine &line) {
     add(line.help, 'h');
     add(line.version, 'v');
     add(line.check, 'K');
+    add(line.backup, 'b');
     return flags;
 }
 
@@ -118,6 +119,7 @@ const std::vector<SharedCase> sharedCases = {
     {"folder", {"folder"}, {{"folder"}, std::nullopt, ""}},
     {"", {}, {{}, std::nullopt, ""}},
     {"x.dbf /check", {"x.dbf", "/check"}, {{"x.dbf"}, std::nullopt, "K"}},
+    {"x.dbf /BACKUP /pack", {"x.dbf", "/BACKUP", "/pack"}, {{"x.dbf"}, std::nullopt, "pb"}},
     {"X.DBF /CHECK /pack", {"X.DBF", "/CHECK", "/pack"}, {{"X.DBF"}, std::nullopt, "pK"}},
     {"x.dbf /report:r.csv",
      {"x.dbf", "/report:r.csv"},

@@ -56,8 +56,10 @@ TEST(CommandLineText, OptionsFollowInTheirFixedOrder) {
     options.deleteEmpty = 1;
     options.deleteInvalidMemo = 1; // has no switch
     options.detailedLog = 1;
+    options.keepOriginal = 1;
     EXPECT_EQ(build("C:\\data", "C:\\data", options),
-              std::string(program) + " C:\\data\\*.dbf /delempty /deldups /recoverydeleted");
+              std::string(program) +
+                  " C:\\data\\*.dbf /delempty /deldups /recoverydeleted /backup");
 }
 
 TEST(CommandLineText, TextThatWouldOverflowTheBufferIsRefusedWhole) {

@@ -231,5 +231,27 @@ TEST(LanguageSwitch, ChangesOnlyWhenTheLibraryLoads) {
     EXPECT_FALSE(switchLanguage(run.app, IDM_ENGLISH));
 }
 
+// "Keep the original" is on in the window until the user turns it off, and stays as left.
+TEST(RememberedOptions, KeepTheOriginalIsOnByDefaultAndRemembered) {
+    auto values = std::make_shared<Values>();
+    std::vector<std::uint32_t> seen;
+    auto session = [&](bool toggle) {
+        ProgramSession program(values);
+        program.app.mainWindow = [&](AppContext &context) {
+            seen.push_back(context.options.keepOriginal);
+            if (toggle)
+                context.options.keepOriginal ^= 1;
+            return 0;
+        };
+        runProgram(program.app, readArguments({}));
+    };
+    session(true);
+    EXPECT_EQ(values->at("KEEPORIGINAL"), number(0));
+    session(false);
+    session(true);
+    EXPECT_EQ(seen, (std::vector<std::uint32_t>{1, 0, 0}));
+    EXPECT_EQ(values->at("KEEPORIGINAL"), number(1));
+}
+
 } // namespace
 } // namespace salvora::testing

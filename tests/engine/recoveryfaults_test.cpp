@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "engine/keptoriginal.h"
 #include "engine/pairjournal.h"
 #include "engine/recovery.h"
 #include "engine/reportjson.h"
@@ -471,8 +472,13 @@ TEST_F(RecoveryFaultTest, AJournalIsCompletedUndoneOrLeftAlone) {
             testing::writeFile(finishedTable, repairedTable);
         testing::writeFile(finishedMemo, repairedMemo);
         testing::writeFile(dir.file(".t.fpt.salvora-saved"), original.memo);
-        PairJournal journal{finishedTable, dir.file("t.dbf"), finishedMemo, dir.file("t.fpt"),
-                            dir.file(".t.fpt.salvora-saved")};
+        PairJournal journal{finishedTable,
+                            dir.file("t.dbf"),
+                            finishedMemo,
+                            dir.file("t.fpt"),
+                            dir.file(".t.fpt.salvora-saved"),
+                            {},
+                            {}};
         ASSERT_EQ(writeJournal(faults, journal), 0);
         if (c.damage != 0) {
             Bytes text = read(".t.dbf.salvora-jrnl");
@@ -503,6 +509,105 @@ TEST_F(RecoveryFaultTest, AJournalIsCompletedUndoneOrLeftAlone) {
                 EXPECT_TRUE(leftovers().empty()) << c.what;
             }
         }
+    }
+}
+
+TEST(KeptName, NumbersAfterTheFirstAndFollowsTheExtensionsCase) {
+    struct Case {
+        const char *path;
+        int number;
+        const char *kept;
+    };
+    for (Case c : {Case{"dir/NAME.dbf", 1, "dir/NAME.bak.dbf"},
+                   Case{"NAME.DBF", 2, "NAME.BAK2.DBF"}, Case{"t.FPT", 12, "t.BAK12.FPT"},
+                   Case{"a.b/t.Dbf", 1, "a.b/t.bak.Dbf"}, Case{"x.d/NAME", 3, "x.d/NAME.bak3"}})
+        EXPECT_EQ(keptName(c.path, c.number), c.kept) << c.path;
+}
+
+// Each in-place repair keeps what it replaces under the next free number, memo beside table,
+// and never overwrites an earlier backup.
+TEST_F(RecoveryFaultTest, KeepingTheOriginalNumbersTheBackups) {
+    context.options.keepOriginal = 1;
+    ASSERT_EQ(run(), recoveryFixed);
+    EXPECT_EQ(context.outcome.keptTable, dir.file("t.bak.dbf"));
+    EXPECT_NE(context.outcome.message.find("The original was kept as " + dir.file("t.bak.dbf")),
+              std::string::npos)
+        << context.outcome.message;
+    const Bytes repairedTable = read("t.dbf"), repairedMemo = read("t.fpt");
+    EXPECT_NE(repairedTable, original.table);
+    EXPECT_EQ(read("t.bak.dbf"), original.table);
+    EXPECT_EQ(read("t.bak.fpt"), original.memo);
+    // A backup of the table alone still takes the pair's number: the next is 3.
+    testing::writeFile(dir.file("t.bak2.fpt"), {1});
+    ASSERT_EQ(run(), recoveryFixed);
+    EXPECT_EQ(read("t.bak.dbf"), original.table);
+    EXPECT_EQ(read("t.bak3.dbf"), repairedTable);
+    EXPECT_EQ(read("t.bak3.fpt"), repairedMemo);
+    EXPECT_EQ(read("t.dbf"), repairedTable);
+    EXPECT_EQ(dir.names(),
+              (std::vector<std::string>{"t.bak.dbf", "t.bak.fpt", "t.bak2.fpt", "t.bak3.dbf",
+                                        "t.bak3.fpt", "t.dbf", "t.fpt"}));
+
+    // Upper-case names keep their style; a new output has nothing to keep.
+    reset();
+    // Written afresh: a rename that changes only the case may keep the old spelling.
+    std::filesystem::remove(dir.file("t.dbf"));
+    std::filesystem::remove(dir.file("t.fpt"));
+    testing::writeFile(dir.file("T.DBF"), original.table);
+    testing::writeFile(dir.file("T.FPT"), original.memo);
+    ASSERT_EQ(context.run(nullptr, dir.file("T.DBF"), dir.file("T.DBF"), false), recoveryFixed);
+    ASSERT_EQ(context.run(nullptr, dir.file("T.DBF"), dir.file("new.dbf"), false), recoveryFixed);
+    EXPECT_TRUE(context.outcome.keptTable.empty());
+    EXPECT_EQ(dir.names(), (std::vector<std::string>{"T.BAK.DBF", "T.BAK.FPT", "T.DBF", "T.FPT",
+                                                     "new.dbf", "new.fpt"}));
+    EXPECT_EQ(read("T.BAK.DBF"), original.table);
+}
+
+// A crash at any step of a repair that keeps the original: after the journal is settled the
+// folder holds the original pair alone, or the repaired pair and the original as backup.
+TEST_F(RecoveryFaultTest, KeepingTheOriginalSurvivesACrashAtEveryStep) {
+    context.options.keepOriginal = 1;
+    ASSERT_EQ(run(), recoveryFixed);
+    const Bytes repairedTable = read("t.dbf"), repairedMemo = read("t.fpt");
+    const std::uint64_t steps = faults.mutatingOperations();
+    const std::uint64_t installing = steps > 24 ? steps - 24 : 0;
+    for (std::uint64_t k = 0; k <= steps; k += k < installing ? 97 : 1) {
+        reset();
+        faults.crashAfter(k);
+        run();
+        faults.clearFaults();
+        JournalOutcome settled = settleJournal(faults, dir.file("t.dbf"));
+        ASSERT_FALSE(settled.blocks()) << "step " << k << ": " << settled.line;
+        std::vector<std::string> names = leftovers();
+        bool kept = testing::fileExists(dir.file("t.bak.dbf"));
+        if (kept) {
+            ASSERT_EQ(read("t.dbf"), repairedTable) << "step " << k;
+            ASSERT_EQ(read("t.fpt"), repairedMemo) << "step " << k;
+            ASSERT_EQ(read("t.bak.dbf"), original.table) << "step " << k;
+            ASSERT_EQ(read("t.bak.fpt"), original.memo) << "step " << k;
+        } else {
+            ASSERT_EQ(read("t.dbf"), original.table) << "step " << k;
+            ASSERT_EQ(read("t.fpt"), original.memo) << "step " << k;
+            ASSERT_FALSE(testing::fileExists(dir.file("t.bak.fpt"))) << "step " << k;
+        }
+        ASSERT_EQ(run(), recoveryFixed) << "step " << k;
+        for (const std::string &name : dir.names())
+            EXPECT_NE(name.front(), '.') << name << " step " << k;
+    }
+}
+
+// A failed rename in the middle puts every file back under its old name.
+TEST_F(RecoveryFaultTest, KeepingTheOriginalUndoesAFailedStep) {
+    context.options.keepOriginal = 1;
+    for (const char *failing : {"t.bak.dbf", "t.fpt", "t.dbf"}) {
+        reset();
+        faults.failOperation(testing::Operation::Rename, testing::pathEndsWith(failing),
+                             platform::errorSharingViolation());
+        EXPECT_EQ(run(), recoveryUnusable) << failing;
+        faults.clearFaults();
+        EXPECT_EQ(read("t.dbf"), original.table) << failing;
+        EXPECT_EQ(read("t.fpt"), original.memo) << failing;
+        EXPECT_TRUE(leftovers().empty()) << failing;
     }
 }
 

@@ -121,5 +121,31 @@ TEST_F(HyperlinkTest, PaintsOnlyTheLabelInDarkBlue) {
     EXPECT_FALSE(other);
 }
 
+// Letters without descenders leave gaps in every row of their own; only a line under them
+// covers their whole width.
+TEST_F(HyperlinkTest, TheLabelIsUnderlined) {
+    open();
+    RECT area;
+    ::GetClientRect(web, &area);
+    std::vector<COLORREF> pixels = rendered(web, "ooooo");
+    const int width = area.right;
+    int left = width, right = -1;
+    for (std::size_t i = 0; i < pixels.size(); ++i)
+        if (pixels[i] == darkBlue) {
+            int x = static_cast<int>(i) % width;
+            left = x < left ? x : left;
+            right = x > right ? x : right;
+        }
+    ASSERT_GT(right, left + 10);
+    bool underlined = false;
+    for (int y = 0; y < area.bottom && !underlined; ++y) {
+        bool whole = true;
+        for (int x = left + 1; x < right && whole; ++x)
+            whole = pixels[static_cast<std::size_t>(y * width + x)] == darkBlue;
+        underlined = whole;
+    }
+    EXPECT_TRUE(underlined);
+}
+
 } // namespace
 } // namespace salvora

@@ -251,6 +251,28 @@ TEST_F(MainWindowTest, StartRepairsADamagedTableIntoTheOutputName) {
     EXPECT_GT(position, 0);
 }
 
+// "Keep the original": the in-place repair leaves the table as it was under the backup name.
+TEST_F(MainWindowTest, KeepTheOriginalLeavesABackupBesideTheRepairedTable) {
+    std::string source = damagedCopy("customers.dbf");
+    testing::Bytes original = testing::readFile(source);
+    open();
+    EXPECT_FALSE(checked(IDM_KEEP_ORIGINAL));
+    command(IDM_KEEP_ORIGINAL);
+    EXPECT_TRUE(checked(IDM_KEEP_ORIGINAL));
+    EXPECT_EQ(app.options.keepOriginal, 1u);
+    ::SetDlgItemTextA(window->window(), IDC_SOURCE, source.c_str());
+    ::SetDlgItemTextA(window->window(), IDC_OUTPUT, source.c_str());
+    command(IDM_START);
+    finishRun();
+    std::string backup = windowsPath(dir.file("customers.bak.dbf"));
+    ASSERT_TRUE(testing::fileExists(backup));
+    EXPECT_EQ(testing::readFile(backup), original);
+    EXPECT_NE(testing::readFile(source), original);
+    std::string log = text(IDC_LOG);
+    EXPECT_NE(log.find("The original was kept as "), std::string::npos) << log;
+    EXPECT_NE(log.find("customers.bak.dbf"), std::string::npos) << log;
+}
+
 TEST_F(MainWindowTest, BrowseFillsBothBoxesAndEnablesStart) {
     chosenFile = "C:\\data\\x.dbf";
     open();
@@ -651,16 +673,17 @@ TEST_F(MainWindowTest, LanguageSwitchClosesAndTheNextWindowSpeaksGerman) {
     EXPECT_FALSE(app.restartMainWindow);
     char item[128] = {};
     ::GetMenuStringA(::GetMenu(window->window()), IDM_PACK, item, sizeof item, MF_BYCOMMAND);
-    EXPECT_STREQ(item, "Packen");
+    EXPECT_STREQ(item, "Pa&cken");
     EXPECT_TRUE(checked(IDM_GERMAN));
     EXPECT_FALSE(checked(IDM_ENGLISH));
-    EXPECT_EQ(status(), ""); // the prompt is English only
+    wchar_t wide[128] = {};
+    ::MultiByteToWideChar(CP_ACP, 0, status().c_str(), -1, wide, 128);
+    EXPECT_STREQ(wide, L"Bitte wählen Sie die DBF-Datei zur Reparatur");
     EXPECT_EQ(text(IDC_LANGUAGE_LIST), "Deutsch");
     command(IDM_START);
     ASSERT_EQ(boxes.size(), 1u);
-    wchar_t wide[128] = {};
     ::MultiByteToWideChar(CP_ACP, 0, boxes[0].text.c_str(), -1, wide, 128);
-    EXPECT_STREQ(wide, L"Beschädigte DBF-Datei wählen");
+    EXPECT_STREQ(wide, L"Bitte wählen Sie die DBF-Datei zur Reparatur");
 
     command(IDM_ENGLISH);
     EXPECT_EQ(app.language, 0);
