@@ -24,6 +24,8 @@ constexpr Reason findingReasons[] = {
     {Finding::BadDate, IDS_DROPPED_BY_PACK + 5},
     {Finding::BadNumber, IDS_DROPPED_BY_PACK + 6},
     {Finding::DeletedNotKept, IDS_DROPPED_BY_PACK + 7},
+    {Finding::ZeroedRecord, IDS_DROPPED_AS_ZEROED},
+    {Finding::UnreadableRecord, IDS_DROPPED_AS_UNREADABLE},
 };
 constexpr int misalignedText = IDS_DROPPED_BY_PACK + 8;
 constexpr int sizeLimitText = IDS_DROPPED_BY_PACK + 9;

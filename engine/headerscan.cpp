@@ -404,8 +404,7 @@ std::optional<HeaderScanHit> Scanner::run(std::uint64_t from, bool acceptance) {
             const std::uint32_t headerLength = readLe16(header + 8);
             const std::uint32_t recordLength = readLe16(header + 10);
             // Too short to hold a descriptor, longer than the file, or records of a flag alone.
-            if (recordLength < 2 || headerLength < 2 * tableHeaderSize ||
-                headerLength > fileSize) {
+            if (recordLength < 2 || headerLength < 2 * tableHeaderSize || headerLength > fileSize) {
                 acceptance = false;
                 continue;
             }
