@@ -24,17 +24,20 @@ struct ConsoleEvent {
     bool messageBox = false;
     std::string text;
     std::string caption;
+    bool note = false; // for standard error: there is no console to tell
 };
 
 class RecordedConsole final : public TextSink {
   public:
-    explicit RecordedConsole(std::vector<ConsoleEvent> &events) : events_(events) {}
+    explicit RecordedConsole(std::vector<ConsoleEvent> &events, bool notes = false)
+        : events_(events), notes_(notes) {}
     void write(std::string_view text) override {
-        events_.push_back({false, std::string(text), {}});
+        events_.push_back({false, std::string(text), {}, notes_});
     }
 
   private:
     std::vector<ConsoleEvent> &events_;
+    bool notes_;
 };
 
 // The progress line follows the table whose line is next to be given out.
@@ -160,13 +163,15 @@ void ParallelBatch::work() {
 
 void ParallelBatch::repair(Entry &entry, EngineContext &engine) {
     RecordedConsole console(entry.events);
+    RecordedConsole notes(entry.events, true);
     EntryProgress progress(progress_, entry.index);
     std::vector<ConsoleEvent> &events = entry.events;
-    ConsoleRunObserver observer(app_.consoleOut ? &console : nullptr,
-                                app_.progressLine ? &progress : nullptr,
-                                [&events](const std::string &text, const std::string &caption) {
-                                    events.push_back({true, text, caption});
-                                });
+    ConsoleRunObserver observer(
+        app_.consoleOut ? &console : nullptr, app_.progressLine ? &progress : nullptr,
+        [&events](const std::string &text, const std::string &caption) {
+            events.push_back({true, text, caption});
+        },
+        &notes);
     entry.outcome = runRecovery(engine, entry.request, observer);
 }
 
@@ -208,6 +213,8 @@ void ParallelBatch::giveOut(Entry &entry) {
     for (const ConsoleEvent &event : entry.events) {
         if (event.messageBox)
             app_.system.messageBox(event.text, event.caption);
+        else if (event.note)
+            app_.standardError.write(event.text);
         else
             app_.consoleOut->write(event.text);
     }

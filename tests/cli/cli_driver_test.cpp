@@ -139,19 +139,26 @@ TEST_F(Cli, ConsoleShowsTheRecoveryTextsOnlyWhenAskedFor) {
 
 // The line that an earlier run's journal was settled is shown with the console and without.
 TEST_F(Cli, ASettledJournalIsToldWithOrWithoutTheConsole) {
-    for (bool console : {false, true}) {
+    struct Case {
+        std::vector<std::string> arguments;
+        bool console;
+    };
+    const Case cases[] = {{{"x.dbf"}, false},
+                          {{"x.dbf", "/console"}, true},
+                          {{"x.dbf", "y.dbf", "/jobs:2"}, false},
+                          {{"x.dbf", "y.dbf", "/jobs:2", "/console"}, true}};
+    for (const Case &c : cases) {
         put("x.dbf");
+        put("y.dbf");
         // A journal cut short renamed nothing: the run removes it and says so.
         put(".x.dbf.salvora-jrnl", bytesOf("salvora pair"));
-        std::vector<std::string> arguments = {"x.dbf"};
-        if (console)
-            arguments.push_back("/console");
-        ProgramResult result = run(arguments);
+        ProgramResult result = run(c.arguments);
         EXPECT_EQ(result.exitCode, 0) << result.err;
         const std::string line = "x.dbf: an interrupted repair had changed nothing";
-        EXPECT_NE((console ? result.out : result.err).find(line), std::string::npos)
-            << console << " out: " << result.out << " err: " << result.err;
-        EXPECT_EQ((console ? result.err : result.out).find(line), std::string::npos) << console;
+        EXPECT_NE((c.console ? result.out : result.err).find(line), std::string::npos)
+            << c.arguments.size() << c.console << " out: " << result.out << " err: " << result.err;
+        EXPECT_EQ((c.console ? result.err : result.out).find(line), std::string::npos)
+            << c.arguments.size() << c.console;
         EXPECT_FALSE(fileExists(dir.file(".x.dbf.salvora-jrnl")));
     }
 }
