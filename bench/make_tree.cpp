@@ -77,7 +77,8 @@ void makeTable(Bytes &table, Bytes &memo) {
     std::uint32_t fieldCount = 1 + below(8);
     for (std::uint32_t i = 0; i < fieldCount; ++i) {
         Field field{};
-        std::snprintf(field.name, sizeof field.name, "F%u", i);
+        const std::string name = "F" + std::to_string(i); // at most 8 fields
+        std::memcpy(field.name, name.data(), name.size());
         field.type = "CCNDL"[below(5)];
         field.width = field.type == 'C'   ? static_cast<std::uint8_t>(1 + below(40))
                       : field.type == 'N' ? static_cast<std::uint8_t>(5 + below(10))
