@@ -31,14 +31,21 @@ std::string batchPattern(std::string_view source) {
 
 std::optional<std::string> buildCommandLineText(std::string_view programFolder,
                                                 std::string_view source, std::string_view output,
-                                                const RecoveryOptions &options) {
+                                                const RecoveryOptions &options,
+                                                const CommandLineRun &run) {
     std::string text = '"' + std::string(programFolder) + "salvora.exe\"";
-    if (isFolderSource(source)) {
+    bool folder = isFolderSource(source);
+    if (folder) {
         text += ' ' + quotedIfBlank(batchPattern(source));
     } else {
         text += ' ' + quotedIfBlank(source);
-        text += " /output:" + quotedIfBlank(output);
+        if (!run.checkOnly)
+            text += " /output:" + quotedIfBlank(output);
     }
+    if (run.checkOnly)
+        text += " /check";
+    if (!folder && !run.report.empty())
+        text += " /report:" + quotedIfBlank(run.report);
     if (options.deleteEmpty != 0)
         text += " /delempty";
     if (options.deleteDuplicates != 0)

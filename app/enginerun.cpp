@@ -18,6 +18,15 @@ RecoveryRequest recoveryRequest(AppContext &app, const std::string &source,
     return request;
 }
 
+RecoveryRequest windowRecoveryRequest(AppContext &app, const std::string &source,
+                                      const std::string &output) {
+    RecoveryRequest request = recoveryRequest(app, source, output);
+    request.texts.analysing = loadString(app, IDS_ANALYSING);
+    request.texts.tableFound = loadString(app, IDS_TABLE_FOUND);
+    request.texts.unknownType = loadString(app, IDS_UNKNOWN_TYPE);
+    return request;
+}
+
 ConsoleRunObserver::ConsoleRunObserver(TextSink *console, ProgressObserver *progress,
                                        MessageBox ownerless, TextSink *notes)
     : console_(console), progress_(progress), ownerless_(std::move(ownerless)), notes_(notes) {}

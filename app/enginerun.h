@@ -17,6 +17,11 @@ inline constexpr const char *messageCaption = "Salvora";
 RecoveryRequest recoveryRequest(AppContext &app, const std::string &source,
                                 const std::string &output);
 
+// As above, with the texts only the window shows also in the interface language; the
+// command line keeps them in English.
+RecoveryRequest windowRecoveryRequest(AppContext &app, const std::string &source,
+                                      const std::string &output);
+
 // The run's account echoed on the console when there is one, the progress line when someone
 // watches, and the failure that every mode shows in a message box with no owner. A note that
 // the run goes on after (a settled journal) goes to `notes` when there is no console, since

@@ -132,7 +132,8 @@ void runFolderRecovery(EngineContext &context, RunWindow *window, const std::str
             seen.repaired(source);
             cancelled = outcome.cancelled;
             word = cancelled ? choices.tableCancelled
-                             : outcomeText(context.os, outcome, OutcomeWording::Window);
+                             : outcomeText(context.os, outcome, OutcomeWording::Window,
+                                           {choices.tableOk, choices.tableUnrecoverable});
         }
         if (cancelled && choices.checkOnly)
             word = choices.tableCancelled;

@@ -25,6 +25,9 @@ struct FolderRunChoices {
     std::string tableCancelled = "Cancelled, left as it was";
     // Formatted with the tables done and the tables found.
     std::string folderCancelled = "Cancelled: %d of %d tables done; the tables done stay repaired.";
+    // A repaired table's word, and a failed one's where the system gave no reason.
+    std::string tableOk = "OK";
+    std::string tableUnrecoverable = "Unrecoverable";
     std::string verdictSound = "No repair needed.";
     std::string verdictNeedsRepair = "The table needs a repair.";
     std::string verdictUnreadable = "The table cannot be read: %s";

@@ -3,9 +3,9 @@
 namespace salvora {
 
 std::string outcomeText(platform::Platform &os, const RecoveryOutcome &outcome,
-                        OutcomeWording wording) {
+                        OutcomeWording wording, const OutcomeWords &words) {
     if (outcome.result == recoveryFixed)
-        return "OK";
+        return words.ok;
     bool nameTooLong = outcome.systemError == platform::errorNameTooLong();
     switch (wording) {
     case OutcomeWording::ResultLog:
@@ -28,7 +28,7 @@ std::string outcomeText(platform::Platform &os, const RecoveryOutcome &outcome,
             return os.errorText(outcome.systemError);
         break;
     }
-    return "Unrecoverable";
+    return words.unrecoverable;
 }
 
 } // namespace salvora

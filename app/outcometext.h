@@ -18,7 +18,13 @@ enum class OutcomeWording {
     Window,
 };
 
+// The two words of the outcome that are the program's own; the window gives its language's.
+struct OutcomeWords {
+    std::string ok = "OK";
+    std::string unrecoverable = "Unrecoverable";
+};
+
 std::string outcomeText(platform::Platform &os, const RecoveryOutcome &outcome,
-                        OutcomeWording wording);
+                        OutcomeWording wording, const OutcomeWords &words = OutcomeWords{});
 
 } // namespace salvora

@@ -1,5 +1,6 @@
 #include "app/strings.h"
 
+#include "app/outcometext.h"
 #include "engine/recovery.h"
 #include "resources/resource.h"
 
@@ -11,6 +12,16 @@ std::string builtInString(int id) {
         return RunTexts().unrecoverableFile;
     case IDS_RECOVERABLE_RECORDS:
         return RunTexts().recoverableRecords;
+    case IDS_ANALYSING:
+        return RunTexts().analysing;
+    case IDS_TABLE_FOUND:
+        return RunTexts().tableFound;
+    case IDS_UNKNOWN_TYPE:
+        return RunTexts().unknownType;
+    case IDS_TABLE_OK:
+        return OutcomeWords().ok;
+    case IDS_TABLE_UNRECOVERABLE:
+        return OutcomeWords().unrecoverable;
     case IDS_TOOLBAR_BUTTONS:
         return "Start!#Help#About#Support#Quit##";
     case IDS_TIP_START:

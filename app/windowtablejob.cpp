@@ -17,6 +17,21 @@ void FindingLines::write(std::string_view text) {
     text_ += text;
 }
 
+namespace {
+
+// The report's words are the command line's whatever the window's language: programs read it.
+std::string reportedMessage(std::string message, const RunTexts &texts) {
+    const RunTexts english;
+    if (message.starts_with(texts.analysing))
+        message.replace(0, texts.analysing.size(), english.analysing);
+    if (message.ends_with(texts.unknownType))
+        message.replace(message.size() - texts.unknownType.size(), texts.unknownType.size(),
+                        english.unknownType);
+    return message;
+}
+
+} // namespace
+
 WindowTableJob::WindowTableJob(RecoveryRequest request, bool checkOnly, std::string reportName)
     : request_(std::move(request)), checkOnly_(checkOnly), reportName_(std::move(reportName)) {}
 
@@ -54,8 +69,9 @@ void WindowTableJob::finishReport(platform::Platform &os, const RecoveryOutcome 
     RunReport &report = *setUp_.report;
     if (!checkOnly_) {
         if (outcome.result == recoveryUnusable && !report.hasTable())
-            report.unreadable(outcome.systemError != 0 ? os.errorText(outcome.systemError)
-                                                       : outcome.message);
+            report.unreadable(outcome.systemError != 0
+                                  ? os.errorText(outcome.systemError)
+                                  : reportedMessage(outcome.message, request_.texts));
         report.result(outcomeText(os, outcome, OutcomeWording::ResultLog));
     }
     report.close();

@@ -192,7 +192,7 @@ RecoveryOutcome Run::execute() {
     account("Source file:" + source + "\r\nOutput file:" + output + " ");
     if (source.empty())
         return ended(recoveryNothingProduced);
-    say(RunMessage::Analysing, "Analyzing file...\r\n");
+    say(RunMessage::Analysing, request_.texts.analysing);
 
     // Two spellings of one file are an in-place repair too: the source must never be
     // truncated before its records have been read.
@@ -293,11 +293,11 @@ bool Run::analyse(RecoveryJob &job, AnalysedTable &table, const OutputPlan &plan
     if (!analysis.templateMisfit.empty())
         return refuse(analysis.templateMisfit);
     if (!table.typeName) {
-        say(RunMessage::UnknownType, outcome_.message + "Unrecoverable file");
+        say(RunMessage::UnknownType, outcome_.message + request_.texts.unknownType);
         outcome_.result = recoveryUnusable;
         return false;
     }
-    outcome_.message += formatText("File type: %s\r\nFields: %d", table.typeName, job.fieldCount);
+    outcome_.message += formatText(request_.texts.tableFound, table.typeName, job.fieldCount);
     if (request_.report)
         request_.report->table(job, analysis, table.typeName);
     observer_.message(RunMessage::TableFound, outcome_.message);

@@ -18,6 +18,12 @@ inline constexpr int recoveryUnusable = -1;
 
 // The texts of a run that a caller may give in its own words.
 struct RunTexts {
+    // The message's first line, said when the run starts.
+    std::string analysing = "Analyzing file...\r\n";
+    // Added to the message when a table was found, with its type ("%s") and field count ("%d").
+    std::string tableFound = "File type: %s\r\nFields: %d";
+    // Added to the message when a header was found but its type is unknown.
+    std::string unknownType = "Unrecoverable file";
     // Appended to the message when neither a header nor field descriptors were found.
     std::string unrecoverableFile = "Unrecoverable file...\r\n";
     // The result, formatted with the kept count ("%d").

@@ -456,7 +456,7 @@ void MainWindow::runStarted() {
 
 void MainWindow::startTable(const std::string &source, const std::string &output) {
     setStatus(text(IDS_STARTING));
-    RecoveryRequest request = recoveryRequest(app_, source, output);
+    RecoveryRequest request = windowRecoveryRequest(app_, source, output);
     request.keepDeleted = isChecked(IDC_KEEP_DELETED);
     runNames_ = {source, output};
     app_.lastSource = source;
@@ -476,6 +476,8 @@ void MainWindow::startFolder(const std::string &source, const std::string &outpu
     choices.skippedSecondName = text(IDS_SKIPPED_SECOND_NAME);
     choices.tableCancelled = text(IDS_TABLE_CANCELLED);
     choices.folderCancelled = text(IDS_FOLDER_CANCELLED);
+    choices.tableOk = text(IDS_TABLE_OK);
+    choices.tableUnrecoverable = text(IDS_TABLE_UNRECOVERABLE);
     choices.verdictSound = text(IDS_VERDICT_SOUND);
     choices.verdictNeedsRepair = text(IDS_VERDICT_NEEDS_REPAIR);
     choices.verdictUnreadable = text(IDS_VERDICT_UNREADABLE);
@@ -486,7 +488,7 @@ void MainWindow::startFolder(const std::string &source, const std::string &outpu
     if (isChecked(IDC_KEEP_DELETED))
         checked.insert(IDC_KEEP_DELETED);
     auto queued = std::make_shared<QueuedWindow>(run_, std::move(checked));
-    RecoveryRequest request = recoveryRequest(app_, source, output);
+    RecoveryRequest request = windowRecoveryRequest(app_, source, output);
     runNames_ = {source, output};
     runKind_ = RunKind::Folder;
     runStarted();
@@ -641,8 +643,10 @@ void MainWindow::showCommandLine() {
         return;
     std::string source = controlText(IDC_SOURCE, nameBoxLimit);
     std::string output = controlText(IDC_OUTPUT, nameBoxLimit);
-    hooks_.showCommandLine(window_, resources(), app_.engine.os,
-                           buildCommandLineText(programFolder(), source, output, app_.options));
+    CommandLineRun run{app_.windowCheckOnly, app_.windowReport};
+    hooks_.showCommandLine(
+        window_, resources(), app_.engine.os,
+        buildCommandLineText(programFolder(), source, output, app_.options, run));
 }
 
 void MainWindow::historyPicked() {

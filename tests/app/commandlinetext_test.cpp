@@ -62,6 +62,31 @@ TEST(CommandLineText, OptionsFollowInTheirFixedOrder) {
                   " C:\\data\\*.dbf /delempty /deldups /recoverydeleted /backup");
 }
 
+TEST(CommandLineText, CheckOnlyAndReportFollowTheOptions) {
+    RecoveryOptions options;
+    options.pack = 1;
+    struct Case {
+        const char *source;
+        bool checkOnly;
+        const char *report;
+        const char *expected;
+    };
+    const Case cases[] = {
+        {"x.dbf", true, "", " x.dbf /check /pack"},
+        {"x.dbf", false, "C:\\My Reports\\x.csv",
+         " x.dbf /output:y.dbf /report:\"C:\\My Reports\\x.csv\" /pack"},
+        {"x.dbf", true, "r.json", " x.dbf /check /report:r.json /pack"},
+        // A batch is refused with /check rather than repaired; it takes no report.
+        {"C:\\data", true, "r.txt", " C:\\data\\*.dbf /check /pack"},
+        {"C:\\data", false, "r.txt", " C:\\data\\*.dbf /pack"},
+    };
+    for (const Case &c : cases)
+        EXPECT_EQ(buildCommandLineText(folder, c.source, "y.dbf", options, {c.checkOnly, c.report})
+                      .value_or("?"),
+                  std::string(program) + c.expected)
+            << c.source;
+}
+
 TEST(CommandLineText, TextThatWouldOverflowTheBufferIsRefusedWhole) {
     std::string prefix = std::string(program) + " ";
     std::string suffix = " /output:y.dbf";

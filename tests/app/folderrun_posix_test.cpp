@@ -256,6 +256,21 @@ TEST_F(FolderRun, CheckOnlyWritesNothingAndGivesEachVerdict) {
     EXPECT_EQ(readFile(data("x.dbf")), needsRepair());
 }
 
+TEST_F(FolderRun, EachTablesWordIsTheWindowsLanguage) {
+    writeFile(data("x.dbf"), needsRepair());
+    Bytes odd = needsRepair();
+    odd[0] = 0x07;
+    writeFile(data("y.dbf"), odd);
+    FolderRunChoices choices;
+    choices.tableOk = "gut";
+    choices.tableUnrecoverable = "verloren";
+    runFolderRecovery(context, &window, dir.file("data"), dir.file("fixed"), true,
+                      RecoveryRequest{}, console, choices);
+    const std::string &log = window.texts[IDC_LOG];
+    EXPECT_NE(log.find(data("x.dbf") + ": gut\r\n"), std::string::npos) << log;
+    EXPECT_NE(log.find(data("y.dbf") + ": verloren\r\n"), std::string::npos) << log;
+}
+
 TEST(FolderRunPattern, FolderGetsTheTableMaskAndPatternsStayAsTheyAre) {
     EXPECT_EQ(folderRunPattern("/data"), "/data/*.dbf");
     EXPECT_EQ(folderRunPattern("/data/"), "/data/*.dbf");

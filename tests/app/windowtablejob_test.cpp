@@ -29,6 +29,7 @@ struct JobRun {
     EngineContext engine{platform::nativePlatform()};
     AppContext app{engine, system};
     RunObserver observer;
+    RunTexts texts;
 
     std::string results;
     RecoveryOutcome outcome;
@@ -38,6 +39,7 @@ struct JobRun {
         request.source = dir.file("t.dbf");
         request.output = dir.file("fixed.dbf");
         request.options = options;
+        request.texts = texts;
         WindowTableJob job(request, checkOnly, report);
         outcome = job.run(engine, observer);
         results = job.resultsText(app, outcome, "Recoverable records: 2\r\n");
@@ -57,6 +59,22 @@ TEST(WindowTableJob, RepairCountsEachReasonAndNamesTheOutput) {
                          "Memos carried: 0\r\nMemo references cleared: 0\r\n"
                          "Output: " +
                              r.dir.file("fixed.dbf") + "\r\n");
+}
+
+// The window's language changes its results box, never the report that programs read.
+TEST(WindowTableJob, AReportKeepsTheCommandLinesWordsInAnyLanguage) {
+    JobRun r;
+    writeFile(r.dir.file("t.dbf"), TableBuilder(0x05).field("NAME", 'C', 10).record("a").build());
+    r.run(false, r.dir.file("english.txt"));
+    ASSERT_EQ(r.outcome.result, recoveryUnusable);
+    r.texts.analysing = "Datei wird analysiert...\r\n";
+    r.texts.unknownType = "Datei nicht wiederherstellbar";
+    r.run(false, r.dir.file("german.txt"));
+    EXPECT_EQ(r.outcome.message, "Datei wird analysiert...\r\nDatei nicht wiederherstellbar");
+    Bytes english = readFile(r.dir.file("english.txt"));
+    EXPECT_NE(std::string(english.begin(), english.end()).find("Unrecoverable file"),
+              std::string::npos);
+    EXPECT_EQ(readFile(r.dir.file("german.txt")), english);
 }
 
 TEST(WindowTableJob, CheckWritesNothingAndListsTheFindings) {

@@ -251,6 +251,30 @@ TEST_F(RecoveryTest, UnknownTableTypeIsUnusable) {
     EXPECT_FALSE(testing::fileExists(dir.file("b.dbf")));
 }
 
+// The window gives the run's words in its language; the command line keeps the defaults.
+TEST_F(RecoveryTest, TheRunSpeaksTheCallersWords) {
+    context.texts.analysing = "A\r\n";
+    context.texts.tableFound = "T=%s F=%d";
+    context.texts.unknownType = "U";
+    struct Case {
+        int type;
+        int result;
+        std::string shownFrom;
+    };
+    // A folder run's table leaves its last message in the log box.
+    const Case cases[] = {{0x05, recoveryUnusable, "A\r\nU"}, {0x03, recoveryFixed, "A\r\nT="}};
+    for (const Case &c : cases) {
+        testing::writeFile(dir.file("a.dbf"), withRecords(people(c.type), 2).build());
+        RecordingWindow window;
+        EXPECT_EQ(run(dir.file("a.dbf"), dir.file("b.dbf"), &window, true), c.result);
+        std::string log = window.texts[IDC_LOG];
+        EXPECT_EQ(log.rfind(c.shownFrom, 0), 0u) << log;
+        if (c.result == recoveryFixed) {
+            EXPECT_NE(log.find(" F="), std::string::npos) << log;
+        }
+    }
+}
+
 TEST_F(RecoveryTest, UnrecoverableFileProducesNothing) {
     testing::writeFile(dir.file("a.dbf"), Bytes(3000, 0x05));
     EXPECT_EQ(run(dir.file("a.dbf"), dir.file("b.dbf")), recoveryNothingProduced);

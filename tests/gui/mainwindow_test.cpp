@@ -685,6 +685,19 @@ TEST_F(MainWindowTest, LanguageSwitchClosesAndTheNextWindowSpeaksGerman) {
     ::MultiByteToWideChar(CP_ACP, 0, boxes[0].text.c_str(), -1, wide, 128);
     EXPECT_STREQ(wide, L"Bitte wählen Sie die DBF-Datei zur Reparatur");
 
+    // A run's own words in the results box: a table of an unknown type, alone and in a folder.
+    ASSERT_TRUE(::CreateDirectoryA(windowsPath(dir.file("odd")).c_str(), nullptr));
+    std::string odd = windowsPath(dir.file("odd/odd.dbf"));
+    testing::TableBuilder unknownType(0x05);
+    unknownType.field("NAME", 'C', 20).record("a").record("b");
+    testing::writeFile(odd, unknownType.build());
+    runTable(odd, windowsPath(dir.file("fixed.dbf")));
+    EXPECT_EQ(text(IDC_LOG).rfind("Datei wird analysiert...\r\nDatei nicht wiederherstellbar", 0),
+              0u)
+        << text(IDC_LOG);
+    runTable(windowsPath(dir.file("odd")), windowsPath(dir.file("odd")));
+    EXPECT_EQ(text(IDC_LOG), odd + ": Nicht wiederherstellbar\r\n");
+
     command(IDM_ENGLISH);
     EXPECT_EQ(app.language, 0);
     open();
@@ -761,6 +774,13 @@ TEST_F(MainWindowTest, CommandLineShowsTheTaskOfTheBoxesAndOptions) {
     ASSERT_EQ(shown.size(), 2u);
     EXPECT_EQ(shown[0], program + " \"C:\\My Data\\x.dbf\" /output:C:\\out\\y.dbf /delempty /pack");
     EXPECT_EQ(shown[1], program + " C:\\data\\*.dbf /delempty /pack");
+    // Check only and a report file are the window's too.
+    ::SetDlgItemTextA(window->window(), IDC_SOURCE, "C:\\data\\x.dbf");
+    command(IDM_CHECK_ONLY);
+    app.windowReport = "C:\\out\\x.csv";
+    command(IDC_COMMAND_LINE);
+    ASSERT_EQ(shown.size(), 3u);
+    EXPECT_EQ(shown[2], program + " C:\\data\\x.dbf /check /report:C:\\out\\x.csv /delempty /pack");
 }
 
 // The whole way from the window to a repaired table: the command is saved from the dialog and
