@@ -9,7 +9,13 @@
 #include <string>
 #include <vector>
 
+#include "benchbytes.h"
+
 namespace {
+
+using bench::be32;
+using bench::le16;
+using bench::le32;
 
 struct Kind {
     const char *name;
@@ -27,19 +33,6 @@ constexpr Kind kinds[] = {
     {"db3", 0x83, 0x00, "dbt", 512, false, false},
     {"db4", 0x8B, 0x00, "dbt", 512, false, true},
 };
-
-void le16(std::uint8_t *p, std::uint32_t v) {
-    p[0] = static_cast<std::uint8_t>(v);
-    p[1] = static_cast<std::uint8_t>(v >> 8);
-}
-void le32(std::uint8_t *p, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i)
-        p[i] = static_cast<std::uint8_t>(v >> (8 * i));
-}
-void be32(std::uint8_t *p, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i)
-        p[i] = static_cast<std::uint8_t>(v >> (24 - 8 * i));
-}
 
 std::uint64_t state = 0x9E3779B97F4A7C15ull;
 std::uint32_t next() {

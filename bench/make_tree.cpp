@@ -13,7 +13,12 @@
 #include <string>
 #include <vector>
 
+#include "benchbytes.h"
+
 namespace {
+
+using bench::le16;
+using bench::le32;
 
 using Bytes = std::vector<std::uint8_t>;
 
@@ -26,15 +31,6 @@ std::uint32_t next() {
 }
 std::uint32_t below(std::uint32_t n) {
     return next() % n;
-}
-
-void le16(std::uint8_t *p, std::uint32_t v) {
-    p[0] = static_cast<std::uint8_t>(v);
-    p[1] = static_cast<std::uint8_t>(v >> 8);
-}
-void le32(std::uint8_t *p, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i)
-        p[i] = static_cast<std::uint8_t>(v >> (8 * i));
 }
 
 struct Field {
