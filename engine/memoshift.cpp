@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include "engine/memofile.h"
+#include "engine/tableformat.h"
+
 namespace salvora {
 
 namespace {
@@ -14,16 +17,6 @@ constexpr std::size_t maxChanges = 4096;
 // A sound file can have references no shift explains (pictures, empty memos, stray padding):
 // searching stops when far more of them failed than found anything.
 constexpr std::uint32_t searchAllowance = 256;
-
-std::uint32_t be32(const std::uint8_t *p) {
-    return (static_cast<std::uint32_t>(p[0]) << 24) | (static_cast<std::uint32_t>(p[1]) << 16) |
-           (static_cast<std::uint32_t>(p[2]) << 8) | static_cast<std::uint32_t>(p[3]);
-}
-
-std::uint32_t le32(const std::uint8_t *p) {
-    return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
-           (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
-}
 
 // One past the plausible memo that begins at `offset`, 0 when none begins there. Strict on
 // purpose: a text block, a dBASE IV marker, or text right behind padding or a terminator.
@@ -38,16 +31,16 @@ std::uint64_t memoEndAt(const MemoGeometry &g, const MemoRead &read, std::int64_
     case MemoLayout::FoxPro: {
         if (g.fileSize - o < 8 || !read(o, head, 8))
             return 0;
-        std::uint32_t length = be32(head + 4);
-        if (be32(head) != 1 || length == 0 || length > g.fileSize - o - 8)
+        std::uint32_t length = readBe32(head + 4);
+        if (readBe32(head) != 1 || length == 0 || length > g.fileSize - o - 8)
             return 0;
         return o + 8 + length;
     }
     case MemoLayout::DBase4: {
         if (g.fileSize - o < 8 || !read(o, head, 8))
             return 0;
-        std::uint32_t length = le32(head + 4);
-        if (le32(head) != 0x0008FFFF || length < 8 || length > g.fileSize - o)
+        std::uint32_t length = readLe32(head + 4);
+        if (readLe32(head) != 0x0008FFFF || length < 8 || length > g.fileSize - o)
             return 0;
         return o + length;
     }
@@ -113,7 +106,7 @@ bool confirmed(const MemoGeometry &g, const MemoRead &read, std::uint32_t block,
             std::uint8_t head[8] = {};
             if (g.fileSize - next < 8 || !read(next, head, 8))
                 return false;
-            if (be32(head) > 2 || be32(head + 4) > g.fileSize - next - 8)
+            if (readBe32(head) > 2 || readBe32(head + 4) > g.fileSize - next - 8)
                 return false;
         }
     }
