@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 
 #include "engine/memoblocksize.h"
 #include "engine/tableformat.h"
@@ -382,6 +383,30 @@ bool textRunsAcross(MemoFile &memo, std::uint64_t offset) {
     return text(pair[0]) && text(pair[1]);
 }
 
+// The 0x1A that ends a text, looked for from `position` up to `stopAt`: one block is read
+// first and twice as much each time after, since most memos are short. Without one,
+// `position` is left where the reading stopped.
+std::optional<std::uint64_t> findEndMarker(MemoFile &memo, std::uint64_t &position,
+                                           std::uint64_t stopAt) {
+    std::size_t chunk = static_cast<std::size_t>(memo.blockSize);
+    while (position < stopAt) {
+        std::size_t want =
+            static_cast<std::size_t>(std::min<std::uint64_t>(chunk, stopAt - position));
+        if (memo.scanBuffer.size() < want)
+            memo.scanBuffer.resize(want);
+        std::size_t got = 0;
+        readAt(memo, position, memo.scanBuffer.data(), want, got);
+        if (got == 0)
+            break;
+        if (const void *hit = std::memchr(memo.scanBuffer.data(), endOfFileMarker, got))
+            return position + static_cast<std::size_t>(static_cast<const std::uint8_t *>(hit) -
+                                                       memo.scanBuffer.data());
+        position += got;
+        chunk = std::min<std::size_t>(chunk * 2, 1u << 20);
+    }
+    return std::nullopt;
+}
+
 // Length in whole blocks of a text memo found away from its block: up to its 0x1A, else up
 // to where the next referenced memo begins under the same shift, else the end of the file.
 std::uint32_t movedTextLength(MemoFile &memo, std::uint32_t block, std::uint64_t offset) {
@@ -393,25 +418,8 @@ std::uint32_t movedTextLength(MemoFile &memo, std::uint32_t block, std::uint64_t
         stopAt = std::min(stopAt, shifted);
     }
     std::uint64_t position = offset;
-    std::size_t chunk = static_cast<std::size_t>(blockBytes);
-    while (position < stopAt) {
-        std::size_t want =
-            static_cast<std::size_t>(std::min<std::uint64_t>(chunk, stopAt - position));
-        if (memo.scanBuffer.size() < want)
-            memo.scanBuffer.resize(want);
-        std::size_t got = 0;
-        readAt(memo, position, memo.scanBuffer.data(), want, got);
-        if (got == 0)
-            break;
-        if (const void *hit = std::memchr(memo.scanBuffer.data(), endOfFileMarker, got)) {
-            position += static_cast<std::size_t>(static_cast<const std::uint8_t *>(hit) -
-                                                 memo.scanBuffer.data()) +
-                        1;
-            break;
-        }
-        position += got;
-        chunk = std::min<std::size_t>(chunk * 2, 1u << 20);
-    }
+    if (std::optional<std::uint64_t> end = findEndMarker(memo, position, stopAt))
+        position = *end + 1;
     std::uint64_t blocks = (position - offset + blockBytes - 1) / blockBytes;
     return static_cast<std::uint32_t>(std::min<std::uint64_t>(blocks * blockBytes, UINT32_MAX));
 }
@@ -478,27 +486,9 @@ std::uint32_t memoBlockLength(MemoFile &memo, std::uint32_t block, std::uint32_t
     std::uint32_t lastBlock = static_cast<std::uint32_t>((memo.fileSize - 1) / blockBytes);
     bool found = false;
     std::uint64_t position = offset;
-    std::size_t chunk = static_cast<std::size_t>(blockBytes);
-    while (position < stopAt) {
-        // Most memos are short: start with one block and read more only when needed.
-        std::size_t want =
-            static_cast<std::size_t>(std::min<std::uint64_t>(chunk, stopAt - position));
-        if (memo.scanBuffer.size() < want)
-            memo.scanBuffer.resize(want);
-        std::size_t got = 0;
-        readAt(memo, position, memo.scanBuffer.data(), want, got);
-        if (got == 0)
-            break;
-        const void *hit = std::memchr(memo.scanBuffer.data(), endOfFileMarker, got);
-        if (hit) {
-            auto at = position + static_cast<std::size_t>(static_cast<const std::uint8_t *>(hit) -
-                                                          memo.scanBuffer.data());
-            lastBlock = static_cast<std::uint32_t>(at / blockBytes);
-            found = true;
-            break;
-        }
-        position += got;
-        chunk = std::min<std::size_t>(chunk * 2, 1u << 20);
+    if (std::optional<std::uint64_t> end = findEndMarker(memo, position, stopAt)) {
+        lastBlock = static_cast<std::uint32_t>(*end / blockBytes);
+        found = true;
     }
     if (!found && endsAtReference && position >= stopAt) {
         lastBlock = *nextReferenced - 1;
