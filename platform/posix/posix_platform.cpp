@@ -240,6 +240,16 @@ mode_t currentUmask() {
     return mask;
 }
 
+// Seeded once a thread: opening the system's entropy source for every name cost more than
+// the file it named.
+std::mt19937_64 &threadDraw() {
+    thread_local std::mt19937_64 draw([] {
+        std::random_device entropy;
+        return (std::uint64_t{entropy()} << 32) ^ entropy();
+    }());
+    return draw;
+}
+
 int openFlags(const OpenRequest &request) {
     // Non-blocking, so that a FIFO is refused instead of waiting for a writer for ever.
     int flags = O_CLOEXEC | O_NONBLOCK | O_NOCTTY |
@@ -361,14 +371,19 @@ class PosixPlatform final : public Platform {
             openFile(to, {Access::ReadWrite, Share::None, Disposition::CreateAlways, true});
         if (!out)
             return out.error;
-        std::vector<unsigned char> buffer(1 << 20);
+        // Sized to the file and left unfilled: most copies are small, and zeroing a buffer of
+        // a mebibyte for each cost more than the copy.
+        constexpr std::uint64_t largest = 1 << 20;
+        std::size_t size = static_cast<std::size_t>(
+            std::clamp<std::uint64_t>(in.file->size().value_or(largest) + 1, 1, largest));
+        std::unique_ptr<unsigned char[]> buffer(new unsigned char[size]);
         for (;;) {
-            IoResult got = in.file->read(buffer.data(), buffer.size());
+            IoResult got = in.file->read(buffer.get(), size);
             if (!got.ok())
                 return got.error;
             if (got.bytes == 0)
                 break;
-            IoResult put = out.file->write(buffer.data(), got.bytes);
+            IoResult put = out.file->write(buffer.get(), got.bytes);
             if (!put.ok())
                 return put.error;
         }
@@ -402,9 +417,9 @@ class PosixPlatform final : public Platform {
                                                 ErrorCode *error) override {
         // Not mkstemp: its 0600 mode would stick to a result that is renamed into place.
         static std::atomic<std::uint64_t> counter{0};
-        std::random_device entropy;
+        std::mt19937_64 &draw = threadDraw();
         for (int attempt = 0; attempt < 100; ++attempt) {
-            std::uint64_t salt = (std::uint64_t{entropy()} << 32) ^ entropy() ^ ++counter;
+            std::uint64_t salt = draw() ^ ++counter;
             char suffix[17];
             std::snprintf(suffix, sizeof suffix, "%016llx", static_cast<unsigned long long>(salt));
             std::string path = joinPath(folder, prefix + suffix + ".tmp");
@@ -428,8 +443,7 @@ class PosixPlatform final : public Platform {
                               std::string &path) override {
         static const char letters[] =
             "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
-        std::random_device entropy;
-        std::mt19937_64 draw((std::uint64_t{entropy()} << 32) ^ entropy());
+        std::mt19937_64 &draw = threadDraw();
         ErrorCode failure = EEXIST;
         for (int attempt = 0; attempt < 100; ++attempt) {
             std::string name = prefix;
