@@ -1,23 +1,30 @@
 #include "app/batchjobs.h"
 
+#include <algorithm>
 #include <condition_variable>
 #include <deque>
 #include <memory>
 #include <mutex>
 #include <system_error>
 #include <thread>
+#include <unordered_map>
 #include <vector>
 
 #include "app/enginerun.h"
 #include "app/sharedfiles.h"
+#include "engine/listingcache.h"
 #include "engine/workfilelistings.h"
 
 namespace salvora {
 
 namespace {
 
-// How far the batch may run ahead of the line it is waiting to give out.
-constexpr std::size_t entriesAhead = 256;
+// How far the batch may run ahead of the line it is waiting to give out: far enough for the
+// workers to find tables in folders of their own past a folder of a thousand tables.
+constexpr std::size_t entriesAhead = 2048;
+// The batch's thread is woken to give out and take up more only once the workers have no
+// more than this left to take: waking it for every table cost a switch of threads each.
+constexpr std::size_t refillBelow = entriesAhead / 2;
 
 // What a table's run said on the console, kept until its turn comes.
 struct ConsoleEvent {
@@ -75,6 +82,7 @@ class EntryProgress final : public ProgressObserver {
 struct Entry {
     std::size_t index = 0;
     std::optional<TableFiles> files; // set while its table is being repaired
+    std::size_t folder = 0;          // the number of its folder in the batch
     RecoveryRequest request;
     RecoveryOutcome outcome;
     std::vector<ConsoleEvent> events;
@@ -84,8 +92,9 @@ struct Entry {
 
 class ParallelBatch {
   public:
-    ParallelBatch(AppContext &app, BatchEntries &entries)
-        : app_(app), entries_(entries), progress_(app.progressLine.get()) {}
+    // Every run goes through `engine`'s view of the system and its listings.
+    ParallelBatch(AppContext &app, const EngineContext &engine, BatchEntries &entries)
+        : app_(app), engine_(engine), entries_(entries), progress_(app.progressLine.get()) {}
     ~ParallelBatch() { stopWorkers(); }
     ParallelBatch(const ParallelBatch &) = delete;
     ParallelBatch &operator=(const ParallelBatch &) = delete;
@@ -97,11 +106,13 @@ class ParallelBatch {
   private:
     bool dispatchNext();
     void giveOut(Entry &entry);
+    Entry *takeWork();
     void work();
     void repair(Entry &entry, EngineContext &engine);
     void stopWorkers();
 
     AppContext &app_;
+    const EngineContext &engine_;
     BatchEntries &entries_;
     HeadProgress progress_;
     std::vector<std::thread> workers_;
@@ -109,9 +120,19 @@ class ParallelBatch {
     std::condition_variable workReady_;
     std::condition_variable entryDone_;
     std::deque<Entry *> queue_;
+    // The folders of the tables being repaired, one for each.
+    std::vector<std::size_t> busyFolders_;
+    // A number for each folder, so that workers compare numbers.
+    std::unordered_map<std::string, std::size_t> folderNumbers_;
     bool stopping_ = false;
-    // The entries from the next to give out up to the next to take up.
+    // While the batch's thread waits: the entry it waits for, and whether every entry has
+    // been taken up. It waits until that entry is done and the workers run short.
+    const Entry *awaited_ = nullptr;
+    bool allTaken_ = false;
+    // The entries from the next to give out up to the next to take up, and their files.
     std::deque<std::unique_ptr<Entry>> window_;
+    FilesInUse inWindow_;
+    std::optional<TableFiles> waiting_; // of the next entry, while it waits
     std::size_t next_ = 0;
 };
 
@@ -139,9 +160,9 @@ void ParallelBatch::stopWorkers() {
 
 void ParallelBatch::work() {
     // Each worker's own: a run changes the flags it holds.
-    EngineContext engine(app_.engine.os);
-    engine.globalFlags = app_.engine.globalFlags;
-    engine.workFileListings = app_.engine.workFileListings;
+    EngineContext engine(engine_.os);
+    engine.globalFlags = engine_.globalFlags;
+    engine.workFileListings = engine_.workFileListings;
     for (;;) {
         Entry *entry = nullptr;
         {
@@ -149,16 +170,36 @@ void ParallelBatch::work() {
             workReady_.wait(hold, [this] { return stopping_ || !queue_.empty(); });
             if (queue_.empty())
                 return;
-            entry = queue_.front();
-            queue_.pop_front();
+            entry = takeWork();
         }
         repair(*entry, engine);
+        bool wake = false;
         {
             std::lock_guard<std::mutex> hold(mutex_);
             entry->done = true;
+            busyFolders_.erase(std::find(busyFolders_.begin(), busyFolders_.end(), entry->folder));
+            wake = entry == awaited_ && (queue_.size() <= refillBelow || allTaken_);
         }
-        entryDone_.notify_one();
+        if (wake)
+            entryDone_.notify_one();
     }
+}
+
+// The first table in a folder no other worker is in: two runs in one folder wait for each
+// other's creates and renames there. Called with the lock held.
+Entry *ParallelBatch::takeWork() {
+    auto chosen = std::find_if(queue_.begin(), queue_.end(), [this](const Entry *entry) {
+        return std::find(busyFolders_.begin(), busyFolders_.end(), entry->folder) ==
+               busyFolders_.end();
+    });
+    if (chosen == queue_.end())
+        chosen = queue_.begin();
+    Entry *entry = *chosen;
+    queue_.erase(chosen);
+    if (awaited_ && awaited_->done && queue_.size() == refillBelow)
+        entryDone_.notify_one();
+    busyFolders_.push_back(entry->folder);
+    return entry;
 }
 
 void ParallelBatch::repair(Entry &entry, EngineContext &engine) {
@@ -184,16 +225,20 @@ bool ParallelBatch::dispatchNext() {
     entry->index = next_;
     const std::string *table = entries_.tableAt(next_);
     if (table) {
-        TableFiles files(app_.engine.os, *table);
-        for (const auto &earlier : window_)
-            if (earlier->files && earlier->files->overlaps(files))
-                return false;
+        if (!waiting_)
+            waiting_.emplace(engine_.os, *table);
+        if (inWindow_.overlaps(*waiting_))
+            return false;
         // Asked only now: an earlier run that could change what this name leads to is over.
         entry->runs = entries_.take(next_);
         if (entry->runs) {
-            entry->files = std::move(files);
+            inWindow_.add(*waiting_);
+            entry->folder =
+                folderNumbers_.try_emplace(waiting_->folder(), folderNumbers_.size()).first->second;
+            entry->files = std::move(waiting_);
             entry->request = recoveryRequest(app_, *table, *table);
         }
+        waiting_.reset();
     }
     Entry *queued = entry.get();
     entry->done = !entry->runs;
@@ -227,12 +272,21 @@ void ParallelBatch::run() {
         }
         {
             std::unique_lock<std::mutex> hold(mutex_);
-            entryDone_.wait(hold, [this] { return window_.front()->done; });
+            // Woken by the worker that finishes the awaited entry or takes work with few
+            // entries left, whichever comes last: not for every table.
+            awaited_ = window_.front().get();
+            allTaken_ = next_ == entries_.count();
+            entryDone_.wait(hold, [this] {
+                return awaited_->done && (queue_.size() <= refillBelow || allTaken_);
+            });
+            awaited_ = nullptr;
         }
         // Every entry done from the front on: the done flag of each is read under the lock.
         for (;;) {
             std::unique_ptr<Entry> entry = std::move(window_.front());
             window_.pop_front();
+            if (entry->files)
+                inWindow_.remove(*entry->files);
             giveOut(*entry);
             if (window_.empty())
                 break;
@@ -243,21 +297,6 @@ void ParallelBatch::run() {
         progress_.setHead(window_.empty() ? next_ : window_.front()->index);
     }
 }
-
-class ListingsInUse {
-  public:
-    ListingsInUse(EngineContext &engine, WorkFileListings &listings)
-        : engine_(engine), saved_(engine.workFileListings) {
-        engine.workFileListings = &listings;
-    }
-    ~ListingsInUse() { engine_.workFileListings = saved_; }
-    ListingsInUse(const ListingsInUse &) = delete;
-    ListingsInUse &operator=(const ListingsInUse &) = delete;
-
-  private:
-    EngineContext &engine_;
-    WorkFileListings *saved_;
-};
 
 } // namespace
 
@@ -282,10 +321,13 @@ unsigned defaultJobCount() {
 
 void runBatchEntries(AppContext &app, BatchEntries &entries, unsigned jobs) {
     WorkFileListings listings;
-    ListingsInUse inUse(app.engine, listings);
+    ListingCache os(app.engine.os);
+    EngineContext engine(os);
+    engine.workFileListings = &listings;
+    engine.globalFlags = app.engine.globalFlags;
     // With "/LOG" every run rewrites the one detailed log in the working folder.
     if (jobs > 1 && !app.options.detailedLog && entries.count() > 1) {
-        ParallelBatch batch(app, entries);
+        ParallelBatch batch(app, engine, entries);
         if (batch.startWorkers(jobs)) {
             batch.run();
             return;
@@ -294,7 +336,10 @@ void runBatchEntries(AppContext &app, BatchEntries &entries, unsigned jobs) {
     for (std::size_t i = 0; i < entries.count(); ++i) {
         const std::string *table = entries.tableAt(i);
         if (table && entries.take(i)) {
-            RecoveryOutcome outcome = recoverTable(app, *table, *table);
+            ConsoleRunObserver console(app);
+            RecoveryOutcome outcome =
+                runRecovery(engine, recoveryRequest(app, *table, *table), console);
+            app.engine.globalFlags = engine.globalFlags;
             entries.finish(i, &outcome);
         } else {
             entries.finish(i, nullptr);
