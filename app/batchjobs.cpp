@@ -21,10 +21,12 @@ namespace {
 
 // How far the batch may run ahead of the line it is waiting to give out: far enough for the
 // workers to find tables in folders of their own past a folder of a thousand tables.
-constexpr std::size_t entriesAhead = 2048;
-// The batch's thread is woken to give out and take up more only once the workers have no
-// more than this left to take: waking it for every table cost a switch of threads each.
-constexpr std::size_t refillBelow = entriesAhead / 2;
+constexpr std::size_t entriesAhead = 8192;
+// The batch's thread is woken to give out and take up more once this many entries are done
+// in a row, or the workers run short: waking it for every table cost a switch of threads
+// each.
+constexpr std::size_t giveOutEvery = 256;
+constexpr std::size_t handOverEvery = 64;
 
 // What a table's run said on the console, kept until its turn comes.
 struct ConsoleEvent {
@@ -87,14 +89,14 @@ struct Entry {
     RecoveryOutcome outcome;
     std::vector<ConsoleEvent> events;
     bool runs = false;
-    bool done = false;
 };
 
 class ParallelBatch {
   public:
     // Every run goes through `engine`'s view of the system and its listings.
     ParallelBatch(AppContext &app, const EngineContext &engine, BatchEntries &entries)
-        : app_(app), engine_(engine), entries_(entries), progress_(app.progressLine.get()) {}
+        : app_(app), engine_(engine), entries_(entries), progress_(app.progressLine.get()),
+          done_(entries.count(), 0) {}
     ~ParallelBatch() { stopWorkers(); }
     ParallelBatch(const ParallelBatch &) = delete;
     ParallelBatch &operator=(const ParallelBatch &) = delete;
@@ -105,6 +107,10 @@ class ParallelBatch {
 
   private:
     bool dispatchNext();
+    void handOver();
+    // With the lock held.
+    void advanceDone();
+    bool batchThreadNeeded() const;
     void giveOut(Entry &entry);
     Entry *takeWork();
     void work();
@@ -119,24 +125,32 @@ class ParallelBatch {
     std::mutex mutex_;
     std::condition_variable workReady_;
     std::condition_variable entryDone_;
-    std::deque<Entry *> queue_;
+    // The entries to take, in their order, in runs of one folder each, so that a worker
+    // looking for a folder of its own passes over a run at once.
+    std::deque<std::deque<Entry *>> queue_;
+    std::size_t queued_ = 0;
     // The folders of the tables being repaired, one for each.
     std::vector<std::size_t> busyFolders_;
     // A number for each folder, so that workers compare numbers.
     std::unordered_map<std::string, std::size_t> folderNumbers_;
     bool stopping_ = false;
-    // While the batch's thread waits: the entry it waits for, and whether every entry has
-    // been taken up. It waits until that entry is done and the workers run short.
-    const Entry *awaited_ = nullptr;
-    bool allTaken_ = false;
+    // By entry number: whether it is done. The entries below `doneTo_` are all done; those
+    // below `givenOut_` are given out (or being so), those below `handedOver_` were taken up.
+    std::vector<char> done_;
+    std::size_t doneTo_ = 0;
+    std::size_t givenOut_ = 0;
+    std::size_t handedOver_ = 0;
+    std::size_t shortOfWork_ = 0; // so few entries left to take: the workers run short
     // The entries from the next to give out up to the next to take up, and their files.
     std::deque<std::unique_ptr<Entry>> window_;
     FilesInUse inWindow_;
     std::optional<TableFiles> waiting_; // of the next entry, while it waits
+    std::vector<Entry *> taken_;        // taken up, not yet handed to the workers
     std::size_t next_ = 0;
 };
 
 bool ParallelBatch::startWorkers(unsigned jobs) {
+    shortOfWork_ = 2 * std::size_t{jobs};
     for (unsigned i = 0; i < jobs; ++i) {
         try {
             workers_.emplace_back([this] { work(); });
@@ -167,8 +181,8 @@ void ParallelBatch::work() {
         Entry *entry = nullptr;
         {
             std::unique_lock<std::mutex> hold(mutex_);
-            workReady_.wait(hold, [this] { return stopping_ || !queue_.empty(); });
-            if (queue_.empty())
+            workReady_.wait(hold, [this] { return stopping_ || queued_ > 0; });
+            if (queued_ == 0)
                 return;
             entry = takeWork();
         }
@@ -176,9 +190,11 @@ void ParallelBatch::work() {
         bool wake = false;
         {
             std::lock_guard<std::mutex> hold(mutex_);
-            entry->done = true;
+            done_[entry->index] = 1;
             busyFolders_.erase(std::find(busyFolders_.begin(), busyFolders_.end(), entry->folder));
-            wake = entry == awaited_ && (queue_.size() <= refillBelow || allTaken_);
+            bool needed = batchThreadNeeded();
+            advanceDone();
+            wake = !needed && batchThreadNeeded();
         }
         if (wake)
             entryDone_.notify_one();
@@ -188,15 +204,20 @@ void ParallelBatch::work() {
 // The first table in a folder no other worker is in: two runs in one folder wait for each
 // other's creates and renames there. Called with the lock held.
 Entry *ParallelBatch::takeWork() {
-    auto chosen = std::find_if(queue_.begin(), queue_.end(), [this](const Entry *entry) {
-        return std::find(busyFolders_.begin(), busyFolders_.end(), entry->folder) ==
-               busyFolders_.end();
-    });
+    auto chosen =
+        std::find_if(queue_.begin(), queue_.end(), [this](const std::deque<Entry *> &run) {
+            return std::find(busyFolders_.begin(), busyFolders_.end(), run.front()->folder) ==
+                   busyFolders_.end();
+        });
     if (chosen == queue_.end())
         chosen = queue_.begin();
-    Entry *entry = *chosen;
-    queue_.erase(chosen);
-    if (awaited_ && awaited_->done && queue_.size() == refillBelow)
+    Entry *entry = chosen->front();
+    bool needed = batchThreadNeeded();
+    chosen->pop_front();
+    if (chosen->empty())
+        queue_.erase(chosen);
+    --queued_;
+    if (!needed && batchThreadNeeded())
         entryDone_.notify_one();
     busyFolders_.push_back(entry->folder);
     return entry;
@@ -240,18 +261,45 @@ bool ParallelBatch::dispatchNext() {
         }
         waiting_.reset();
     }
-    Entry *queued = entry.get();
-    entry->done = !entry->runs;
+    taken_.push_back(entry.get());
     window_.push_back(std::move(entry));
     ++next_;
-    if (queued->runs) {
-        {
-            std::lock_guard<std::mutex> hold(mutex_);
-            queue_.push_back(queued);
-        }
-        workReady_.notify_one();
-    }
     return true;
+}
+
+// Hands the entries taken up to the workers, under one hold of the lock.
+void ParallelBatch::handOver() {
+    if (taken_.empty())
+        return;
+    {
+        std::lock_guard<std::mutex> hold(mutex_);
+        for (Entry *entry : taken_) {
+            if (entry->runs) {
+                if (queue_.empty() || queue_.back().back()->folder != entry->folder)
+                    queue_.emplace_back();
+                queue_.back().push_back(entry);
+                ++queued_;
+            } else
+                done_[entry->index] = 1;
+        }
+        handedOver_ = next_;
+        advanceDone();
+    }
+    taken_.clear();
+    workReady_.notify_all();
+}
+
+void ParallelBatch::advanceDone() {
+    while (doneTo_ < handedOver_ && done_[doneTo_])
+        ++doneTo_;
+}
+
+// Whether the batch's thread has lines to give out that are worth waking it for: a run of
+// them, or any when the workers run short or all they were given is done.
+bool ParallelBatch::batchThreadNeeded() const {
+    if (doneTo_ == givenOut_)
+        return false;
+    return doneTo_ - givenOut_ >= giveOutEvery || queued_ <= shortOfWork_ || doneTo_ == handedOver_;
 }
 
 void ParallelBatch::giveOut(Entry &entry) {
@@ -269,30 +317,24 @@ void ParallelBatch::giveOut(Entry &entry) {
 void ParallelBatch::run() {
     while (next_ < entries_.count() || !window_.empty()) {
         while (dispatchNext()) {
+            // The first few go at once: the workers need not wait for a whole window.
+            if (taken_.size() >= handOverEvery)
+                handOver();
         }
+        handOver();
+        std::size_t ready = 0;
         {
             std::unique_lock<std::mutex> hold(mutex_);
-            // Woken by the worker that finishes the awaited entry or takes work with few
-            // entries left, whichever comes last: not for every table.
-            awaited_ = window_.front().get();
-            allTaken_ = next_ == entries_.count();
-            entryDone_.wait(hold, [this] {
-                return awaited_->done && (queue_.size() <= refillBelow || allTaken_);
-            });
-            awaited_ = nullptr;
+            entryDone_.wait(hold, [this] { return batchThreadNeeded(); });
+            ready = doneTo_ - givenOut_;
+            givenOut_ = doneTo_;
         }
-        // Every entry done from the front on: the done flag of each is read under the lock.
-        for (;;) {
+        for (; ready > 0; --ready) {
             std::unique_ptr<Entry> entry = std::move(window_.front());
             window_.pop_front();
             if (entry->files)
                 inWindow_.remove(*entry->files);
             giveOut(*entry);
-            if (window_.empty())
-                break;
-            std::lock_guard<std::mutex> hold(mutex_);
-            if (!window_.front()->done)
-                break;
         }
         progress_.setHead(window_.empty() ? next_ : window_.front()->index);
     }

@@ -14,26 +14,28 @@ std::string lowerName(const std::string &name) {
     return lower;
 }
 
-std::uint64_t nameHash(const std::string &lowerName) {
-    return std::hash<std::string>{}(lowerName);
+std::size_t nameSlot(const std::string &lowerName, std::size_t slots) {
+    return std::hash<std::string>{}(lowerName) % slots;
 }
 
 } // namespace
 
 void ListingCache::touch(const std::string &path) {
-    std::uint64_t key = nameHash(lowerName(path.substr(platform::fileNameStart(path))));
-    std::lock_guard<std::mutex> hold(mutex_);
-    touched_[key] = ++clock_;
+    std::atomic<std::uint64_t> &slot =
+        touched_[nameSlot(lowerName(path.substr(platform::fileNameStart(path))), touched_.size())];
+    std::uint64_t now = ++clock_;
+    std::uint64_t seen = slot.load();
+    while (seen < now && !slot.compare_exchange_weak(seen, now)) {
+    }
 }
 
 std::optional<std::vector<platform::DirectoryEntry>> ListingCache::cached(const std::string &folder,
                                                                           const std::string &key) {
-    std::lock_guard<std::mutex> hold(mutex_);
+    std::shared_lock<std::shared_mutex> hold(mutex_);
     auto listed = folders_.find(folder);
     if (listed == folders_.end())
         return std::nullopt;
-    auto mark = touched_.find(nameHash(key));
-    if (mark != touched_.end() && mark->second >= listed->second.listedAt)
+    if (touched_[nameSlot(key, touched_.size())].load() >= listed->second.listedAt)
         return std::nullopt;
     auto found = listed->second.names.find(key);
     if (found == listed->second.names.end())
@@ -51,12 +53,8 @@ platform::ErrorCode ListingCache::listDirectory(const std::string &folder,
         entries = std::move(*answer);
         return 0;
     }
-    std::uint64_t stamp = 0;
-    {
-        std::lock_guard<std::mutex> hold(mutex_);
-        stamp = ++clock_;
-        ++listingCount_;
-    }
+    std::uint64_t stamp = ++clock_;
+    ++listingCount_;
     std::vector<platform::DirectoryEntry> all;
     if (inner_.listDirectory(folder, "*", all) != 0)
         return inner_.listDirectory(folder, pattern, entries);
@@ -68,7 +66,7 @@ platform::ErrorCode ListingCache::listDirectory(const std::string &folder,
     }
     auto found = fresh.names.find(key);
     entries = found == fresh.names.end() ? std::vector<platform::DirectoryEntry>{} : found->second;
-    std::lock_guard<std::mutex> hold(mutex_);
+    std::unique_lock<std::shared_mutex> hold(mutex_);
     Folder &kept = folders_[folder];
     if (kept.listedAt < stamp)
         kept = std::move(fresh);
@@ -131,7 +129,7 @@ std::string ListingCache::resolvedPath(const std::string &path) {
         return inner_.resolvedPath(path);
     std::string prefix = path.substr(0, nameStart);
     {
-        std::lock_guard<std::mutex> hold(mutex_);
+        std::shared_lock<std::shared_mutex> hold(mutex_);
         auto known = resolvedFolders_.find(prefix);
         if (known != resolvedFolders_.end())
             return known->second + name;
@@ -139,20 +137,17 @@ std::string ListingCache::resolvedPath(const std::string &path) {
     std::string folder = inner_.resolvedPath(prefix);
     if (folder.empty() || !platform::isPathSeparator(folder.back()))
         folder += platform::preferredSeparator();
-    std::lock_guard<std::mutex> hold(mutex_);
+    std::unique_lock<std::shared_mutex> hold(mutex_);
     resolvedFolders_.emplace(prefix, folder);
     return folder + name;
 }
 
 platform::FileAttributes ListingCache::newFileAttributes() {
-    std::lock_guard<std::mutex> hold(mutex_);
-    if (!newFile_)
-        newFile_ = inner_.newFileAttributes();
-    return *newFile_;
+    std::call_once(newFileRead_, [this] { newFile_ = inner_.newFileAttributes(); });
+    return newFile_;
 }
 
 std::uint64_t ListingCache::listings() const {
-    std::lock_guard<std::mutex> hold(mutex_);
     return listingCount_;
 }
 

@@ -3,10 +3,13 @@
 // folder of thousands of tables that made a batch quadratic.
 #pragma once
 
+#include <array>
+#include <atomic>
 #include <cstdint>
 #include <map>
 #include <mutex>
 #include <optional>
+#include <shared_mutex>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -82,14 +85,17 @@ class ListingCache final : public platform::Platform {
                                                                 const std::string &key);
 
     platform::Platform &inner_;
-    mutable std::mutex mutex_;
-    std::uint64_t clock_ = 0;
-    std::uint64_t listingCount_ = 0;
-    // By a hash of the name in lower case: names that share one only list a folder more.
-    std::unordered_map<std::uint64_t, std::uint64_t> touched_;
+    // Orders marks and listings; atomic, so that the workers' marks never wait for a lock.
+    std::atomic<std::uint64_t> clock_{0};
+    std::atomic<std::uint64_t> listingCount_{0};
+    // The latest mark by a hash of the name in lower case: names that share a slot only list
+    // a folder more.
+    std::array<std::atomic<std::uint64_t>, 4096> touched_{};
+    std::shared_mutex mutex_; // for the folders
     std::unordered_map<std::string, std::string> resolvedFolders_;
     std::map<std::string, Folder> folders_;
-    std::optional<platform::FileAttributes> newFile_;
+    std::once_flag newFileRead_;
+    platform::FileAttributes newFile_;
 };
 
 } // namespace salvora
