@@ -26,7 +26,7 @@ constexpr std::size_t entriesAhead = 8192;
 // in a row, or the workers run short: waking it for every table cost a switch of threads
 // each.
 constexpr std::size_t giveOutEvery = 256;
-constexpr std::size_t handOverEvery = 64;
+constexpr std::size_t handOverEvery = 16;
 
 // What a table's run said on the console, kept until its turn comes.
 struct ConsoleEvent {

@@ -14,6 +14,9 @@ std::string lowerName(const std::string &name) {
     return lower;
 }
 
+// Enough for the tables a batch has under way; the answers go when there are more.
+constexpr std::size_t resolvedFilesKept = 32768;
+
 std::size_t nameSlot(const std::string &lowerName, std::size_t slots) {
     return std::hash<std::string>{}(lowerName) % slots;
 }
@@ -123,23 +126,38 @@ platform::OpenResult ListingCache::createWorkFile(const std::string &folder,
 std::string ListingCache::resolvedPath(const std::string &path) {
     std::size_t nameStart = platform::fileNameStart(path);
     std::string name = path.substr(nameStart);
-    // A missing file or a link is left to the system, as are names that climb.
-    if (nameStart == 0 || name.empty() || name == "." || name == ".." ||
-        inner_.isSymbolicLink(path) || !inner_.getAttributes(path))
+    if (nameStart == 0 || name.empty() || name == "." || name == "..")
         return inner_.resolvedPath(path);
+    std::atomic<std::uint64_t> &mark = touched_[nameSlot(lowerName(name), touched_.size())];
     std::string prefix = path.substr(0, nameStart);
+    std::optional<std::string> folder;
     {
         std::shared_lock<std::shared_mutex> hold(mutex_);
+        // The batch's table, asked for again by its run: answered unless the batch changed
+        // the name since.
+        auto file = resolvedFiles_.find(path);
+        if (file != resolvedFiles_.end() && mark.load() < file->second.at)
+            return file->second.real;
         auto known = resolvedFolders_.find(prefix);
         if (known != resolvedFolders_.end())
-            return known->second + name;
+            folder = known->second;
     }
-    std::string folder = inner_.resolvedPath(prefix);
-    if (folder.empty() || !platform::isPathSeparator(folder.back()))
-        folder += platform::preferredSeparator();
+    std::uint64_t stamp = ++clock_;
+    // A missing file or a link is left to the system.
+    if (inner_.isSymbolicLink(path) || !inner_.getAttributes(path))
+        return inner_.resolvedPath(path);
+    if (!folder) {
+        folder = inner_.resolvedPath(prefix);
+        if (folder->empty() || !platform::isPathSeparator(folder->back()))
+            *folder += platform::preferredSeparator();
+    }
+    std::string real = *folder + name;
     std::unique_lock<std::shared_mutex> hold(mutex_);
-    resolvedFolders_.emplace(prefix, folder);
-    return folder + name;
+    resolvedFolders_.emplace(prefix, *folder);
+    if (resolvedFiles_.size() >= resolvedFilesKept)
+        resolvedFiles_.clear();
+    resolvedFiles_.insert_or_assign(path, ResolvedFile{real, stamp});
+    return real;
 }
 
 platform::FileAttributes ListingCache::newFileAttributes() {

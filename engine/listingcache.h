@@ -3,7 +3,6 @@
 // folder of thousands of tables that made a batch quadratic.
 #pragma once
 
-#include <array>
 #include <atomic>
 #include <cstdint>
 #include <map>
@@ -56,7 +55,8 @@ class ListingCache final : public platform::Platform {
     }
     std::string tempFolder() override { return inner_.tempFolder(); }
     std::string currentDirectory() override { return inner_.currentDirectory(); }
-    // The folder's part is resolved once: a name that is no link adds nothing to resolve.
+    // The folder's part is resolved once: a name that is no link adds nothing to resolve. A
+    // file's answer is kept until the batch changes its name.
     std::string resolvedPath(const std::string &path) override;
     std::optional<bool> sameFile(const std::string &a, const std::string &b) override {
         return inner_.sameFile(a, b);
@@ -90,9 +90,15 @@ class ListingCache final : public platform::Platform {
     std::atomic<std::uint64_t> listingCount_{0};
     // The latest mark by a hash of the name in lower case: names that share a slot only list
     // a folder more.
-    std::array<std::atomic<std::uint64_t>, 4096> touched_{};
+    std::vector<std::atomic<std::uint64_t>> touched_ =
+        std::vector<std::atomic<std::uint64_t>>(std::size_t{1} << 16);
     std::shared_mutex mutex_; // for the folders
     std::unordered_map<std::string, std::string> resolvedFolders_;
+    struct ResolvedFile {
+        std::string real;
+        std::uint64_t at = 0; // the clock when it was resolved
+    };
+    std::unordered_map<std::string, ResolvedFile> resolvedFiles_;
     std::map<std::string, Folder> folders_;
     std::once_flag newFileRead_;
     platform::FileAttributes newFile_;

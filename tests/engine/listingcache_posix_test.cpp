@@ -105,6 +105,14 @@ TEST(ListingCache, ResolvesPathsAsTheSystemDoes) {
             EXPECT_EQ(cache.resolvedPath(name), native.resolvedPath(name));
         }
     }
+    // A table the batch removed, then a link in its place: the answers follow.
+    std::string table = dir.file("linked/t.dbf");
+    ASSERT_EQ(cache.resolvedPath(table), native.resolvedPath(table));
+    ASSERT_EQ(cache.removeFile(table), 0);
+    EXPECT_EQ(cache.resolvedPath(table), native.resolvedPath(table));
+    fs::create_symlink("inner", table);
+    EXPECT_EQ(cache.resolvedPath(table), native.resolvedPath(table));
+    EXPECT_EQ(cache.resolvedPath(table), dir.file("real/inner"));
 }
 
 } // namespace
