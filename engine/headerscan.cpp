@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstring>
+#include <vector>
 
 #include "engine/bufferedio.h"
 #include "engine/recordsample.h"
@@ -26,12 +28,15 @@ constexpr std::uint64_t level7ReadLimit = 4096;
 // No header length from here on gives a walk over 32-byte descriptors (at most 500 of them,
 // with or without the Visual FoxPro backlink).
 constexpr std::uint32_t descriptorWalkHeaderLimit = 296 + 32 * (fieldCountLimit + 1);
-// Offsets are looked at a chunk at a time; a walk's first few blocks straight from it.
+// Offsets are looked at a chunk at a time; a walk's first blocks straight from it. Walks over
+// junk seldom get further, and classifying the blocks ahead for them would cost more.
 constexpr std::uint64_t chunkSize = 32u << 10;
-constexpr int directBlocks = 4;
+constexpr int directBlocks = 16;
 constexpr std::size_t chunkMargin = level7Start + directBlocks * level7Stride + 64;
 // Blocks classified ahead of need, so that a long walk asks for more only now and then.
 constexpr std::uint64_t reachSlack = 4096;
+// Runs of one byte and repeated 32- and 48-byte blocks all repeat with this period.
+constexpr std::uint64_t repeatPeriod = 96;
 
 std::uint32_t lengthOf(const std::uint8_t *d) {
     return d[11] == 'C' ? d[17] * 256u + d[16] : d[16];
@@ -48,6 +53,15 @@ inline BlockFacts<1> classifyDescriptor(const std::uint8_t *d) {
         facts.counts[0] = lengthOf(d);
     }
     return facts;
+}
+
+// How far past an offset its decision without acceptance may read: its header, its first
+// blocks and the blocks its walk may cover (see `firstThatMayCount` and `lengthsMayAgree`).
+std::uint64_t decisionExtent(const std::uint8_t *header) {
+    if (isLevel7Type(header[0]))
+        return level7Start + level7Stride * (level7ReadLimit + 2);
+    return 128 +
+           descriptorStride * std::min<std::uint32_t>(readLe16(header + 8) / 32u, fieldCountLimit);
 }
 
 // Counts of a level 7 block: the length it adds, whether it is collected (a length byte of
@@ -80,25 +94,58 @@ inline BlockFacts<3> classifyLevel7(const std::uint8_t *b) {
     return facts;
 }
 
+// What the filter below asks of a byte, as bits.
+enum ByteClass : std::uint8_t {
+    letterClass = 1,     // an accepted type letter
+    underscoreClass = 2, // may start a name like "_NULLFLAGS"
+    level7Class = 4,     // a level 7 table type
+    smallClass = 8,      // high byte of a header length that a descriptor walk may have
+    oneClass = 16,
+    zeroClass = 32,
+};
+
+constexpr std::array<std::uint8_t, 256> byteClasses = [] {
+    std::array<std::uint8_t, 256> classes{};
+    for (unsigned b = 0; b < 256; ++b) {
+        auto byte = static_cast<std::uint8_t>(b);
+        classes[b] = static_cast<std::uint8_t>(
+            (acceptedTypeLetters[b] ? letterClass : 0) | (b == '_' ? underscoreClass : 0) |
+            (isLevel7Type(byte) ? level7Class : 0) |
+            ((b << 8) < descriptorWalkHeaderLimit ? smallClass : 0) | (b == 1 ? oneClass : 0) |
+            (b == 0 ? zeroClass : 0));
+    }
+    return classes;
+}();
+
+// Classes the filter looks at past the last offset it settles.
+constexpr std::size_t classLookAhead = level7Start + 32 + 16;
+static_assert(classLookAhead <= chunkMargin);
+
+std::uint64_t load8(const std::uint8_t *p) {
+    std::uint64_t word;
+    std::memcpy(&word, p, sizeof word);
+    return word;
+}
+
 // Without acceptance to lose, an offset counts only when its lengths can agree: a record of
 // the deletion flag alone, or a walk, which needs a type letter (or a name like "_NULLFLAGS")
-// where its first descriptor would be. The first offset from `i` on that may count, or `count`.
-std::size_t firstPastFilter(const std::uint8_t *chunk, std::size_t i, std::size_t count) {
-    for (; i < count; ++i) {
-        const std::uint8_t *header = chunk + i;
-        const std::uint8_t *first = header + tableHeaderSize;
-        const std::uint8_t *block = header + level7Start;
-        if (!(acceptedTypeLetters[first[11]] | acceptedTypeLetters[block[32]] | (first[0] == '_') |
-              (block[0] == '_') | (header[10] == 1)))
-            continue;
-        const bool level7Walks =
-            isLevel7Type(header[0]) &
-            (acceptedTypeLetters[header[level7Start + 32]] | (header[level7Start] == '_'));
-        const bool walks =
-            (readLe16(header + 8) < descriptorWalkHeaderLimit) &
-            (acceptedTypeLetters[header[tableHeaderSize + 11]] | (header[tableHeaderSize] == '_'));
-        if ((level7Walks | walks) | (readLe16(header + 10) == 1))
-            return i;
+// where its first descriptor would be. Eight offsets at a time over their bytes' classes; the
+// first offset from `i` on that may count, or `count`.
+std::size_t firstPastFilter(const std::uint8_t *classes, std::size_t i, std::size_t count) {
+    constexpr std::uint64_t lowBits = 0x0101010101010101ull;
+    for (; i < count; i += 8) {
+        const std::uint8_t *c = classes + i;
+        const std::uint64_t level7Walks =
+            (load8(c) >> 2) & (load8(c + level7Start + 32) | (load8(c + level7Start) >> 1));
+        const std::uint64_t walks = (load8(c + 9) >> 3) & (load8(c + tableHeaderSize + 11) |
+                                                           (load8(c + tableHeaderSize) >> 1));
+        const std::uint64_t flagAlone = (load8(c + 10) >> 4) & (load8(c + 11) >> 5);
+        const std::uint64_t passed = (level7Walks | walks | flagAlone) & lowBits;
+        if (passed != 0) {
+            const int bit = std::endian::native == std::endian::little ? std::countr_zero(passed)
+                                                                       : std::countl_zero(passed);
+            return std::min(count, i + static_cast<std::size_t>(bit / 8));
+        }
     }
     return count;
 }
@@ -145,7 +192,7 @@ class Scanner {
         int walksInARow = 0;
         for (;; ++i) {
             if (walksInARow < 8) {
-                std::size_t next = firstPastFilter(chunk, i, count);
+                std::size_t next = firstPastFilter(classes_.data(), i, count);
                 walksInARow = next == i ? walksInARow + 1 : 0;
                 i = next;
             }
@@ -242,6 +289,8 @@ class Scanner {
         return true;
     }
     Walk descriptorWalk(const std::uint8_t *first, std::uint64_t start, std::int32_t limit);
+    std::uint64_t pastRepetition(const std::uint8_t *here, std::uint64_t at);
+    std::uint64_t repetitionEnd(std::uint64_t at);
     // The walk over blocks classified already; false when they do not reach far enough.
     bool walkHeld(std::uint64_t start, std::int32_t limit, Walk &walk) const {
         std::uint64_t end = start + descriptorStride * static_cast<std::uint64_t>(limit);
@@ -270,7 +319,49 @@ class Scanner {
     WindowReader &sampler_;
     StrideFacts<descriptorStride, 1> descriptors_;
     StrideFacts<level7Stride, 3> level7_;
+    // Where the repetition last measured ends; none is looked for again before it.
+    std::uint64_t repetitionKnownEnd_ = 0;
+    // The classes of the chunk's bytes, for the filter.
+    std::vector<std::uint8_t> classes_ = std::vector<std::uint8_t>(chunkSize + classLookAhead);
 };
+
+// An offset without acceptance decides by the bytes from it up to its `decisionExtent`. Where
+// the bytes repeat with `repeatPeriod`, it decides as the offset a period before it: behind a
+// period of offsets that all failed, every offset fails until its extent reaches the end of the
+// repetition. `here` is the chunk's view of `at`, with a period before it. The first offset
+// from `at` on that is not settled so.
+std::uint64_t Scanner::pastRepetition(const std::uint8_t *here, std::uint64_t at) {
+    std::uint64_t extent = 0;
+    for (std::size_t back = 1; back <= repeatPeriod; ++back)
+        extent = std::max(extent, decisionExtent(here - back));
+    const std::uint64_t end = repetitionEnd(at);
+    repetitionKnownEnd_ = end;
+    return end >= at + extent ? end - extent + 1 : at;
+}
+
+// The first offset from `at` on whose byte differs from the one a period before it.
+std::uint64_t Scanner::repetitionEnd(std::uint64_t at) {
+    constexpr std::size_t piece = 256u << 10;
+    constexpr std::size_t block = 4096;
+    const std::uint64_t fileSize = reader_.fileSize();
+    for (std::uint64_t j = at; j < fileSize;) {
+        const auto length = static_cast<std::size_t>(std::min<std::uint64_t>(piece, fileSize - j));
+        const std::uint8_t *before = reader_.view(j - repeatPeriod, length + repeatPeriod);
+        const std::uint8_t *bytes = before + repeatPeriod;
+        std::size_t same = 0;
+        while (same < length) {
+            const std::size_t step = std::min(block, length - same);
+            if (std::memcmp(bytes + same, before + same, step) != 0) {
+                same = static_cast<std::size_t>(
+                    std::mismatch(bytes + same, bytes + same + step, before + same).first - bytes);
+                return j + same;
+            }
+            same += step;
+        }
+        j += length;
+    }
+    return fileSize;
+}
 
 Walk Scanner::descriptorWalk(const std::uint8_t *first, std::uint64_t start, std::int32_t limit) {
     Walk walk;
@@ -391,21 +482,43 @@ Walk Scanner::level7FromFacts(std::uint64_t start, std::uint32_t target) {
 
 std::optional<HeaderScanHit> Scanner::run(std::uint64_t from, bool acceptance) {
     const std::uint64_t fileSize = reader_.fileSize();
-    for (std::uint64_t chunkStart = from; chunkStart < fileSize; chunkStart += chunkSize) {
+    // Every offset from here on, up to the one being looked at, failed without acceptance.
+    std::uint64_t failingSince = from;
+    std::uint64_t next = from;
+    for (std::uint64_t chunkStart = from; chunkStart < fileSize; chunkStart = next) {
+        next = chunkStart + chunkSize;
         const auto count = static_cast<std::size_t>(std::min(chunkSize, fileSize - chunkStart));
-        const std::uint8_t *chunk = reader_.view(chunkStart, count + chunkMargin);
+        // A period's bytes before the chunk come with it, for the repetition test.
+        const std::size_t lead = static_cast<std::size_t>(std::min(chunkStart, repeatPeriod));
+        auto viewChunk = [&] {
+            return reader_.view(chunkStart - lead, lead + count + chunkMargin) + lead;
+        };
+        const std::uint8_t *chunk = viewChunk();
+        for (std::size_t k = 0; k < count + classLookAhead; ++k)
+            classes_[k] = byteClasses[chunk[k]];
         for (std::size_t i = 0; i < count; ++i) {
             const std::uint8_t *header = chunk + i;
             if (!acceptance) {
+                const std::uint64_t at = chunkStart + i;
+                if (at >= failingSince + repeatPeriod && at > repetitionKnownEnd_ &&
+                    header[0] == *(header - repeatPeriod)) {
+                    const std::uint64_t resume = pastRepetition(header, at);
+                    chunk = viewChunk();
+                    if (resume > at) {
+                        next = resume;
+                        break;
+                    }
+                }
                 i = firstThatMayCount(chunk, chunkStart, i, count, fileSize);
                 if (i == count)
                     break;
                 const bool counts = lengthsMayAgree(chunk + i, chunkStart + i, fileSize);
-                chunk = reader_.view(chunkStart, count + chunkMargin);
+                chunk = viewChunk();
                 if (!counts)
                     continue;
                 header = chunk + i;
             }
+            failingSince = chunkStart + i + 1;
             const std::uint32_t headerLength = readLe16(header + 8);
             const std::uint32_t recordLength = readLe16(header + 10);
             // Too short to hold a descriptor, longer than the file, or records of a flag alone.
@@ -439,13 +552,13 @@ std::optional<HeaderScanHit> Scanner::run(std::uint64_t from, bool acceptance) {
                                (headerLength - static_cast<std::uint32_t>(level7Start)) /
                                    static_cast<std::uint32_t>(level7Stride),
                                walk);
-                    chunk = reader_.view(chunkStart, count + chunkMargin);
+                    chunk = viewChunk();
                 } else {
                     std::uint64_t start = chunkStart + i + tableHeaderSize;
                     walk.fieldCount = fieldCount;
                     if (!walkHeld(start, fieldCount, walk)) {
                         walkDescriptors(first, start, fieldCount, walk);
-                        chunk = reader_.view(chunkStart, count + chunkMargin);
+                        chunk = viewChunk();
                     }
                     clears |= walk.unacceptable;
                 }
