@@ -250,6 +250,74 @@ TEST_F(HeaderSearchTest, PathologicalPatternsMatchTheSlowSearch) {
     }
 }
 
+TEST_F(HeaderSearchTest, LongRepetitionsMatchTheSlowSearch) {
+    // Junk that repeats lets the search jump to where a decision would reach the end of the
+    // repetition (for a level 7 walk, about 197 KB ahead): the jump must land on the offset the
+    // byte-by-byte search would accept, in the same state.
+    auto repeated = [](const Bytes &unit, std::size_t size) {
+        Bytes file(size);
+        for (std::size_t i = 0; i < size; ++i)
+            file[i] = unit[i % unit.size()];
+        return file;
+    };
+    std::mt19937 random(31);
+    auto randomUnit = [&random](std::size_t size, bool fewBytes) {
+        const std::uint8_t alphabet[] = {0x00, 0x01, 0x0D, 0x20, 0x2A, 0x30,
+                                         0x43, 0x44, 0x4E, 0x5F, 0x2B, 0x8C};
+        Bytes unit(size);
+        for (auto &b : unit)
+            b = fewBytes ? alphabet[random() % sizeof alphabet]
+                         : static_cast<std::uint8_t>(random());
+        return unit;
+    };
+    Bytes level7Block(48, 'A');
+    level7Block[32] = 'N';
+    level7Block[33] = 10;
+    level7Block[36] = 0x44; // a level 7 type byte, with a header length behind it
+    level7Block[37] = 0x60;
+    Bytes broken = repeated(pattern("descriptors", 32), 260000);
+    broken[130000] ^= 0x40;
+    const std::vector<std::pair<std::string, Bytes>> junks = {
+        {"a level 7 type byte", repeated({'D'}, 260000)},
+        {"'+' just longer than its walks", repeated({'+'}, 11200)},
+        {"level 7 blocks", repeated(level7Block, 260000)},
+        {"descriptor blocks broken by one byte", broken},
+        {"96 random bytes", repeated(randomUnit(96, false), 260000)},
+        {"96 bytes of few kinds", repeated(randomUnit(96, true), 250000)},
+        {"32 bytes of few kinds", repeated(randomUnit(32, true), 250000)},
+    };
+    // Blocks that are headers of 499 descriptors whose lengths do not add up, but do for the
+    // one whose walk meets the terminator behind the repetition; its walk reaches as far as
+    // any can, and no block holds a level 7 type byte.
+    Bytes block(32, 0);
+    std::memcpy(block.data(), "NAMEXYZ", 7);
+    block[8] = 0x80; // 32 * 500
+    block[9] = 0x3E;
+    block[10] = 0x33; // with the '@' behind it, 1 + 498 * 33
+    block[11] = '@';
+    block[16] = 33;
+    Bytes lateHeader(100, 0x05);
+    Bytes blocks = repeated(block, 32 * 4000);
+    lateHeader.insert(lateHeader.end(), blocks.begin(), blocks.end());
+    const std::size_t accepted = lateHeader.size() - 32 * 499;
+    lateHeader.push_back(0x0D);
+    lateHeader.resize(lateHeader.size() + 31 + 8 * (1 + 498 * 33), ' ');
+    expectSameAsReference(lateHeader, "a header the repetition's end makes");
+    std::optional<testing::ReferenceHeader> found = testing::referenceHeaderSearch(lateHeader);
+    ASSERT_TRUE(found);
+    EXPECT_EQ(found->offset, accepted);
+
+    for (const auto &[name, junk] : junks) {
+        expectSameAsReference(junk, name);
+        for (std::uint8_t type : {std::uint8_t{0x03}, std::uint8_t{0x30}}) {
+            Bytes file = junk;
+            Bytes table = soundTable(type, 40);
+            file.insert(file.end(), table.begin(), table.end());
+            expectSameAsReference(file, name + " then a table of type " + std::to_string(type));
+        }
+    }
+}
+
 // Junk made of the pieces that keep the search busy: runs of type letters, runs of acceptable
 // 32- and 48-byte descriptors (some ending in a terminator, an end-of-file marker or a bad
 // block), header lengths that make long walks, and sound tables.
