@@ -127,6 +127,12 @@ std::uint64_t load8(const std::uint8_t *p) {
     return word;
 }
 
+void classifyBytes(const std::uint8_t *__restrict bytes, std::size_t count,
+                   std::uint8_t *__restrict classes) {
+    for (std::size_t k = 0; k < count; ++k)
+        classes[k] = byteClasses[bytes[k]];
+}
+
 // Without acceptance to lose, an offset counts only when its lengths can agree: a record of
 // the deletion flag alone, or a walk, which needs a type letter (or a name like "_NULLFLAGS")
 // where its first descriptor would be. Eight offsets at a time over their bytes' classes; the
@@ -156,6 +162,57 @@ struct Walk {
     std::uint32_t lengthSum = 0;
     bool unacceptable = false;
 };
+
+// A descriptor walk over its first blocks, read in place (`first` has `directBlocks` of them):
+// false when it goes on past them.
+bool descriptorsInPlace(const std::uint8_t *first, std::int32_t limit, Walk &walk) {
+    walk.fieldCount = limit;
+    for (int i = 0; i < std::min(limit, directBlocks); ++i) {
+        BlockFacts<1> facts = classifyDescriptor(first + i * descriptorStride);
+        if (facts.stop) {
+            if (facts.terminator)
+                walk.fieldCount = i;
+            walk.unacceptable = !facts.terminator;
+            return true;
+        }
+        walk.lengthSum += facts.counts[0];
+    }
+    return limit <= directBlocks;
+}
+
+// The level 7 conversion over its first blocks, read in place: false when it goes on past
+// them. It collects descriptors of nonzero length until `maximum` of them, a terminator or
+// 4096 reads; one of no accepted type leaves nothing. The walk over what it collected stops
+// at a name starting with an end-of-file marker.
+bool level7InPlace(const std::uint8_t *first, std::uint32_t maximum, Walk &walk) {
+    std::uint32_t collected = 0;
+    bool marked = false;
+    for (int i = 0; i < directBlocks; ++i) {
+        BlockFacts<3> facts = classifyLevel7(first + i * level7Stride);
+        if (facts.stop) {
+            if (!facts.terminator) {
+                walk = Walk{};
+                return true;
+            }
+            break;
+        }
+        if (facts.counts[level7Collected] != 0) {
+            ++collected;
+            marked |= facts.counts[level7Marked] != 0;
+            if (!marked) {
+                ++walk.fieldCount;
+                walk.lengthSum += facts.counts[level7Length];
+            }
+        }
+        if (collected >= level7ReadLimit || collected >= maximum)
+            break;
+        if (i + 1 == directBlocks)
+            return false;
+    }
+    if (!marked)
+        walk.fieldCount = static_cast<std::int32_t>(collected);
+    return true;
+}
 
 class Scanner {
   public:
@@ -219,7 +276,8 @@ class Scanner {
                 }
                 std::uint32_t maximum = (headerLength - static_cast<std::uint32_t>(level7Start)) /
                                         static_cast<std::uint32_t>(level7Stride);
-                if (!level7Held(chunkStart + i + level7Start, maximum, walk))
+                if (!level7Held(chunkStart + i + level7Start, maximum, walk) &&
+                    !level7InPlace(block, maximum, walk))
                     return i;
             } else {
                 std::int32_t fieldCount =
@@ -233,7 +291,8 @@ class Scanner {
                     walksInARow = 0;
                     continue;
                 }
-                if (!walkHeld(chunkStart + i + tableHeaderSize, fieldCount, walk))
+                if (!walkHeld(chunkStart + i + tableHeaderSize, fieldCount, walk) &&
+                    !descriptorsInPlace(first, fieldCount, walk))
                     return i;
             }
             if (recordLength == 1 + walk.lengthSum)
@@ -365,18 +424,7 @@ std::uint64_t Scanner::repetitionEnd(std::uint64_t at) {
 
 Walk Scanner::descriptorWalk(const std::uint8_t *first, std::uint64_t start, std::int32_t limit) {
     Walk walk;
-    walk.fieldCount = limit;
-    for (int i = 0; i < std::min(limit, directBlocks); ++i) {
-        BlockFacts<1> facts = classifyDescriptor(first + i * descriptorStride);
-        if (facts.stop) {
-            if (facts.terminator)
-                walk.fieldCount = i;
-            walk.unacceptable = !facts.terminator;
-            return walk;
-        }
-        walk.lengthSum += facts.counts[0];
-    }
-    if (limit <= directBlocks)
+    if (descriptorsInPlace(first, limit, walk))
         return walk;
     std::uint64_t end = start + descriptorStride * static_cast<std::uint64_t>(limit);
     descriptors_.reach(reader_, start, end + 1 + reachSlack, classifyDescriptor);
@@ -385,41 +433,13 @@ Walk Scanner::descriptorWalk(const std::uint8_t *first, std::uint64_t start, std
 }
 
 Walk Scanner::level7Walk(const std::uint8_t *first, std::uint64_t start, std::uint32_t maximum) {
-    // The conversion collects descriptors of nonzero length until `maximum` of them, a
-    // terminator or 4096 reads; one of no accepted type leaves nothing. The walk over what it
-    // collected stops at a name starting with an end-of-file marker.
-    Walk walk;
-    std::uint32_t collected = 0;
-    bool marked = false;
     std::uint32_t target = std::min<std::uint32_t>(maximum, level7ReadLimit);
     if (target > 0 && level7_.holds(start, start + level7Stride * target))
         return level7FromFacts(start, target);
-    for (int i = 0; i < directBlocks; ++i) {
-        BlockFacts<3> facts = classifyLevel7(first + i * level7Stride);
-        if (facts.stop) {
-            if (!facts.terminator)
-                return Walk{};
-            break;
-        }
-        if (facts.counts[level7Collected] != 0) {
-            ++collected;
-            marked |= facts.counts[level7Marked] != 0;
-            if (!marked) {
-                ++walk.fieldCount;
-                walk.lengthSum += facts.counts[level7Length];
-            }
-        }
-        if (collected >= level7ReadLimit || collected >= maximum) {
-            if (!marked)
-                walk.fieldCount = static_cast<std::int32_t>(collected);
-            return walk;
-        }
-        if (i + 1 == directBlocks)
-            return level7FromFacts(start, target);
-    }
-    if (!marked)
-        walk.fieldCount = static_cast<std::int32_t>(collected);
-    return walk;
+    Walk walk;
+    if (level7InPlace(first, maximum, walk))
+        return walk;
+    return level7FromFacts(start, target);
 }
 
 Walk Scanner::level7FromFacts(std::uint64_t start, std::uint32_t target) {
@@ -494,8 +514,7 @@ std::optional<HeaderScanHit> Scanner::run(std::uint64_t from, bool acceptance) {
             return reader_.view(chunkStart - lead, lead + count + chunkMargin) + lead;
         };
         const std::uint8_t *chunk = viewChunk();
-        for (std::size_t k = 0; k < count + classLookAhead; ++k)
-            classes_[k] = byteClasses[chunk[k]];
+        classifyBytes(chunk, count + classLookAhead, classes_.data());
         for (std::size_t i = 0; i < count; ++i) {
             const std::uint8_t *header = chunk + i;
             if (!acceptance) {
