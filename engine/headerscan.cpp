@@ -8,6 +8,7 @@
 
 #include "engine/bufferedio.h"
 #include "engine/recordsample.h"
+#include "engine/scanclasses.h"
 #include "engine/stridefacts.h"
 #include "engine/tableformat.h"
 
@@ -94,28 +95,9 @@ inline BlockFacts<3> classifyLevel7(const std::uint8_t *b) {
     return facts;
 }
 
-// What the filter below asks of a byte, as bits.
-enum ByteClass : std::uint8_t {
-    letterClass = 1,     // an accepted type letter
-    underscoreClass = 2, // may start a name like "_NULLFLAGS"
-    level7Class = 4,     // a level 7 table type
-    smallClass = 8,      // high byte of a header length that a descriptor walk may have
-    oneClass = 16,
-    zeroClass = 32,
-};
-
-constexpr std::array<std::uint8_t, 256> byteClasses = [] {
-    std::array<std::uint8_t, 256> classes{};
-    for (unsigned b = 0; b < 256; ++b) {
-        auto byte = static_cast<std::uint8_t>(b);
-        classes[b] = static_cast<std::uint8_t>(
-            (acceptedTypeLetters[b] ? letterClass : 0) | (b == '_' ? underscoreClass : 0) |
-            (isLevel7Type(byte) ? level7Class : 0) |
-            ((b << 8) < descriptorWalkHeaderLimit ? smallClass : 0) | (b == 1 ? oneClass : 0) |
-            (b == 0 ? zeroClass : 0));
-    }
-    return classes;
-}();
+// The filter's class of a header length's high byte: below 0x40 is where a descriptor walk may be.
+static_assert((0x3Fu << 8) < descriptorWalkHeaderLimit &&
+              (0x40u << 8) >= descriptorWalkHeaderLimit);
 
 // Classes the filter looks at past the last offset it settles.
 constexpr std::size_t classLookAhead = level7Start + 32 + 16;
@@ -127,16 +109,12 @@ std::uint64_t load8(const std::uint8_t *p) {
     return word;
 }
 
-void classifyBytes(const std::uint8_t *__restrict bytes, std::size_t count,
-                   std::uint8_t *__restrict classes) {
-    for (std::size_t k = 0; k < count; ++k)
-        classes[k] = byteClasses[bytes[k]];
-}
-
 // Without acceptance to lose, an offset counts only when its lengths can agree: a record of
 // the deletion flag alone, or a walk, which needs a type letter (or a name like "_NULLFLAGS")
 // where its first descriptor would be. Eight offsets at a time over their bytes' classes; the
 // first offset from `i` on that may count, or `count`.
+static_assert(underscoreClass == 1 << 1 && level7Class == 1 << 2 && smallClass == 1 << 3 &&
+              oneClass == 1 << 4 && zeroClass == 1 << 5); // the shifts below
 std::size_t firstPastFilter(const std::uint8_t *classes, std::size_t i, std::size_t count) {
     constexpr std::uint64_t lowBits = 0x0101010101010101ull;
     for (; i < count; i += 8) {
@@ -514,7 +492,7 @@ std::optional<HeaderScanHit> Scanner::run(std::uint64_t from, bool acceptance) {
             return reader_.view(chunkStart - lead, lead + count + chunkMargin) + lead;
         };
         const std::uint8_t *chunk = viewChunk();
-        classifyBytes(chunk, count + classLookAhead, classes_.data());
+        classifyForScan(chunk, count + classLookAhead, classes_.data());
         for (std::size_t i = 0; i < count; ++i) {
             const std::uint8_t *header = chunk + i;
             if (!acceptance) {

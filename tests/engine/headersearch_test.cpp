@@ -6,6 +6,7 @@
 #include <string>
 
 #include "engine/analysis.h"
+#include "engine/scanclasses.h"
 #include "engine/tableformat.h"
 #include "tests/support/referencesearch.h"
 
@@ -231,6 +232,21 @@ Bytes pattern(const std::string &name, std::size_t size) {
         file.push_back(byte);
     }
     return file;
+}
+
+TEST(ScanClasses, EveryByteGetsTheClassOfItsValue) {
+    Bytes bytes(1000);
+    for (std::size_t i = 0; i < bytes.size(); ++i)
+        bytes[i] = static_cast<std::uint8_t>(i * 7 + i / 256);
+    for (std::size_t start : {0, 1, 15}) {
+        for (std::size_t count : {0, 5, 16, 17, 600, 985}) {
+            Bytes classes(count);
+            classifyForScan(bytes.data() + start, count, classes.data());
+            for (std::size_t k = 0; k < count; ++k)
+                ASSERT_EQ(classes[k], scanClassOf(bytes[start + k]))
+                    << "byte " << int(bytes[start + k]) << " at " << start + k;
+        }
+    }
 }
 
 TEST_F(HeaderSearchTest, PathologicalPatternsMatchTheSlowSearch) {
