@@ -32,12 +32,13 @@ constexpr std::uint32_t descriptorWalkHeaderLimit = 296 + 32 * (fieldCountLimit 
 // Offsets are looked at a chunk at a time; a walk's first blocks straight from it. Walks over
 // junk seldom get further, and classifying the blocks ahead for them would cost more.
 constexpr std::uint64_t chunkSize = 32u << 10;
-constexpr int directBlocks = 16;
+constexpr int directBlocks = 8;
 constexpr std::size_t chunkMargin = level7Start + directBlocks * level7Stride + 64;
 // Blocks classified ahead of need, so that a long walk asks for more only now and then.
 constexpr std::uint64_t reachSlack = 4096;
 // Runs of one byte and repeated 32- and 48-byte blocks all repeat with this period.
 constexpr std::uint64_t repeatPeriod = 96;
+constexpr std::size_t repeatCheckInterval = 4096;
 
 std::uint32_t lengthOf(const std::uint8_t *d) {
     return d[11] == 'C' ? d[17] * 256u + d[16] : d[16];
@@ -54,15 +55,6 @@ inline BlockFacts<1> classifyDescriptor(const std::uint8_t *d) {
         facts.counts[0] = lengthOf(d);
     }
     return facts;
-}
-
-// How far past an offset its decision without acceptance may read: its header, its first
-// blocks and the blocks its walk may cover (see `firstThatMayCount` and `lengthsMayAgree`).
-std::uint64_t decisionExtent(const std::uint8_t *header) {
-    if (isLevel7Type(header[0]))
-        return level7Start + level7Stride * (level7ReadLimit + 2);
-    return 128 +
-           descriptorStride * std::min<std::uint32_t>(readLe16(header + 8) / 32u, fieldCountLimit);
 }
 
 // Counts of a level 7 block: the length it adds, whether it is collected (a length byte of
@@ -93,6 +85,41 @@ inline BlockFacts<3> classifyLevel7(const std::uint8_t *b) {
         facts.counts[level7Marked] = b[0] == endOfFileMarker ? 1 : 0;
     }
     return facts;
+}
+
+// Where the bytes repeat, a level 7 walk meets the same two blocks over and over: how far it
+// reads follows from them (to a stop, until it has collected its descriptors, or to the limit).
+std::uint64_t level7ExtentInRepetition(const std::uint8_t *header) {
+    static_assert(repeatPeriod == 2 * level7Stride);
+    const BlockFacts<3> even = classifyLevel7(header + level7Start);
+    const BlockFacts<3> odd = classifyLevel7(header + level7Start + level7Stride);
+    std::uint64_t blocks = level7ReadLimit + 1;
+    if (even.stop) {
+        blocks = 1;
+    } else if (odd.stop) {
+        blocks = 2;
+    } else {
+        const std::uint32_t headerLength = readLe16(header + 8);
+        const std::uint64_t maximum =
+            headerLength > level7Start ? (headerLength - level7Start) / level7Stride : 0;
+        const std::uint64_t target = std::min<std::uint64_t>(maximum, level7ReadLimit);
+        const std::uint32_t collectedPerPair =
+            even.counts[level7Collected] + odd.counts[level7Collected];
+        if (collectedPerPair == 2)
+            blocks = target + 1;
+        else if (collectedPerPair == 1)
+            blocks = std::min<std::uint64_t>(2 * target + 2, blocks);
+    }
+    return level7Start + level7Stride * (blocks + 1) + 64;
+}
+
+// How far past an offset its decision without acceptance may read: its header, its first
+// blocks and the blocks its walk may cover (see `firstThatMayCount` and `lengthsMayAgree`).
+std::uint64_t decisionExtent(const std::uint8_t *header) {
+    if (isLevel7Type(header[0]))
+        return level7ExtentInRepetition(header);
+    return 128 +
+           descriptorStride * std::min<std::uint32_t>(readLe16(header + 8) / 32u, fieldCountLimit);
 }
 
 // The filter's class of a header length's high byte: below 0x40 is where a descriptor walk may be.
@@ -506,9 +533,15 @@ std::optional<HeaderScanHit> Scanner::run(std::uint64_t from, bool acceptance) {
                         break;
                     }
                 }
-                i = firstThatMayCount(chunk, chunkStart, i, count, fileSize);
+                // Now and then the repetition is looked for again, even when nothing counts.
+                const std::size_t stretchEnd = std::min(count, i + repeatCheckInterval);
+                i = firstThatMayCount(chunk, chunkStart, i, stretchEnd, fileSize);
                 if (i == count)
                     break;
+                if (i == stretchEnd) {
+                    --i;
+                    continue;
+                }
                 const bool counts = lengthsMayAgree(chunk + i, chunkStart + i, fileSize);
                 chunk = viewChunk();
                 if (!counts)
