@@ -2,10 +2,13 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstring>
+#include <vector>
 
 #include "engine/bufferedio.h"
 #include "engine/recordsample.h"
+#include "engine/scanclasses.h"
 #include "engine/stridefacts.h"
 #include "engine/tableformat.h"
 
@@ -26,12 +29,16 @@ constexpr std::uint64_t level7ReadLimit = 4096;
 // No header length from here on gives a walk over 32-byte descriptors (at most 500 of them,
 // with or without the Visual FoxPro backlink).
 constexpr std::uint32_t descriptorWalkHeaderLimit = 296 + 32 * (fieldCountLimit + 1);
-// Offsets are looked at a chunk at a time; a walk's first few blocks straight from it.
+// Offsets are looked at a chunk at a time; a walk's first blocks straight from it. Walks over
+// junk seldom get further, and classifying the blocks ahead for them would cost more.
 constexpr std::uint64_t chunkSize = 32u << 10;
-constexpr int directBlocks = 4;
+constexpr int directBlocks = 8;
 constexpr std::size_t chunkMargin = level7Start + directBlocks * level7Stride + 64;
 // Blocks classified ahead of need, so that a long walk asks for more only now and then.
 constexpr std::uint64_t reachSlack = 4096;
+// Runs of one byte and repeated 32- and 48-byte blocks all repeat with this period.
+constexpr std::uint64_t repeatPeriod = 96;
+constexpr std::size_t repeatCheckInterval = 4096;
 
 std::uint32_t lengthOf(const std::uint8_t *d) {
     return d[11] == 'C' ? d[17] * 256u + d[16] : d[16];
@@ -80,25 +87,76 @@ inline BlockFacts<3> classifyLevel7(const std::uint8_t *b) {
     return facts;
 }
 
+// Where the bytes repeat, a level 7 walk meets the same two blocks over and over: how far it
+// reads follows from them (to a stop, until it has collected its descriptors, or to the limit).
+std::uint64_t level7ExtentInRepetition(const std::uint8_t *header) {
+    static_assert(repeatPeriod == 2 * level7Stride);
+    const BlockFacts<3> even = classifyLevel7(header + level7Start);
+    const BlockFacts<3> odd = classifyLevel7(header + level7Start + level7Stride);
+    std::uint64_t blocks = level7ReadLimit + 1;
+    if (even.stop) {
+        blocks = 1;
+    } else if (odd.stop) {
+        blocks = 2;
+    } else {
+        const std::uint32_t headerLength = readLe16(header + 8);
+        const std::uint64_t maximum =
+            headerLength > level7Start ? (headerLength - level7Start) / level7Stride : 0;
+        const std::uint64_t target = std::min<std::uint64_t>(maximum, level7ReadLimit);
+        const std::uint32_t collectedPerPair =
+            even.counts[level7Collected] + odd.counts[level7Collected];
+        if (collectedPerPair == 2)
+            blocks = target + 1;
+        else if (collectedPerPair == 1)
+            blocks = std::min<std::uint64_t>(2 * target + 2, blocks);
+    }
+    return level7Start + level7Stride * (blocks + 1) + 64;
+}
+
+// How far past an offset its decision without acceptance may read: its header, its first
+// blocks and the blocks its walk may cover (see `firstThatMayCount` and `lengthsMayAgree`).
+std::uint64_t decisionExtent(const std::uint8_t *header) {
+    if (isLevel7Type(header[0]))
+        return level7ExtentInRepetition(header);
+    return 128 +
+           descriptorStride * std::min<std::uint32_t>(readLe16(header + 8) / 32u, fieldCountLimit);
+}
+
+// The filter's class of a header length's high byte: below 0x40 is where a descriptor walk may be.
+static_assert((0x3Fu << 8) < descriptorWalkHeaderLimit &&
+              (0x40u << 8) >= descriptorWalkHeaderLimit);
+
+// Classes the filter looks at past the last offset it settles.
+constexpr std::size_t classLookAhead = level7Start + 32 + 16;
+static_assert(classLookAhead <= chunkMargin);
+
+std::uint64_t load8(const std::uint8_t *p) {
+    std::uint64_t word;
+    std::memcpy(&word, p, sizeof word);
+    return word;
+}
+
 // Without acceptance to lose, an offset counts only when its lengths can agree: a record of
 // the deletion flag alone, or a walk, which needs a type letter (or a name like "_NULLFLAGS")
-// where its first descriptor would be. The first offset from `i` on that may count, or `count`.
-std::size_t firstPastFilter(const std::uint8_t *chunk, std::size_t i, std::size_t count) {
-    for (; i < count; ++i) {
-        const std::uint8_t *header = chunk + i;
-        const std::uint8_t *first = header + tableHeaderSize;
-        const std::uint8_t *block = header + level7Start;
-        if (!(acceptedTypeLetters[first[11]] | acceptedTypeLetters[block[32]] | (first[0] == '_') |
-              (block[0] == '_') | (header[10] == 1)))
-            continue;
-        const bool level7Walks =
-            isLevel7Type(header[0]) &
-            (acceptedTypeLetters[header[level7Start + 32]] | (header[level7Start] == '_'));
-        const bool walks =
-            (readLe16(header + 8) < descriptorWalkHeaderLimit) &
-            (acceptedTypeLetters[header[tableHeaderSize + 11]] | (header[tableHeaderSize] == '_'));
-        if ((level7Walks | walks) | (readLe16(header + 10) == 1))
-            return i;
+// where its first descriptor would be. Eight offsets at a time over their bytes' classes; the
+// first offset from `i` on that may count, or `count`.
+static_assert(underscoreClass == 1 << 1 && level7Class == 1 << 2 && smallClass == 1 << 3 &&
+              oneClass == 1 << 4 && zeroClass == 1 << 5); // the shifts below
+std::size_t firstPastFilter(const std::uint8_t *classes, std::size_t i, std::size_t count) {
+    constexpr std::uint64_t lowBits = 0x0101010101010101ull;
+    for (; i < count; i += 8) {
+        const std::uint8_t *c = classes + i;
+        const std::uint64_t level7Walks =
+            (load8(c) >> 2) & (load8(c + level7Start + 32) | (load8(c + level7Start) >> 1));
+        const std::uint64_t walks = (load8(c + 9) >> 3) & (load8(c + tableHeaderSize + 11) |
+                                                           (load8(c + tableHeaderSize) >> 1));
+        const std::uint64_t flagAlone = (load8(c + 10) >> 4) & (load8(c + 11) >> 5);
+        const std::uint64_t passed = (level7Walks | walks | flagAlone) & lowBits;
+        if (passed != 0) {
+            const int bit = std::endian::native == std::endian::little ? std::countr_zero(passed)
+                                                                       : std::countl_zero(passed);
+            return std::min(count, i + static_cast<std::size_t>(bit / 8));
+        }
     }
     return count;
 }
@@ -109,6 +167,57 @@ struct Walk {
     std::uint32_t lengthSum = 0;
     bool unacceptable = false;
 };
+
+// A descriptor walk over its first blocks, read in place (`first` has `directBlocks` of them):
+// false when it goes on past them.
+bool descriptorsInPlace(const std::uint8_t *first, std::int32_t limit, Walk &walk) {
+    walk.fieldCount = limit;
+    for (int i = 0; i < std::min(limit, directBlocks); ++i) {
+        BlockFacts<1> facts = classifyDescriptor(first + i * descriptorStride);
+        if (facts.stop) {
+            if (facts.terminator)
+                walk.fieldCount = i;
+            walk.unacceptable = !facts.terminator;
+            return true;
+        }
+        walk.lengthSum += facts.counts[0];
+    }
+    return limit <= directBlocks;
+}
+
+// The level 7 conversion over its first blocks, read in place: false when it goes on past
+// them. It collects descriptors of nonzero length until `maximum` of them, a terminator or
+// 4096 reads; one of no accepted type leaves nothing. The walk over what it collected stops
+// at a name starting with an end-of-file marker.
+bool level7InPlace(const std::uint8_t *first, std::uint32_t maximum, Walk &walk) {
+    std::uint32_t collected = 0;
+    bool marked = false;
+    for (int i = 0; i < directBlocks; ++i) {
+        BlockFacts<3> facts = classifyLevel7(first + i * level7Stride);
+        if (facts.stop) {
+            if (!facts.terminator) {
+                walk = Walk{};
+                return true;
+            }
+            break;
+        }
+        if (facts.counts[level7Collected] != 0) {
+            ++collected;
+            marked |= facts.counts[level7Marked] != 0;
+            if (!marked) {
+                ++walk.fieldCount;
+                walk.lengthSum += facts.counts[level7Length];
+            }
+        }
+        if (collected >= level7ReadLimit || collected >= maximum)
+            break;
+        if (i + 1 == directBlocks)
+            return false;
+    }
+    if (!marked)
+        walk.fieldCount = static_cast<std::int32_t>(collected);
+    return true;
+}
 
 class Scanner {
   public:
@@ -145,7 +254,7 @@ class Scanner {
         int walksInARow = 0;
         for (;; ++i) {
             if (walksInARow < 8) {
-                std::size_t next = firstPastFilter(chunk, i, count);
+                std::size_t next = firstPastFilter(classes_.data(), i, count);
                 walksInARow = next == i ? walksInARow + 1 : 0;
                 i = next;
             }
@@ -172,7 +281,8 @@ class Scanner {
                 }
                 std::uint32_t maximum = (headerLength - static_cast<std::uint32_t>(level7Start)) /
                                         static_cast<std::uint32_t>(level7Stride);
-                if (!level7Held(chunkStart + i + level7Start, maximum, walk))
+                if (!level7Held(chunkStart + i + level7Start, maximum, walk) &&
+                    !level7InPlace(block, maximum, walk))
                     return i;
             } else {
                 std::int32_t fieldCount =
@@ -186,7 +296,8 @@ class Scanner {
                     walksInARow = 0;
                     continue;
                 }
-                if (!walkHeld(chunkStart + i + tableHeaderSize, fieldCount, walk))
+                if (!walkHeld(chunkStart + i + tableHeaderSize, fieldCount, walk) &&
+                    !descriptorsInPlace(first, fieldCount, walk))
                     return i;
             }
             if (recordLength == 1 + walk.lengthSum)
@@ -242,6 +353,8 @@ class Scanner {
         return true;
     }
     Walk descriptorWalk(const std::uint8_t *first, std::uint64_t start, std::int32_t limit);
+    std::uint64_t pastRepetition(const std::uint8_t *here, std::uint64_t at);
+    std::uint64_t repetitionEnd(std::uint64_t at);
     // The walk over blocks classified already; false when they do not reach far enough.
     bool walkHeld(std::uint64_t start, std::int32_t limit, Walk &walk) const {
         std::uint64_t end = start + descriptorStride * static_cast<std::uint64_t>(limit);
@@ -270,22 +383,53 @@ class Scanner {
     WindowReader &sampler_;
     StrideFacts<descriptorStride, 1> descriptors_;
     StrideFacts<level7Stride, 3> level7_;
+    // Where the repetition last measured ends; none is looked for again before it.
+    std::uint64_t repetitionKnownEnd_ = 0;
+    // The classes of the chunk's bytes, for the filter.
+    std::vector<std::uint8_t> classes_ = std::vector<std::uint8_t>(chunkSize + classLookAhead);
 };
+
+// An offset without acceptance decides by the bytes from it up to its `decisionExtent`. Where
+// the bytes repeat with `repeatPeriod`, it decides as the offset a period before it: behind a
+// period of offsets that all failed, every offset fails until its extent reaches the end of the
+// repetition. `here` is the chunk's view of `at`, with a period before it. The first offset
+// from `at` on that is not settled so.
+std::uint64_t Scanner::pastRepetition(const std::uint8_t *here, std::uint64_t at) {
+    std::uint64_t extent = 0;
+    for (std::size_t back = 1; back <= repeatPeriod; ++back)
+        extent = std::max(extent, decisionExtent(here - back));
+    const std::uint64_t end = repetitionEnd(at);
+    repetitionKnownEnd_ = end;
+    return end >= at + extent ? end - extent + 1 : at;
+}
+
+// The first offset from `at` on whose byte differs from the one a period before it.
+std::uint64_t Scanner::repetitionEnd(std::uint64_t at) {
+    constexpr std::size_t piece = 256u << 10;
+    constexpr std::size_t block = 4096;
+    const std::uint64_t fileSize = reader_.fileSize();
+    for (std::uint64_t j = at; j < fileSize;) {
+        const auto length = static_cast<std::size_t>(std::min<std::uint64_t>(piece, fileSize - j));
+        const std::uint8_t *before = reader_.view(j - repeatPeriod, length + repeatPeriod);
+        const std::uint8_t *bytes = before + repeatPeriod;
+        std::size_t same = 0;
+        while (same < length) {
+            const std::size_t step = std::min(block, length - same);
+            if (std::memcmp(bytes + same, before + same, step) != 0) {
+                same = static_cast<std::size_t>(
+                    std::mismatch(bytes + same, bytes + same + step, before + same).first - bytes);
+                return j + same;
+            }
+            same += step;
+        }
+        j += length;
+    }
+    return fileSize;
+}
 
 Walk Scanner::descriptorWalk(const std::uint8_t *first, std::uint64_t start, std::int32_t limit) {
     Walk walk;
-    walk.fieldCount = limit;
-    for (int i = 0; i < std::min(limit, directBlocks); ++i) {
-        BlockFacts<1> facts = classifyDescriptor(first + i * descriptorStride);
-        if (facts.stop) {
-            if (facts.terminator)
-                walk.fieldCount = i;
-            walk.unacceptable = !facts.terminator;
-            return walk;
-        }
-        walk.lengthSum += facts.counts[0];
-    }
-    if (limit <= directBlocks)
+    if (descriptorsInPlace(first, limit, walk))
         return walk;
     std::uint64_t end = start + descriptorStride * static_cast<std::uint64_t>(limit);
     descriptors_.reach(reader_, start, end + 1 + reachSlack, classifyDescriptor);
@@ -294,41 +438,13 @@ Walk Scanner::descriptorWalk(const std::uint8_t *first, std::uint64_t start, std
 }
 
 Walk Scanner::level7Walk(const std::uint8_t *first, std::uint64_t start, std::uint32_t maximum) {
-    // The conversion collects descriptors of nonzero length until `maximum` of them, a
-    // terminator or 4096 reads; one of no accepted type leaves nothing. The walk over what it
-    // collected stops at a name starting with an end-of-file marker.
-    Walk walk;
-    std::uint32_t collected = 0;
-    bool marked = false;
     std::uint32_t target = std::min<std::uint32_t>(maximum, level7ReadLimit);
     if (target > 0 && level7_.holds(start, start + level7Stride * target))
         return level7FromFacts(start, target);
-    for (int i = 0; i < directBlocks; ++i) {
-        BlockFacts<3> facts = classifyLevel7(first + i * level7Stride);
-        if (facts.stop) {
-            if (!facts.terminator)
-                return Walk{};
-            break;
-        }
-        if (facts.counts[level7Collected] != 0) {
-            ++collected;
-            marked |= facts.counts[level7Marked] != 0;
-            if (!marked) {
-                ++walk.fieldCount;
-                walk.lengthSum += facts.counts[level7Length];
-            }
-        }
-        if (collected >= level7ReadLimit || collected >= maximum) {
-            if (!marked)
-                walk.fieldCount = static_cast<std::int32_t>(collected);
-            return walk;
-        }
-        if (i + 1 == directBlocks)
-            return level7FromFacts(start, target);
-    }
-    if (!marked)
-        walk.fieldCount = static_cast<std::int32_t>(collected);
-    return walk;
+    Walk walk;
+    if (level7InPlace(first, maximum, walk))
+        return walk;
+    return level7FromFacts(start, target);
 }
 
 Walk Scanner::level7FromFacts(std::uint64_t start, std::uint32_t target) {
@@ -391,21 +507,48 @@ Walk Scanner::level7FromFacts(std::uint64_t start, std::uint32_t target) {
 
 std::optional<HeaderScanHit> Scanner::run(std::uint64_t from, bool acceptance) {
     const std::uint64_t fileSize = reader_.fileSize();
-    for (std::uint64_t chunkStart = from; chunkStart < fileSize; chunkStart += chunkSize) {
+    // Every offset from here on, up to the one being looked at, failed without acceptance.
+    std::uint64_t failingSince = from;
+    std::uint64_t next = from;
+    for (std::uint64_t chunkStart = from; chunkStart < fileSize; chunkStart = next) {
+        next = chunkStart + chunkSize;
         const auto count = static_cast<std::size_t>(std::min(chunkSize, fileSize - chunkStart));
-        const std::uint8_t *chunk = reader_.view(chunkStart, count + chunkMargin);
+        // A period's bytes before the chunk come with it, for the repetition test.
+        const std::size_t lead = static_cast<std::size_t>(std::min(chunkStart, repeatPeriod));
+        auto viewChunk = [&] {
+            return reader_.view(chunkStart - lead, lead + count + chunkMargin) + lead;
+        };
+        const std::uint8_t *chunk = viewChunk();
+        classifyForScan(chunk, count + classLookAhead, classes_.data());
         for (std::size_t i = 0; i < count; ++i) {
             const std::uint8_t *header = chunk + i;
             if (!acceptance) {
-                i = firstThatMayCount(chunk, chunkStart, i, count, fileSize);
+                const std::uint64_t at = chunkStart + i;
+                if (at >= failingSince + repeatPeriod && at > repetitionKnownEnd_ &&
+                    header[0] == *(header - repeatPeriod)) {
+                    const std::uint64_t resume = pastRepetition(header, at);
+                    chunk = viewChunk();
+                    if (resume > at) {
+                        next = resume;
+                        break;
+                    }
+                }
+                // Now and then the repetition is looked for again, even when nothing counts.
+                const std::size_t stretchEnd = std::min(count, i + repeatCheckInterval);
+                i = firstThatMayCount(chunk, chunkStart, i, stretchEnd, fileSize);
                 if (i == count)
                     break;
+                if (i == stretchEnd) {
+                    --i;
+                    continue;
+                }
                 const bool counts = lengthsMayAgree(chunk + i, chunkStart + i, fileSize);
-                chunk = reader_.view(chunkStart, count + chunkMargin);
+                chunk = viewChunk();
                 if (!counts)
                     continue;
                 header = chunk + i;
             }
+            failingSince = chunkStart + i + 1;
             const std::uint32_t headerLength = readLe16(header + 8);
             const std::uint32_t recordLength = readLe16(header + 10);
             // Too short to hold a descriptor, longer than the file, or records of a flag alone.
@@ -439,13 +582,13 @@ std::optional<HeaderScanHit> Scanner::run(std::uint64_t from, bool acceptance) {
                                (headerLength - static_cast<std::uint32_t>(level7Start)) /
                                    static_cast<std::uint32_t>(level7Stride),
                                walk);
-                    chunk = reader_.view(chunkStart, count + chunkMargin);
+                    chunk = viewChunk();
                 } else {
                     std::uint64_t start = chunkStart + i + tableHeaderSize;
                     walk.fieldCount = fieldCount;
                     if (!walkHeld(start, fieldCount, walk)) {
                         walkDescriptors(first, start, fieldCount, walk);
-                        chunk = reader_.view(chunkStart, count + chunkMargin);
+                        chunk = viewChunk();
                     }
                     clears |= walk.unacceptable;
                 }

@@ -18,6 +18,8 @@ constexpr std::uint64_t fewestRecords = 16;
 // Periods that pass the flag test and are compared by how well their columns agree.
 constexpr std::size_t comparedPeriods = 8;
 constexpr std::uint64_t leadingRecords = 64;
+// A column that misses this many flags among its leading records fails.
+constexpr std::uint32_t earlyRecords = 3;
 constexpr double multipleGain = 0.08;
 
 bool isFlag(std::uint8_t b) {
@@ -49,14 +51,19 @@ struct Column {
 
 class PeriodSearch {
   public:
-    explicit PeriodSearch(const std::vector<std::uint8_t> &bytes) : bytes_(bytes) {}
+    explicit PeriodSearch(const std::vector<std::uint8_t> &bytes) : bytes_(bytes) {
+        const std::size_t early = std::min<std::size_t>(bytes.size(), earlyRecords * longestRecord);
+        for (std::size_t at = 0; at < early; ++at)
+            if (isFlag(bytes[at]))
+                earlyFlags_.push_back(static_cast<std::uint32_t>(at));
+    }
 
     // Columns at `period` whose bytes are flags in nearly every record.
     std::vector<Column> flagColumns(std::uint32_t period) const {
         std::vector<Column> found;
         const std::uint64_t records = bytes_.size() / period;
         const std::uint64_t allowed = records / 32;
-        for (std::uint32_t phase = 0; phase < period; ++phase) {
+        for (std::uint32_t phase : phasesWithEarlyFlags(period)) {
             std::uint64_t misses = 0, stars = 0;
             bool failed = false;
             // Most columns fail within their first records: settle those before counting on.
@@ -64,7 +71,7 @@ class PeriodSearch {
                 std::uint8_t b = bytes_[phase + k * period];
                 misses += !isFlag(b);
                 stars += b == '*';
-                failed = misses > allowed || (k < leadingRecords && misses > 2);
+                failed = misses > allowed || (k < leadingRecords && misses >= earlyRecords);
             }
             if (!failed)
                 found.push_back({phase, stars});
@@ -100,7 +107,27 @@ class PeriodSearch {
     }
 
   private:
+    // A column with no flag in its first `earlyRecords` records fails there (there are at
+    // least `fewestRecords`): only the columns of early flags need looking at, in order.
+    std::vector<std::uint32_t> phasesWithEarlyFlags(std::uint32_t period) const {
+        std::vector<std::uint32_t> phases;
+        auto end = std::lower_bound(earlyFlags_.begin(), earlyFlags_.end(),
+                                    std::uint64_t{earlyRecords} * period);
+        if (end - earlyFlags_.begin() >= static_cast<std::ptrdiff_t>(period)) {
+            phases.resize(period);
+            for (std::uint32_t phase = 0; phase < period; ++phase)
+                phases[phase] = phase;
+            return phases;
+        }
+        for (auto flag = earlyFlags_.begin(); flag != end; ++flag)
+            phases.push_back(*flag % period);
+        std::sort(phases.begin(), phases.end());
+        phases.erase(std::unique(phases.begin(), phases.end()), phases.end());
+        return phases;
+    }
+
     const std::vector<std::uint8_t> &bytes_;
+    std::vector<std::uint32_t> earlyFlags_;
 };
 
 } // namespace

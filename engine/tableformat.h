@@ -71,7 +71,7 @@ struct FieldDescriptor {
 inline bool isVisualFoxProType(std::uint8_t type) {
     return type == 0x30 || type == 0x31 || type == 0x32;
 }
-inline bool isLevel7Type(std::uint8_t type) {
+constexpr bool isLevel7Type(std::uint8_t type) {
     return (type & 7) == 4;
 }
 bool tableHasMemo(std::uint8_t type, std::uint8_t tableFlags);

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "engine/analysis.h"
+#include "engine/scanclasses.h"
 #include "engine/tableformat.h"
 #include "tests/support/referencesearch.h"
 
@@ -233,6 +234,21 @@ Bytes pattern(const std::string &name, std::size_t size) {
     return file;
 }
 
+TEST(ScanClasses, EveryByteGetsTheClassOfItsValue) {
+    Bytes bytes(1000);
+    for (std::size_t i = 0; i < bytes.size(); ++i)
+        bytes[i] = static_cast<std::uint8_t>(i * 7 + i / 256);
+    for (std::size_t start : {0, 1, 15}) {
+        for (std::size_t count : {0, 5, 16, 17, 600, 985}) {
+            Bytes classes(count);
+            classifyForScan(bytes.data() + start, count, classes.data());
+            for (std::size_t k = 0; k < count; ++k)
+                ASSERT_EQ(classes[k], scanClassOf(bytes[start + k]))
+                    << "byte " << int(bytes[start + k]) << " at " << start + k;
+        }
+    }
+}
+
 TEST_F(HeaderSearchTest, PathologicalPatternsMatchTheSlowSearch) {
     // Long enough for the walks' bookkeeping to wrap around; with a table behind the junk, the
     // search must reach it in the same state, whose type it may have to infer (type byte 0).
@@ -246,6 +262,99 @@ TEST_F(HeaderSearchTest, PathologicalPatternsMatchTheSlowSearch) {
             file.insert(file.end(), table.begin(), table.end());
             expectSameAsReference(file, std::string(name) + " then a table of type " +
                                             std::to_string(type));
+        }
+    }
+}
+
+TEST_F(HeaderSearchTest, LongRepetitionsMatchTheSlowSearch) {
+    // Junk that repeats lets the search jump to where a decision would reach the end of the
+    // repetition (for a level 7 walk, about 197 KB ahead): the jump must land on the offset the
+    // byte-by-byte search would accept, in the same state.
+    auto repeated = [](const Bytes &unit, std::size_t size) {
+        Bytes file(size);
+        for (std::size_t i = 0; i < size; ++i)
+            file[i] = unit[i % unit.size()];
+        return file;
+    };
+    std::mt19937 random(31);
+    auto randomUnit = [&random](std::size_t size, bool fewBytes) {
+        const std::uint8_t alphabet[] = {0x00, 0x01, 0x0D, 0x20, 0x2A, 0x30,
+                                         0x43, 0x44, 0x4E, 0x5F, 0x2B, 0x8C};
+        Bytes unit(size);
+        for (auto &b : unit)
+            b = fewBytes ? alphabet[random() % sizeof alphabet]
+                         : static_cast<std::uint8_t>(random());
+        return unit;
+    };
+    Bytes level7Block(48, 'A');
+    level7Block[32] = 'N';
+    level7Block[33] = 10;
+    level7Block[36] = 0x44; // a level 7 type byte, with a header length behind it
+    level7Block[37] = 0x60;
+    Bytes broken = repeated(pattern("descriptors", 32), 260000);
+    broken[130000] ^= 0x40;
+    const std::vector<std::pair<std::string, Bytes>> junks = {
+        {"a level 7 type byte", repeated({'D'}, 40000)},
+        {"'+' just longer than its walks", repeated({'+'}, 11200)},
+        {"level 7 blocks", repeated(level7Block, 80000)},
+        {"descriptor blocks broken by one byte", broken},
+        {"96 random bytes", repeated(randomUnit(96, false), 215000)},
+        {"96 bytes of few kinds", repeated(randomUnit(96, true), 215000)},
+        {"32 bytes of few kinds", repeated(randomUnit(32, true), 100000)},
+    };
+    // Blocks that are headers of 499 descriptors whose lengths do not add up, but do for the
+    // one whose walk meets the terminator behind the repetition; its walk reaches as far as
+    // any can, and no block holds a level 7 type byte.
+    Bytes block(32, 0);
+    std::memcpy(block.data(), "NAMEXYZ", 7);
+    block[8] = 0x80; // 32 * 500
+    block[9] = 0x3E;
+    block[10] = 0x33; // with the '@' behind it, 1 + 498 * 33
+    block[11] = '@';
+    block[16] = 33;
+    Bytes lateHeader(100, 0x05);
+    Bytes blocks = repeated(block, 32 * 4000);
+    lateHeader.insert(lateHeader.end(), blocks.begin(), blocks.end());
+    const std::size_t accepted = lateHeader.size() - 32 * 499;
+    lateHeader.push_back(0x0D);
+    lateHeader.resize(lateHeader.size() + 31 + 8 * (1 + 498 * 33), ' ');
+    expectSameAsReference(lateHeader, "a header the repetition's end makes");
+    std::optional<testing::ReferenceHeader> found = testing::referenceHeaderSearch(lateHeader);
+    ASSERT_TRUE(found);
+    EXPECT_EQ(found->offset, accepted);
+
+    // The same for level 7: a header every 96 bytes (its descriptors 15 and 9 bytes long, by
+    // turns) whose 400 descriptors do not add up, but 399 do, before the terminator behind.
+    Bytes unit(96, 0);
+    unit[0] = 0x8C;
+    unit[4] = 'N'; // the type letter and length of the descriptors that start at 68
+    unit[5] = 15;
+    unit[8] = 0x45; // 68 + 48 * 400 + 1
+    unit[9] = 0x4B;
+    unit[10] = 0xB8; // 1 + 200 * 15 + 199 * 9
+    unit[11] = 0x12;
+    unit[20] = 'B'; // the descriptors that start at 20
+    unit[52] = 'N';
+    unit[53] = 9;
+    unit[68] = 'A';
+    Bytes late7(100, 0x05);
+    Bytes units = repeated(unit, 96 * 400 + 20);
+    late7.insert(late7.end(), units.begin(), units.end());
+    const std::size_t accepted7 = late7.size() - (68 + 48 * 399);
+    late7.push_back(0x0D);
+    late7.resize(late7.size() + 48 + 8 * 4792, ' ');
+    expectSameAsReference(late7, "a level 7 header the repetition's end makes");
+    found = testing::referenceHeaderSearch(late7);
+    ASSERT_TRUE(found);
+    EXPECT_EQ(found->offset, accepted7);
+
+    for (const auto &[name, junk] : junks) {
+        expectSameAsReference(junk, name);
+        for (std::uint8_t type : {std::uint8_t{0x03}, std::uint8_t{0x30}}) {
+            Bytes file = junk;
+            Bytes table = soundTable(type, 40);
+            file.insert(file.end(), table.begin(), table.end());
+            expectSameAsReference(file, name + " then a table of type " + std::to_string(type));
         }
     }
 }

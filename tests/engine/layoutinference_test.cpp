@@ -123,11 +123,16 @@ TEST(LayoutInference, EachTableKindComesBackFromItsRecords) {
                                      {"FoxPro 2", 0xF5, Memo::FoxProText},
                                      {"Visual FoxPro", 0x30, Memo::FoxProBinary}};
     for (const Kind &kind : kinds) {
-        for (std::size_t zeroed : {std::size_t{512}, std::size_t{4096}}) {
-            SCOPED_TRACE(std::string(kind.name) + ", first " + std::to_string(zeroed) +
-                         " bytes zeroed");
+        // Bytes zeroed from the start (0: the header), then records whose bytes are garbage.
+        const std::pair<std::size_t, std::size_t> damages[] = {{512, 0}, {4096, 0}, {0, 2}};
+        for (auto [zeroedBytes, garbled] : damages) {
             Built b = build(kind);
+            std::size_t zeroed = zeroedBytes ? zeroedBytes : b.headerLength;
+            SCOPED_TRACE(std::string(kind.name) + ", first " + std::to_string(zeroed) +
+                         " bytes zeroed, " + std::to_string(garbled) + " records garbled");
             std::fill(b.table.begin(), b.table.begin() + std::ptrdiff_t(zeroed), 0);
+            std::fill_n(b.table.begin() + std::ptrdiff_t(zeroed), garbled * b.recordLength, 0xFF);
+            zeroed += garbled * b.recordLength;
             TempDir dir;
             const char *memoName = kind.memo == Memo::Dbt ? "a.dbt" : "a.fpt";
             const char *outMemoName = kind.memo == Memo::Dbt ? "b.dbt" : "b.fpt";

@@ -1,0 +1,115 @@
+#include "engine/scanclasses.h"
+
+#include <array>
+
+#if (defined(__x86_64__) || defined(__i386__)) && defined(__GNUC__)
+#include <immintrin.h>
+#define SALVORA_SCAN_SHUFFLES 1
+#endif
+
+namespace salvora {
+
+namespace {
+
+constexpr std::array<std::uint8_t, 256> classTable = [] {
+    std::array<std::uint8_t, 256> table{};
+    for (unsigned b = 0; b < 256; ++b)
+        table[b] = scanClassOf(static_cast<std::uint8_t>(b));
+    return table;
+}();
+
+void classifyByTable(const std::uint8_t *__restrict bytes, std::size_t count,
+                     std::uint8_t *__restrict classes) {
+    for (std::size_t k = 0; k < count; ++k)
+        classes[k] = classTable[bytes[k]];
+}
+
+#if SALVORA_SCAN_SHUFFLES
+
+// Sixteen bytes at a time, a class is the bits that both its low and its high nibble allow.
+// Every class but the letters is such a product; the letters take three bits, one for each
+// high nibble they have (2, 4 and 5), which are folded into one afterwards.
+constexpr std::uint8_t foldedLetters = 0xC1;
+constexpr std::uint8_t keptAsTheyAre = 0x3E;
+
+struct NibbleTables {
+    std::array<std::uint8_t, 16> low{};
+    std::array<std::uint8_t, 16> high{};
+};
+
+constexpr NibbleTables nibbleTables = [] {
+    NibbleTables tables;
+    for (unsigned b = 0; b < 256; ++b) {
+        if (!acceptedTypeLetters[b])
+            continue;
+        const unsigned high = b >> 4;
+        const std::uint8_t bit = high == 2 ? 0x01 : high == 4 ? 0x40 : high == 5 ? 0x80 : 0;
+        tables.low[b & 15] |= bit;
+        tables.high[high] |= bit;
+    }
+    tables.low[15] |= underscoreClass;
+    tables.high[5] |= underscoreClass;
+    for (unsigned n = 0; n < 16; ++n) {
+        tables.high[n] |= level7Class;
+        tables.low[n] |= smallClass;
+    }
+    tables.low[4] |= level7Class;
+    tables.low[12] |= level7Class;
+    for (unsigned n = 0; n < 4; ++n)
+        tables.high[n] |= smallClass;
+    tables.low[1] |= oneClass;
+    tables.low[0] |= zeroClass;
+    tables.high[0] |= oneClass | zeroClass;
+    return tables;
+}();
+
+constexpr bool nibblesAgreeWithTable() {
+    for (unsigned b = 0; b < 256; ++b) {
+        const unsigned raw = nibbleTables.low[b & 15] & nibbleTables.high[b >> 4];
+        const unsigned folded = (raw & keptAsTheyAre) | ((raw & foldedLetters) != 0 ? 1u : 0u);
+        if (folded != classTable[b])
+            return false;
+    }
+    return true;
+}
+static_assert(nibblesAgreeWithTable());
+
+__attribute__((target("ssse3"))) void classifyByShuffles(const std::uint8_t *bytes,
+                                                         std::size_t count, std::uint8_t *classes) {
+    const __m128i low = _mm_loadu_si128(reinterpret_cast<const __m128i *>(nibbleTables.low.data()));
+    const __m128i high =
+        _mm_loadu_si128(reinterpret_cast<const __m128i *>(nibbleTables.high.data()));
+    const __m128i nibble = _mm_set1_epi8(0x0F);
+    const __m128i letters = _mm_set1_epi8(static_cast<char>(foldedLetters));
+    const __m128i kept = _mm_set1_epi8(keptAsTheyAre);
+    const __m128i letterBit = _mm_set1_epi8(letterClass);
+    std::size_t k = 0;
+    for (; k + 16 <= count; k += 16) {
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i *>(bytes + k));
+        const __m128i raw =
+            _mm_and_si128(_mm_shuffle_epi8(low, _mm_and_si128(b, nibble)),
+                          _mm_shuffle_epi8(high, _mm_and_si128(_mm_srli_epi16(b, 4), nibble)));
+        const __m128i noLetter = _mm_cmpeq_epi8(_mm_and_si128(raw, letters), _mm_setzero_si128());
+        const __m128i folded =
+            _mm_or_si128(_mm_and_si128(raw, kept), _mm_andnot_si128(noLetter, letterBit));
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(classes + k), folded);
+    }
+    classifyByTable(bytes + k, count - k, classes + k);
+}
+
+#endif
+
+} // namespace
+
+void classifyForScan(const std::uint8_t *bytes, std::size_t count, std::uint8_t *classes) {
+#if SALVORA_SCAN_SHUFFLES
+    static const bool shuffles = __builtin_cpu_supports("ssse3");
+    if (shuffles) {
+        classifyByShuffles(bytes, count, classes);
+        return;
+    }
+#endif
+    classifyByTable(bytes, count, classes);
+}
+
+} // namespace salvora
