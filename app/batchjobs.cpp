@@ -1,6 +1,7 @@
 #include "app/batchjobs.h"
 
 #include <algorithm>
+#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <memory>
@@ -27,6 +28,9 @@ constexpr std::size_t entriesAhead = 8192;
 // each.
 constexpr std::size_t giveOutEvery = 256;
 constexpr std::size_t handOverEvery = 16;
+// No line waits longer than this once its table and those before it are done.
+constexpr std::chrono::milliseconds linesWait{100};
+using Clock = std::chrono::steady_clock;
 
 // What a table's run said on the console, kept until its turn comes.
 struct ConsoleEvent {
@@ -110,7 +114,7 @@ class ParallelBatch {
     void handOver();
     // With the lock held.
     void advanceDone();
-    bool batchThreadNeeded() const;
+    bool batchThreadNeeded(Clock::time_point now) const;
     void giveOut(Entry &entry);
     Entry *takeWork();
     void work();
@@ -141,6 +145,7 @@ class ParallelBatch {
     std::size_t givenOut_ = 0;
     std::size_t handedOver_ = 0;
     std::size_t shortOfWork_ = 0; // so few entries left to take: the workers run short
+    Clock::time_point lastGiveOut_ = Clock::now();
     // The entries from the next to give out up to the next to take up, and their files.
     std::deque<std::unique_ptr<Entry>> window_;
     FilesInUse inWindow_;
@@ -192,9 +197,8 @@ void ParallelBatch::work() {
             std::lock_guard<std::mutex> hold(mutex_);
             done_[entry->index] = 1;
             busyFolders_.erase(std::find(busyFolders_.begin(), busyFolders_.end(), entry->folder));
-            bool needed = batchThreadNeeded();
             advanceDone();
-            wake = !needed && batchThreadNeeded();
+            wake = batchThreadNeeded(Clock::now());
         }
         if (wake)
             entryDone_.notify_one();
@@ -212,12 +216,11 @@ Entry *ParallelBatch::takeWork() {
     if (chosen == queue_.end())
         chosen = queue_.begin();
     Entry *entry = chosen->front();
-    bool needed = batchThreadNeeded();
     chosen->pop_front();
     if (chosen->empty())
         queue_.erase(chosen);
     --queued_;
-    if (!needed && batchThreadNeeded())
+    if (batchThreadNeeded(Clock::now()))
         entryDone_.notify_one();
     busyFolders_.push_back(entry->folder);
     return entry;
@@ -295,11 +298,13 @@ void ParallelBatch::advanceDone() {
 }
 
 // Whether the batch's thread has lines to give out that are worth waking it for: a run of
-// them, or any when the workers run short or all they were given is done.
-bool ParallelBatch::batchThreadNeeded() const {
+// them, or any when the workers run short, all they were given is done, or the lines have
+// waited long enough for someone watching.
+bool ParallelBatch::batchThreadNeeded(Clock::time_point now) const {
     if (doneTo_ == givenOut_)
         return false;
-    return doneTo_ - givenOut_ >= giveOutEvery || queued_ <= shortOfWork_ || doneTo_ == handedOver_;
+    return doneTo_ - givenOut_ >= giveOutEvery || queued_ <= shortOfWork_ ||
+           doneTo_ == handedOver_ || now - lastGiveOut_ >= linesWait;
 }
 
 void ParallelBatch::giveOut(Entry &entry) {
@@ -325,9 +330,12 @@ void ParallelBatch::run() {
         std::size_t ready = 0;
         {
             std::unique_lock<std::mutex> hold(mutex_);
-            entryDone_.wait(hold, [this] { return batchThreadNeeded(); });
+            // Woken by the workers; waking now and then as well, for lines that are due.
+            while (!batchThreadNeeded(Clock::now()))
+                entryDone_.wait_for(hold, linesWait);
             ready = doneTo_ - givenOut_;
             givenOut_ = doneTo_;
+            lastGiveOut_ = Clock::now();
         }
         for (; ready > 0; --ready) {
             std::unique_ptr<Entry> entry = std::move(window_.front());
