@@ -320,6 +320,7 @@ void ParallelBatch::giveOut(Entry &entry) {
 }
 
 void ParallelBatch::run() {
+    std::size_t ready = 0; // done entries claimed for giving out
     while (next_ < entries_.count() || !window_.empty()) {
         while (dispatchNext()) {
             // The first few go at once: the workers need not wait for a whole window.
@@ -327,8 +328,7 @@ void ParallelBatch::run() {
                 handOver();
         }
         handOver();
-        std::size_t ready = 0;
-        {
+        if (ready == 0) {
             std::unique_lock<std::mutex> hold(mutex_);
             // Woken by the workers; waking now and then as well, for lines that are due.
             while (!batchThreadNeeded(Clock::now()))
@@ -337,7 +337,9 @@ void ParallelBatch::run() {
             givenOut_ = doneTo_;
             lastGiveOut_ = Clock::now();
         }
-        for (; ready > 0; --ready) {
+        // A few at a time, with more work taken up between: a long run of lines (a large
+        // folder done at last) would leave the workers without work meanwhile.
+        for (std::size_t chunk = 0; ready > 0 && chunk < giveOutEvery; --ready, ++chunk) {
             std::unique_ptr<Entry> entry = std::move(window_.front());
             window_.pop_front();
             if (entry->files)

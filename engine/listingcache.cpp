@@ -14,9 +14,6 @@ std::string lowerName(const std::string &name) {
     return lower;
 }
 
-// Enough for the tables a batch has under way; the answers go when there are more.
-constexpr std::size_t resolvedFilesKept = 32768;
-
 std::size_t nameSlot(const std::string &lowerName, std::size_t slots) {
     return std::hash<std::string>{}(lowerName) % slots;
 }
@@ -126,38 +123,24 @@ platform::OpenResult ListingCache::createWorkFile(const std::string &folder,
 std::string ListingCache::resolvedPath(const std::string &path) {
     std::size_t nameStart = platform::fileNameStart(path);
     std::string name = path.substr(nameStart);
-    if (nameStart == 0 || name.empty() || name == "." || name == "..")
+    // A missing file or a link is left to the system, as are names that climb.
+    if (nameStart == 0 || name.empty() || name == "." || name == ".." ||
+        inner_.isSymbolicLink(path) || !inner_.getAttributes(path))
         return inner_.resolvedPath(path);
-    std::atomic<std::uint64_t> &mark = touched_[nameSlot(lowerName(name), touched_.size())];
     std::string prefix = path.substr(0, nameStart);
-    std::optional<std::string> folder;
     {
+        // Shared: the folders are few, and found far more often than added.
         std::shared_lock<std::shared_mutex> hold(mutex_);
-        // The batch's table, asked for again by its run: answered unless the batch changed
-        // the name since.
-        auto file = resolvedFiles_.find(path);
-        if (file != resolvedFiles_.end() && mark.load() < file->second.at)
-            return file->second.real;
         auto known = resolvedFolders_.find(prefix);
         if (known != resolvedFolders_.end())
-            folder = known->second;
+            return known->second + name;
     }
-    std::uint64_t stamp = ++clock_;
-    // A missing file or a link is left to the system.
-    if (inner_.isSymbolicLink(path) || !inner_.getAttributes(path))
-        return inner_.resolvedPath(path);
-    if (!folder) {
-        folder = inner_.resolvedPath(prefix);
-        if (folder->empty() || !platform::isPathSeparator(folder->back()))
-            *folder += platform::preferredSeparator();
-    }
-    std::string real = *folder + name;
+    std::string folder = inner_.resolvedPath(prefix);
+    if (folder.empty() || !platform::isPathSeparator(folder.back()))
+        folder += platform::preferredSeparator();
     std::unique_lock<std::shared_mutex> hold(mutex_);
-    resolvedFolders_.emplace(prefix, *folder);
-    if (resolvedFiles_.size() >= resolvedFilesKept)
-        resolvedFiles_.clear();
-    resolvedFiles_.insert_or_assign(path, ResolvedFile{real, stamp});
-    return real;
+    resolvedFolders_.emplace(prefix, folder);
+    return folder + name;
 }
 
 platform::FileAttributes ListingCache::newFileAttributes() {

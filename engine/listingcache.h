@@ -55,8 +55,7 @@ class ListingCache final : public platform::Platform {
     }
     std::string tempFolder() override { return inner_.tempFolder(); }
     std::string currentDirectory() override { return inner_.currentDirectory(); }
-    // The folder's part is resolved once: a name that is no link adds nothing to resolve. A
-    // file's answer is kept until the batch changes its name.
+    // The folder's part is resolved once: a name that is no link adds nothing to resolve.
     std::string resolvedPath(const std::string &path) override;
     std::optional<bool> sameFile(const std::string &a, const std::string &b) override {
         return inner_.sameFile(a, b);
@@ -92,13 +91,8 @@ class ListingCache final : public platform::Platform {
     // a folder more.
     std::vector<std::atomic<std::uint64_t>> touched_ =
         std::vector<std::atomic<std::uint64_t>>(std::size_t{1} << 16);
-    std::shared_mutex mutex_; // for the folders
+    std::shared_mutex mutex_; // for the listings and the folders
     std::unordered_map<std::string, std::string> resolvedFolders_;
-    struct ResolvedFile {
-        std::string real;
-        std::uint64_t at = 0; // the clock when it was resolved
-    };
-    std::unordered_map<std::string, ResolvedFile> resolvedFiles_;
     std::map<std::string, Folder> folders_;
     std::once_flag newFileRead_;
     platform::FileAttributes newFile_;
