@@ -18,10 +18,10 @@
 namespace salvora {
 
 // Every other call goes to the system as it is. A name the batch creates, renames or removes
-// is marked when the call returns; a look-up of a name marked since its
-// folder was listed lists the folder anew. So a look-up answers what a listing at that moment
-// would, whatever the batch did before, from any thread. Only files other programs create or
-// remove meanwhile under another spelling of the name can escape it.
+// is marked when the call returns; a look-up of a name marked since its folder was listed
+// lists the folder anew. So a look-up answers what a listing at that moment would, whatever
+// the batch did before, from any thread. Only files other programs create or remove meanwhile
+// under another spelling of the name can escape it.
 class ListingCache final : public platform::Platform {
   public:
     explicit ListingCache(platform::Platform &inner) : inner_(inner) {}
