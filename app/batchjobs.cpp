@@ -1,23 +1,36 @@
 #include "app/batchjobs.h"
 
+#include <algorithm>
+#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <memory>
 #include <mutex>
 #include <system_error>
 #include <thread>
+#include <unordered_map>
 #include <vector>
 
 #include "app/enginerun.h"
 #include "app/sharedfiles.h"
+#include "engine/listingcache.h"
 #include "engine/workfilelistings.h"
 
 namespace salvora {
 
 namespace {
 
-// How far the batch may run ahead of the line it is waiting to give out.
-constexpr std::size_t entriesAhead = 256;
+// How far the batch may run ahead of the line it is waiting to give out: far enough for the
+// workers to find tables in folders of their own past a folder of a thousand tables.
+constexpr std::size_t entriesAhead = 8192;
+// The batch's thread is woken to give out and take up more once this many entries are done
+// in a row, or the workers run short: waking it for every table cost a switch of threads
+// each.
+constexpr std::size_t giveOutEvery = 256;
+constexpr std::size_t handOverEvery = 16;
+// No line waits longer than this once its table and those before it are done.
+constexpr std::chrono::milliseconds linesWait{100};
+using Clock = std::chrono::steady_clock;
 
 // What a table's run said on the console, kept until its turn comes.
 struct ConsoleEvent {
@@ -75,17 +88,19 @@ class EntryProgress final : public ProgressObserver {
 struct Entry {
     std::size_t index = 0;
     std::optional<TableFiles> files; // set while its table is being repaired
+    std::size_t folder = 0;          // the number of its folder in the batch
     RecoveryRequest request;
     RecoveryOutcome outcome;
     std::vector<ConsoleEvent> events;
     bool runs = false;
-    bool done = false;
 };
 
 class ParallelBatch {
   public:
-    ParallelBatch(AppContext &app, BatchEntries &entries)
-        : app_(app), entries_(entries), progress_(app.progressLine.get()) {}
+    // Every run goes through `engine`'s view of the system and its listings.
+    ParallelBatch(AppContext &app, const EngineContext &engine, BatchEntries &entries)
+        : app_(app), engine_(engine), entries_(entries), progress_(app.progressLine.get()),
+          done_(entries.count(), 0) {}
     ~ParallelBatch() { stopWorkers(); }
     ParallelBatch(const ParallelBatch &) = delete;
     ParallelBatch &operator=(const ParallelBatch &) = delete;
@@ -96,26 +111,51 @@ class ParallelBatch {
 
   private:
     bool dispatchNext();
+    void handOver();
+    // With the lock held.
+    void advanceDone();
+    bool batchThreadNeeded(Clock::time_point now) const;
     void giveOut(Entry &entry);
+    Entry *takeWork();
     void work();
     void repair(Entry &entry, EngineContext &engine);
     void stopWorkers();
 
     AppContext &app_;
+    const EngineContext &engine_;
     BatchEntries &entries_;
     HeadProgress progress_;
     std::vector<std::thread> workers_;
     std::mutex mutex_;
     std::condition_variable workReady_;
     std::condition_variable entryDone_;
-    std::deque<Entry *> queue_;
+    // The entries to take, in their order, in runs of one folder each, so that a worker
+    // looking for a folder of its own passes over a run at once.
+    std::deque<std::deque<Entry *>> queue_;
+    std::size_t queued_ = 0;
+    // The folders of the tables being repaired, one for each.
+    std::vector<std::size_t> busyFolders_;
+    // A number for each folder, so that workers compare numbers.
+    std::unordered_map<std::string, std::size_t> folderNumbers_;
     bool stopping_ = false;
-    // The entries from the next to give out up to the next to take up.
+    // By entry number: whether it is done. The entries below `doneTo_` are all done; those
+    // below `givenOut_` are given out (or being so), those below `handedOver_` were taken up.
+    std::vector<char> done_;
+    std::size_t doneTo_ = 0;
+    std::size_t givenOut_ = 0;
+    std::size_t handedOver_ = 0;
+    std::size_t shortOfWork_ = 0; // so few entries left to take: the workers run short
+    Clock::time_point lastGiveOut_ = Clock::now();
+    // The entries from the next to give out up to the next to take up, and their files.
     std::deque<std::unique_ptr<Entry>> window_;
+    FilesInUse inWindow_;
+    std::optional<TableFiles> waiting_; // of the next entry, while it waits
+    std::vector<Entry *> taken_;        // taken up, not yet handed to the workers
     std::size_t next_ = 0;
 };
 
 bool ParallelBatch::startWorkers(unsigned jobs) {
+    shortOfWork_ = 2 * std::size_t{jobs};
     for (unsigned i = 0; i < jobs; ++i) {
         try {
             workers_.emplace_back([this] { work(); });
@@ -139,26 +179,51 @@ void ParallelBatch::stopWorkers() {
 
 void ParallelBatch::work() {
     // Each worker's own: a run changes the flags it holds.
-    EngineContext engine(app_.engine.os);
-    engine.globalFlags = app_.engine.globalFlags;
-    engine.workFileListings = app_.engine.workFileListings;
+    EngineContext engine(engine_.os);
+    engine.globalFlags = engine_.globalFlags;
+    engine.workFileListings = engine_.workFileListings;
     for (;;) {
         Entry *entry = nullptr;
         {
             std::unique_lock<std::mutex> hold(mutex_);
-            workReady_.wait(hold, [this] { return stopping_ || !queue_.empty(); });
-            if (queue_.empty())
+            workReady_.wait(hold, [this] { return stopping_ || queued_ > 0; });
+            if (queued_ == 0)
                 return;
-            entry = queue_.front();
-            queue_.pop_front();
+            entry = takeWork();
         }
         repair(*entry, engine);
+        bool wake = false;
         {
             std::lock_guard<std::mutex> hold(mutex_);
-            entry->done = true;
+            done_[entry->index] = 1;
+            busyFolders_.erase(std::find(busyFolders_.begin(), busyFolders_.end(), entry->folder));
+            advanceDone();
+            wake = batchThreadNeeded(Clock::now());
         }
-        entryDone_.notify_one();
+        if (wake)
+            entryDone_.notify_one();
     }
+}
+
+// The first table in a folder no other worker is in: two runs in one folder wait for each
+// other's creates and renames there. Called with the lock held.
+Entry *ParallelBatch::takeWork() {
+    auto chosen =
+        std::find_if(queue_.begin(), queue_.end(), [this](const std::deque<Entry *> &run) {
+            return std::find(busyFolders_.begin(), busyFolders_.end(), run.front()->folder) ==
+                   busyFolders_.end();
+        });
+    if (chosen == queue_.end())
+        chosen = queue_.begin();
+    Entry *entry = chosen->front();
+    chosen->pop_front();
+    if (chosen->empty())
+        queue_.erase(chosen);
+    --queued_;
+    if (batchThreadNeeded(Clock::now()))
+        entryDone_.notify_one();
+    busyFolders_.push_back(entry->folder);
+    return entry;
 }
 
 void ParallelBatch::repair(Entry &entry, EngineContext &engine) {
@@ -184,29 +249,62 @@ bool ParallelBatch::dispatchNext() {
     entry->index = next_;
     const std::string *table = entries_.tableAt(next_);
     if (table) {
-        TableFiles files(app_.engine.os, *table);
-        for (const auto &earlier : window_)
-            if (earlier->files && earlier->files->overlaps(files))
-                return false;
+        if (!waiting_)
+            waiting_.emplace(engine_.os, *table);
+        if (inWindow_.overlaps(*waiting_))
+            return false;
         // Asked only now: an earlier run that could change what this name leads to is over.
         entry->runs = entries_.take(next_);
         if (entry->runs) {
-            entry->files = std::move(files);
+            inWindow_.add(*waiting_);
+            entry->folder =
+                folderNumbers_.try_emplace(waiting_->folder(), folderNumbers_.size()).first->second;
+            entry->files = std::move(waiting_);
             entry->request = recoveryRequest(app_, *table, *table);
         }
+        waiting_.reset();
     }
-    Entry *queued = entry.get();
-    entry->done = !entry->runs;
+    taken_.push_back(entry.get());
     window_.push_back(std::move(entry));
     ++next_;
-    if (queued->runs) {
-        {
-            std::lock_guard<std::mutex> hold(mutex_);
-            queue_.push_back(queued);
-        }
-        workReady_.notify_one();
-    }
     return true;
+}
+
+// Hands the entries taken up to the workers, under one hold of the lock.
+void ParallelBatch::handOver() {
+    if (taken_.empty())
+        return;
+    {
+        std::lock_guard<std::mutex> hold(mutex_);
+        for (Entry *entry : taken_) {
+            if (entry->runs) {
+                if (queue_.empty() || queue_.back().back()->folder != entry->folder)
+                    queue_.emplace_back();
+                queue_.back().push_back(entry);
+                ++queued_;
+            } else
+                done_[entry->index] = 1;
+        }
+        handedOver_ = next_;
+        advanceDone();
+    }
+    taken_.clear();
+    workReady_.notify_all();
+}
+
+void ParallelBatch::advanceDone() {
+    while (doneTo_ < handedOver_ && done_[doneTo_])
+        ++doneTo_;
+}
+
+// Whether the batch's thread has lines to give out that are worth waking it for: a run of
+// them, or any when the workers run short, all they were given is done, or the lines have
+// waited long enough for someone watching.
+bool ParallelBatch::batchThreadNeeded(Clock::time_point now) const {
+    if (doneTo_ == givenOut_)
+        return false;
+    return doneTo_ - givenOut_ >= giveOutEvery || queued_ <= shortOfWork_ ||
+           doneTo_ == handedOver_ || now - lastGiveOut_ >= linesWait;
 }
 
 void ParallelBatch::giveOut(Entry &entry) {
@@ -222,42 +320,35 @@ void ParallelBatch::giveOut(Entry &entry) {
 }
 
 void ParallelBatch::run() {
+    std::size_t ready = 0; // done entries claimed for giving out
     while (next_ < entries_.count() || !window_.empty()) {
         while (dispatchNext()) {
+            // The first few go at once: the workers need not wait for a whole window.
+            if (taken_.size() >= handOverEvery)
+                handOver();
         }
-        {
+        handOver();
+        if (ready == 0) {
             std::unique_lock<std::mutex> hold(mutex_);
-            entryDone_.wait(hold, [this] { return window_.front()->done; });
+            // Woken by the workers; waking now and then as well, for lines that are due.
+            while (!batchThreadNeeded(Clock::now()))
+                entryDone_.wait_for(hold, linesWait);
+            ready = doneTo_ - givenOut_;
+            givenOut_ = doneTo_;
+            lastGiveOut_ = Clock::now();
         }
-        // Every entry done from the front on: the done flag of each is read under the lock.
-        for (;;) {
+        // A few at a time, with more work taken up between: a long run of lines (a large
+        // folder done at last) would leave the workers without work meanwhile.
+        for (std::size_t chunk = 0; ready > 0 && chunk < giveOutEvery; --ready, ++chunk) {
             std::unique_ptr<Entry> entry = std::move(window_.front());
             window_.pop_front();
+            if (entry->files)
+                inWindow_.remove(*entry->files);
             giveOut(*entry);
-            if (window_.empty())
-                break;
-            std::lock_guard<std::mutex> hold(mutex_);
-            if (!window_.front()->done)
-                break;
         }
         progress_.setHead(window_.empty() ? next_ : window_.front()->index);
     }
 }
-
-class ListingsInUse {
-  public:
-    ListingsInUse(EngineContext &engine, WorkFileListings &listings)
-        : engine_(engine), saved_(engine.workFileListings) {
-        engine.workFileListings = &listings;
-    }
-    ~ListingsInUse() { engine_.workFileListings = saved_; }
-    ListingsInUse(const ListingsInUse &) = delete;
-    ListingsInUse &operator=(const ListingsInUse &) = delete;
-
-  private:
-    EngineContext &engine_;
-    WorkFileListings *saved_;
-};
 
 } // namespace
 
@@ -282,10 +373,13 @@ unsigned defaultJobCount() {
 
 void runBatchEntries(AppContext &app, BatchEntries &entries, unsigned jobs) {
     WorkFileListings listings;
-    ListingsInUse inUse(app.engine, listings);
+    ListingCache os(app.engine.os);
+    EngineContext engine(os);
+    engine.workFileListings = &listings;
+    engine.globalFlags = app.engine.globalFlags;
     // With "/LOG" every run rewrites the one detailed log in the working folder.
     if (jobs > 1 && !app.options.detailedLog && entries.count() > 1) {
-        ParallelBatch batch(app, entries);
+        ParallelBatch batch(app, engine, entries);
         if (batch.startWorkers(jobs)) {
             batch.run();
             return;
@@ -294,7 +388,10 @@ void runBatchEntries(AppContext &app, BatchEntries &entries, unsigned jobs) {
     for (std::size_t i = 0; i < entries.count(); ++i) {
         const std::string *table = entries.tableAt(i);
         if (table && entries.take(i)) {
-            RecoveryOutcome outcome = recoverTable(app, *table, *table);
+            ConsoleRunObserver console(app);
+            RecoveryOutcome outcome =
+                runRecovery(engine, recoveryRequest(app, *table, *table), console);
+            app.engine.globalFlags = engine.globalFlags;
             entries.finish(i, &outcome);
         } else {
             entries.finish(i, nullptr);

@@ -29,4 +29,37 @@ bool TableFiles::overlaps(const TableFiles &other) const {
     return folder_ == other.folder_ && (wholeFolder_ || other.wholeFolder_ || stem_ == other.stem_);
 }
 
+bool FilesInUse::overlaps(const TableFiles &files) const {
+    auto found = folders_.find(files.folder_);
+    if (found == folders_.end())
+        return false;
+    const Folder &folder = found->second;
+    return files.wholeFolder_ || folder.wholeFolder > 0 || folder.stems.count(files.stem_) > 0;
+}
+
+void FilesInUse::add(const TableFiles &files) {
+    Folder &folder = folders_[files.folder_];
+    ++folder.tables;
+    if (files.wholeFolder_)
+        ++folder.wholeFolder;
+    else
+        ++folder.stems[files.stem_];
+}
+
+void FilesInUse::remove(const TableFiles &files) {
+    auto found = folders_.find(files.folder_);
+    if (found == folders_.end())
+        return;
+    Folder &folder = found->second;
+    if (files.wholeFolder_) {
+        --folder.wholeFolder;
+    } else {
+        auto stem = folder.stems.find(files.stem_);
+        if (stem != folder.stems.end() && --stem->second == 0)
+            folder.stems.erase(stem);
+    }
+    if (--folder.tables == 0)
+        folders_.erase(found);
+}
+
 } // namespace salvora

@@ -11,6 +11,7 @@
 #   BENCH_TREE_TABLES    tables of the folder tree batch (10000); 0 skips it
 #   BENCH_TREE_JOBS      the /jobs: counts the tree batch is timed with ("1 2")
 #   BENCH_TREE_RUNS      runs of the tree batch per count (3); the median counts
+#   BENCH_TREE_DIR       where the tree goes (the scratch folder; /dev/shm times it in memory)
 # BENCH_MIB, BENCH_NOHEADER_MIB: 0 skips that part.
 #   BENCH_DIR            where the scratch folder goes (a fresh one under /var/tmp)
 #   BENCH_RUNS           runs of each measured command (2)
@@ -50,7 +51,9 @@ if [[ -n "${BENCH_DIR:-}" ]]; then
 else
     work="$(mktemp -d /var/tmp/salvora-bench.XXXXXX)"
 fi
-trap 'rm -rf "$work"' EXIT
+tree_dir="${BENCH_TREE_DIR:-$work}"
+tree_work=""
+trap 'rm -rf "$work" ${tree_work:+"$tree_work"}' EXIT
 
 now() { date +%s.%N; }
 # Seconds between two `now` readings, and other arithmetic: bc is not always installed.
@@ -213,32 +216,36 @@ for pattern in $patterns; do
 done
 
 # A recursive batch over a tree of small varied tables, some damaged, in one process: each run
-# repairs a fresh copy of the tree in place (the copy is not timed).
+# repairs a fresh copy of the tree in place (the copy is not timed). The job counts take turns
+# run by run, so that other work on the machine weighs on each alike.
 if [[ "$tree_tables" != 0 ]]; then
-    echo "== Folder tree of $tree_tables small tables, /recurse, one process"
-    "$build/bench/salvora_make_tree" "$work/pristine" "$tree_tables" | sed 's/^/  /'
-    declare -A tree_rate
-    for jobs in $tree_jobs; do
-        times=()
-        for ((run = 0; run < tree_runs; ++run)); do
-            rm -rf "$work/tree"
-            cp -a "$work/pristine" "$work/tree"
+    echo "== Folder tree of $tree_tables small tables, /recurse, one process (in $tree_dir)"
+    tree_work="$(mktemp -d "$tree_dir/salvora-tree.XXXXXX")"
+    "$build/bench/salvora_make_tree" "$tree_work/pristine" "$tree_tables" | sed 's/^/  /'
+    declare -A tree_rate tree_times
+    for ((run = 0; run < tree_runs; ++run)); do
+        for jobs in $tree_jobs; do
+            rm -rf "$tree_work/tree"
+            cp -a "$tree_work/pristine" "$tree_work/tree"
             sync
             status=0
             start=$(now)
-            "$salvora" "$work/tree/*.dbf" /recurse "/jobs:$jobs" >/dev/null 2>&1 || status=$?
+            "$salvora" "$tree_work/tree/*.dbf" /recurse "/jobs:$jobs" >/dev/null 2>&1 || status=$?
             end=$(now)
-            lines=$(grep -c ': ' "$work/tree/recovery.log" || true)
+            lines=$(grep -c ': ' "$tree_work/tree/recovery.log" || true)
             if [[ $status -gt 1 || "$lines" -ne "$tree_tables" ]]; then
                 echo "FAILED: the tree batch with /jobs:$jobs ended with $status, $lines lines" >&2
+                rm -rf "$tree_work"
                 exit 1
             fi
-            times+=("$(awk "BEGIN { printf \"%.3f\", $end - $start }")")
+            tree_times[$jobs]+="$(awk "BEGIN { printf \"%.3f\", $end - $start }") "
         done
-        median=$(printf '%s\n' "${times[@]}" | sort -n | awk '{ t[NR] = $1 } END {
+    done
+    for jobs in $tree_jobs; do
+        median=$(printf '%s\n' ${tree_times[$jobs]} | sort -n | awk '{ t[NR] = $1 } END {
             print (NR % 2) ? t[(NR + 1) / 2] : (t[NR / 2] + t[NR / 2 + 1]) / 2 }')
         tree_rate[$jobs]=$(calc "$tree_tables / $median")
-        echo "  /jobs:$jobs runs: ${times[*]} s (median $median s)"
+        echo "  /jobs:$jobs runs: ${tree_times[$jobs]}s (median $median s)"
         echo "tree batch (/jobs:$jobs) tables per second: ${tree_rate[$jobs]}"
     done
     read -r -a job_list <<<"$tree_jobs"
@@ -248,5 +255,5 @@ if [[ "$tree_tables" != 0 ]]; then
         echo "tree batch /jobs:$last over /jobs:$first speed-up: $(calc "${tree_rate[$last]} / ${tree_rate[$first]}")"
     fi
     echo "  $(nproc) processors, load average $(cut -d' ' -f1-3 /proc/loadavg)"
-    rm -rf "$work/pristine" "$work/tree"
+    rm -rf "$tree_work"
 fi

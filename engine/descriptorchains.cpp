@@ -171,7 +171,7 @@ Level7Walk Level7Chains::walk(std::uint64_t start, std::uint32_t maximum, std::u
     Chain &chain = chainAt(chains_, used_, start, level7Stride);
     const std::uint64_t limit = std::min<std::uint64_t>(maximum, level7ReadLimit);
     extend(chain, std::max<std::uint64_t>(limit, 1));
-    const std::deque<Entry> &entries = chain.entries;
+    const EntryQueue<Entry> &entries = chain.entries;
     if (entries.empty())
         return result; // the first block stops the conversion with nothing collected
 

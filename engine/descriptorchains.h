@@ -8,7 +8,8 @@
 
 #include <array>
 #include <cstdint>
-#include <deque>
+
+#include "engine/entryqueue.h"
 
 namespace salvora {
 
@@ -47,7 +48,7 @@ class DescriptorChains {
     struct Chain {
         std::uint64_t front = 0; // position of entries.front()
         std::uint64_t next = 0;  // position after the last entry
-        std::deque<Entry> entries;
+        EntryQueue<Entry> entries;
         bool stopped = false; // `next` holds a terminator or an unacceptable descriptor
         bool stopIsTerminator = false;
     };
@@ -97,7 +98,7 @@ class Level7Chains {
     struct Chain {
         std::uint64_t front = 0;
         std::uint64_t next = 0;
-        std::deque<Entry> entries;
+        EntryQueue<Entry> entries;
         bool stopped = false;
         bool stopIsTerminator = false; // otherwise a descriptor of no accepted type
     };

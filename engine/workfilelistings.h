@@ -21,6 +21,7 @@ class WorkFileListings {
 
   private:
     struct Listing {
+        std::once_flag once;
         bool listed = false;
         std::vector<platform::DirectoryEntry> entries;
     };

@@ -65,16 +65,21 @@ timespec toTimespec(FileTime t) {
     return ts;
 }
 
+// A plain file keeps its position here and is read and written at it (pread, pwrite): a seek
+// costs no call to the system, and threads sharing the process's files skip the position
+// lock. A device or a pipe (a report may go to one) is read and written as a stream.
 class PosixFile final : public FileHandle {
   public:
-    explicit PosixFile(int fd) : fd_(fd) {}
+    PosixFile(int fd, bool positioned) : fd_(fd), positioned_(positioned) {}
     ~PosixFile() override { ::close(fd_); }
 
     IoResult read(void *buffer, std::size_t size) override {
         IoResult result;
         auto *out = static_cast<unsigned char *>(buffer);
         while (result.bytes < size) {
-            ssize_t got = ::read(fd_, out + result.bytes, size - result.bytes);
+            ssize_t got = positioned_ ? ::pread(fd_, out + result.bytes, size - result.bytes,
+                                                static_cast<off_t>(position_ + result.bytes))
+                                      : ::read(fd_, out + result.bytes, size - result.bytes);
             if (got < 0) {
                 if (errno == EINTR)
                     continue;
@@ -85,6 +90,7 @@ class PosixFile final : public FileHandle {
                 break;
             result.bytes += static_cast<std::size_t>(got);
         }
+        position_ += result.bytes;
         return result;
     }
 
@@ -92,7 +98,9 @@ class PosixFile final : public FileHandle {
         IoResult result;
         const auto *in = static_cast<const unsigned char *>(data);
         while (result.bytes < size) {
-            ssize_t put = ::write(fd_, in + result.bytes, size - result.bytes);
+            ssize_t put = positioned_ ? ::pwrite(fd_, in + result.bytes, size - result.bytes,
+                                                 static_cast<off_t>(position_ + result.bytes))
+                                      : ::write(fd_, in + result.bytes, size - result.bytes);
             if (put < 0) {
                 if (errno == EINTR)
                     continue;
@@ -105,14 +113,16 @@ class PosixFile final : public FileHandle {
             }
             result.bytes += static_cast<std::size_t>(put);
         }
+        position_ += result.bytes;
         return result;
     }
 
     ErrorCode seek(std::uint64_t offset) override {
         if (offset > static_cast<std::uint64_t>(INT64_MAX))
             return EINVAL;
-        if (::lseek(fd_, static_cast<off_t>(offset), SEEK_SET) < 0)
+        if (!positioned_ && ::lseek(fd_, static_cast<off_t>(offset), SEEK_SET) < 0)
             return lastErrno();
+        position_ = offset;
         return 0;
     }
 
@@ -127,7 +137,7 @@ class PosixFile final : public FileHandle {
     }
 
     ErrorCode setEnd() override {
-        off_t here = ::lseek(fd_, 0, SEEK_CUR);
+        off_t here = positioned_ ? static_cast<off_t>(position_) : ::lseek(fd_, 0, SEEK_CUR);
         if (here < 0)
             return lastErrno();
         if (::ftruncate(fd_, here) != 0)
@@ -181,6 +191,8 @@ class PosixFile final : public FileHandle {
 
   private:
     int fd_;
+    bool positioned_;
+    std::uint64_t position_ = 0;
 };
 
 char lowerAscii(char c) {
@@ -238,6 +250,16 @@ mode_t currentUmask() {
     mode_t mask = ::umask(0);
     ::umask(mask);
     return mask;
+}
+
+// Seeded once a thread: opening the system's entropy source for every name cost more than
+// the file it named.
+std::mt19937_64 &threadDraw() {
+    thread_local std::mt19937_64 draw([] {
+        std::random_device entropy;
+        return (std::uint64_t{entropy()} << 32) ^ entropy();
+    }());
+    return draw;
 }
 
 int openFlags(const OpenRequest &request) {
@@ -300,15 +322,15 @@ class PosixPlatform final : public Platform {
             }
         }
         // Truncating an empty file is not free on every file system: skip it.
-        bool empty = ::fstat(fd, &st) == 0 && st.st_size == 0;
-        if (request.disposition == Disposition::CreateAlways && !empty && ::ftruncate(fd, 0) != 0) {
+        if (request.disposition == Disposition::CreateAlways &&
+            !(::fstat(fd, &st) == 0 && st.st_size == 0) && ::ftruncate(fd, 0) != 0) {
             ErrorCode error = lastErrno();
             ::close(fd);
             return {nullptr, error};
         }
         if (request.sequentialScan)
             ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
-        return {std::make_unique<PosixFile>(fd), 0};
+        return {std::make_unique<PosixFile>(fd, S_ISREG(st.st_mode)), 0};
     }
 
     std::optional<FileAttributes> getAttributes(const std::string &path,
@@ -361,14 +383,19 @@ class PosixPlatform final : public Platform {
             openFile(to, {Access::ReadWrite, Share::None, Disposition::CreateAlways, true});
         if (!out)
             return out.error;
-        std::vector<unsigned char> buffer(1 << 20);
+        // Sized to the file and left unfilled: most copies are small, and zeroing a buffer of
+        // a mebibyte for each cost more than the copy.
+        constexpr std::uint64_t largest = 1 << 20;
+        std::size_t size = static_cast<std::size_t>(
+            std::clamp<std::uint64_t>(in.file->size().value_or(largest) + 1, 1, largest));
+        std::unique_ptr<unsigned char[]> buffer(new unsigned char[size]);
         for (;;) {
-            IoResult got = in.file->read(buffer.data(), buffer.size());
+            IoResult got = in.file->read(buffer.get(), size);
             if (!got.ok())
                 return got.error;
             if (got.bytes == 0)
                 break;
-            IoResult put = out.file->write(buffer.data(), got.bytes);
+            IoResult put = out.file->write(buffer.get(), got.bytes);
             if (!put.ok())
                 return put.error;
         }
@@ -402,9 +429,9 @@ class PosixPlatform final : public Platform {
                                                 ErrorCode *error) override {
         // Not mkstemp: its 0600 mode would stick to a result that is renamed into place.
         static std::atomic<std::uint64_t> counter{0};
-        std::random_device entropy;
+        std::mt19937_64 &draw = threadDraw();
         for (int attempt = 0; attempt < 100; ++attempt) {
-            std::uint64_t salt = (std::uint64_t{entropy()} << 32) ^ entropy() ^ ++counter;
+            std::uint64_t salt = draw() ^ ++counter;
             char suffix[17];
             std::snprintf(suffix, sizeof suffix, "%016llx", static_cast<unsigned long long>(salt));
             std::string path = joinPath(folder, prefix + suffix + ".tmp");
@@ -428,8 +455,7 @@ class PosixPlatform final : public Platform {
                               std::string &path) override {
         static const char letters[] =
             "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
-        std::random_device entropy;
-        std::mt19937_64 draw((std::uint64_t{entropy()} << 32) ^ entropy());
+        std::mt19937_64 &draw = threadDraw();
         ErrorCode failure = EEXIST;
         for (int attempt = 0; attempt < 100; ++attempt) {
             std::string name = prefix;
@@ -447,7 +473,7 @@ class PosixPlatform final : public Platform {
             }
             ::flock(fd, LOCK_EX | LOCK_NB);
             path = candidate;
-            return {std::make_unique<PosixFile>(fd), 0};
+            return {std::make_unique<PosixFile>(fd, true), 0};
         }
         return {nullptr, failure};
     }

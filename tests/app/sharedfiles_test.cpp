@@ -46,6 +46,15 @@ TEST(TableFiles, TablesOverlapWhereTheirMemoWorkFilesOrRealFileCouldMeet) {
         TableFiles second(os, dir.file(c.second));
         EXPECT_EQ(first.overlaps(second), c.overlap);
         EXPECT_EQ(second.overlaps(first), c.overlap);
+        // The batch's index of the tables under way answers as the pairs do.
+        FilesInUse inUse;
+        inUse.add(first);
+        EXPECT_EQ(inUse.overlaps(second), c.overlap);
+        inUse.add(second);
+        inUse.remove(first);
+        EXPECT_EQ(inUse.overlaps(first), c.overlap);
+        inUse.remove(second);
+        EXPECT_FALSE(inUse.overlaps(first));
     }
 }
 

@@ -42,6 +42,15 @@ void putMemoTable(const std::string &path) {
     writeFile(path.substr(0, path.size() - 3) + "dbt", memo.file);
 }
 
+// A dBASE IV memo table whose memo file is missing: its repair writes a new one.
+Bytes memoTableWithoutMemo() {
+    return TableBuilder(0x8B)
+        .field("NAME", 'C', 10)
+        .field("NOTES", 'M', 10)
+        .record("Carol     " + memoReference(1))
+        .build();
+}
+
 struct Snapshot {
     int exitCode = 0;
     std::string out;
@@ -76,6 +85,9 @@ class CliJobs : public ::testing::Test {
         writeFile(dir.file("A/inuse.dbf"), needsRepair());
         putMemoTable(dir.file("A/memo.dbf"));
         putMemoTable(dir.file("A/sub/memo.dbf"));
+        // The first repair writes CASE.dbt, which the second then finds as its memo.
+        writeFile(dir.file("A/CASE.DBF"), memoTableWithoutMemo());
+        writeFile(dir.file("A/case.dbf"), memoTableWithoutMemo());
         fs::create_hard_link(dir.file("A/damaged1.dbf"), dir.file("A/hard_after.dbf"));
         fs::create_hard_link(dir.file("A/damaged2.dbf"), dir.file("A/a_hard_before.dbf"));
         fs::create_symlink("damaged3.dbf", dir.file("A/z_link_after.dbf"));
@@ -110,7 +122,7 @@ TEST_F(CliJobs, ABatchOfSeveralJobsWritesWhatOneJobWrites) {
     std::vector<std::string> names;
     makeFolder();
     for (const fs::directory_entry &entry : fs::directory_iterator(top()))
-        if (entry.path().extension() == ".dbf")
+        if (entry.path().extension() == ".dbf" || entry.path().extension() == ".DBF")
             names.push_back(entry.path().lexically_relative(dir.path()).string());
     std::sort(names.begin(), names.end());
     // A name given twice is the same table as itself, though its repaired file may have the
@@ -135,6 +147,9 @@ TEST_F(CliJobs, ABatchOfSeveralJobsWritesWhatOneJobWrites) {
         EXPECT_NE(serial.out.find(batch.line), std::string::npos) << serial.out;
         EXPECT_NE(serial.out.find("in use by another program"), std::string::npos) << serial.out;
         EXPECT_NE(serial.out.find("Unrecoverable"), std::string::npos) << serial.out;
+        // As a run that lists the folder for each look-up finds it.
+        EXPECT_TRUE(serial.files.count("A/CASE.dbt"));
+        EXPECT_FALSE(serial.files.count("A/case.dbt"));
         for (int jobs : {2, 4, 8}) {
             SCOPED_TRACE(jobs);
             Snapshot parallel = run(batch.arguments, jobs);

@@ -1,0 +1,101 @@
+// A batch's view of the system that answers the look-ups of one name in a folder ("is there a
+// memo spelled otherwise?") from one listing of the folder, not a listing per table: in a
+// folder of thousands of tables that made a batch quadratic.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <shared_mutex>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace salvora {
+
+// Every other call goes to the system as it is. A name the batch creates, renames or removes
+// is marked when the call returns; a look-up of a name marked since its folder was listed
+// lists the folder anew. So a look-up answers what a listing at that moment would, whatever
+// the batch did before, from any thread. Only files other programs create or remove meanwhile
+// under another spelling of the name can escape it.
+class ListingCache final : public platform::Platform {
+  public:
+    explicit ListingCache(platform::Platform &inner) : inner_(inner) {}
+
+    platform::ErrorCode listDirectory(const std::string &folder, const std::string &pattern,
+                                      std::vector<platform::DirectoryEntry> &entries) override;
+
+    platform::OpenResult openFile(const std::string &path,
+                                  const platform::OpenRequest &request) override;
+    platform::ErrorCode copyFile(const std::string &from, const std::string &to) override;
+    platform::ErrorCode removeFile(const std::string &path) override;
+    platform::ErrorCode renameFile(const std::string &from, const std::string &to) override;
+    std::optional<std::string> createUniqueFile(const std::string &folder,
+                                                const std::string &prefix,
+                                                platform::ErrorCode *error = nullptr) override;
+    platform::OpenResult createWorkFile(const std::string &folder, const std::string &prefix,
+                                        std::string &path) override;
+    // Read once: the batch never changes the umask.
+    platform::FileAttributes newFileAttributes() override;
+
+    std::optional<platform::FileAttributes>
+    getAttributes(const std::string &path, platform::ErrorCode *error = nullptr) override {
+        return inner_.getAttributes(path, error);
+    }
+    platform::ErrorCode setAttributes(const std::string &path,
+                                      const platform::FileAttributes &attributes) override {
+        return inner_.setAttributes(path, attributes);
+    }
+    platform::ErrorCode setReadOnly(const std::string &path, bool readOnly) override {
+        return inner_.setReadOnly(path, readOnly);
+    }
+    std::string tempFolder() override { return inner_.tempFolder(); }
+    std::string currentDirectory() override { return inner_.currentDirectory(); }
+    // The folder's part is resolved once: a name that is no link adds nothing to resolve.
+    std::string resolvedPath(const std::string &path) override;
+    std::optional<bool> sameFile(const std::string &a, const std::string &b) override {
+        return inner_.sameFile(a, b);
+    }
+    std::optional<platform::FileIdentity> identity(const std::string &path,
+                                                   platform::ErrorCode *error = nullptr) override {
+        return inner_.identity(path, error);
+    }
+    bool isSymbolicLink(const std::string &path) override { return inner_.isSymbolicLink(path); }
+    bool replacesOpenFiles() override { return inner_.replacesOpenFiles(); }
+    platform::LocalTime localTime() override { return inner_.localTime(); }
+    std::string errorText(platform::ErrorCode code) override { return inner_.errorText(code); }
+
+    // How many times a folder was listed to answer a look-up (for tests).
+    std::uint64_t listings() const;
+
+  private:
+    struct Folder {
+        std::uint64_t listedAt = 0;
+        // Entries by their name in lower case, each run in the listing's order.
+        std::unordered_map<std::string, std::vector<platform::DirectoryEntry>> names;
+    };
+    // Marks the name of `path` as changed by the batch from now on.
+    void touch(const std::string &path);
+    std::optional<std::vector<platform::DirectoryEntry>> cached(const std::string &folder,
+                                                                const std::string &key);
+
+    platform::Platform &inner_;
+    // Orders marks and listings; atomic, so that the workers' marks never wait for a lock.
+    std::atomic<std::uint64_t> clock_{0};
+    std::atomic<std::uint64_t> listingCount_{0};
+    // The latest mark by a hash of the name in lower case: names that share a slot only list
+    // a folder more.
+    std::vector<std::atomic<std::uint64_t>> touched_ =
+        std::vector<std::atomic<std::uint64_t>>(std::size_t{1} << 16);
+    std::shared_mutex mutex_; // for the listings and the folders
+    std::unordered_map<std::string, std::string> resolvedFolders_;
+    std::map<std::string, Folder> folders_;
+    std::once_flag newFileRead_;
+    platform::FileAttributes newFile_;
+};
+
+} // namespace salvora
