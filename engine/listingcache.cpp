@@ -47,7 +47,7 @@ platform::ErrorCode ListingCache::listDirectory(const std::string &folder,
                                                 const std::string &pattern,
                                                 std::vector<platform::DirectoryEntry> &entries) {
     if (pattern.empty() || pattern.find_first_of("*?") != std::string::npos)
-        return inner_.listDirectory(folder, pattern, entries);
+        return inner().listDirectory(folder, pattern, entries);
     std::string key = lowerName(pattern);
     if (auto answer = cached(folder, key)) {
         entries = std::move(*answer);
@@ -56,8 +56,8 @@ platform::ErrorCode ListingCache::listDirectory(const std::string &folder,
     std::uint64_t stamp = ++clock_;
     ++listingCount_;
     std::vector<platform::DirectoryEntry> all;
-    if (inner_.listDirectory(folder, "*", all) != 0)
-        return inner_.listDirectory(folder, pattern, entries);
+    if (inner().listDirectory(folder, "*", all) != 0)
+        return inner().listDirectory(folder, pattern, entries);
     Folder fresh;
     fresh.listedAt = stamp;
     for (platform::DirectoryEntry &entry : all) {
@@ -78,26 +78,26 @@ platform::ErrorCode ListingCache::listDirectory(const std::string &folder,
 // runs may see the folder before or after it, as a listing would.
 platform::OpenResult ListingCache::openFile(const std::string &path,
                                             const platform::OpenRequest &request) {
-    platform::OpenResult opened = inner_.openFile(path, request);
+    platform::OpenResult opened = inner().openFile(path, request);
     if (request.disposition != platform::Disposition::OpenExisting)
         touch(path);
     return opened;
 }
 
 platform::ErrorCode ListingCache::copyFile(const std::string &from, const std::string &to) {
-    platform::ErrorCode error = inner_.copyFile(from, to);
+    platform::ErrorCode error = inner().copyFile(from, to);
     touch(to);
     return error;
 }
 
 platform::ErrorCode ListingCache::removeFile(const std::string &path) {
-    platform::ErrorCode error = inner_.removeFile(path);
+    platform::ErrorCode error = inner().removeFile(path);
     touch(path);
     return error;
 }
 
 platform::ErrorCode ListingCache::renameFile(const std::string &from, const std::string &to) {
-    platform::ErrorCode error = inner_.renameFile(from, to);
+    platform::ErrorCode error = inner().renameFile(from, to);
     touch(from);
     touch(to);
     return error;
@@ -106,7 +106,7 @@ platform::ErrorCode ListingCache::renameFile(const std::string &from, const std:
 std::optional<std::string> ListingCache::createUniqueFile(const std::string &folder,
                                                           const std::string &prefix,
                                                           platform::ErrorCode *error) {
-    std::optional<std::string> path = inner_.createUniqueFile(folder, prefix, error);
+    std::optional<std::string> path = inner().createUniqueFile(folder, prefix, error);
     if (path)
         touch(*path);
     return path;
@@ -114,7 +114,7 @@ std::optional<std::string> ListingCache::createUniqueFile(const std::string &fol
 
 platform::OpenResult ListingCache::createWorkFile(const std::string &folder,
                                                   const std::string &prefix, std::string &path) {
-    platform::OpenResult created = inner_.createWorkFile(folder, prefix, path);
+    platform::OpenResult created = inner().createWorkFile(folder, prefix, path);
     if (created)
         touch(path);
     return created;
@@ -125,8 +125,8 @@ std::string ListingCache::resolvedPath(const std::string &path) {
     std::string name = path.substr(nameStart);
     // A missing file or a link is left to the system, as are names that climb.
     if (nameStart == 0 || name.empty() || name == "." || name == ".." ||
-        inner_.isSymbolicLink(path) || !inner_.getAttributes(path))
-        return inner_.resolvedPath(path);
+        inner().isSymbolicLink(path) || !inner().getAttributes(path))
+        return inner().resolvedPath(path);
     std::string prefix = path.substr(0, nameStart);
     {
         // Shared: the folders are few, and found far more often than added.
@@ -135,7 +135,7 @@ std::string ListingCache::resolvedPath(const std::string &path) {
         if (known != resolvedFolders_.end())
             return known->second + name;
     }
-    std::string folder = inner_.resolvedPath(prefix);
+    std::string folder = inner().resolvedPath(prefix);
     if (folder.empty() || !platform::isPathSeparator(folder.back()))
         folder += platform::preferredSeparator();
     std::unique_lock<std::shared_mutex> hold(mutex_);
@@ -144,7 +144,7 @@ std::string ListingCache::resolvedPath(const std::string &path) {
 }
 
 platform::FileAttributes ListingCache::newFileAttributes() {
-    std::call_once(newFileRead_, [this] { newFile_ = inner_.newFileAttributes(); });
+    std::call_once(newFileRead_, [this] { newFile_ = inner().newFileAttributes(); });
     return newFile_;
 }
 

@@ -13,7 +13,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "platform/platform.h"
+#include "platform/forwardingplatform.h"
 
 namespace salvora {
 
@@ -22,9 +22,9 @@ namespace salvora {
 // lists the folder anew. So a look-up answers what a listing at that moment would, whatever
 // the batch did before, from any thread. Only files other programs create or remove meanwhile
 // under another spelling of the name can escape it.
-class ListingCache final : public platform::Platform {
+class ListingCache final : public platform::ForwardingPlatform {
   public:
-    explicit ListingCache(platform::Platform &inner) : inner_(inner) {}
+    explicit ListingCache(platform::Platform &inner) : ForwardingPlatform(inner) {}
 
     platform::ErrorCode listDirectory(const std::string &folder, const std::string &pattern,
                                       std::vector<platform::DirectoryEntry> &entries) override;
@@ -42,32 +42,8 @@ class ListingCache final : public platform::Platform {
     // Read once: the batch never changes the umask.
     platform::FileAttributes newFileAttributes() override;
 
-    std::optional<platform::FileAttributes>
-    getAttributes(const std::string &path, platform::ErrorCode *error = nullptr) override {
-        return inner_.getAttributes(path, error);
-    }
-    platform::ErrorCode setAttributes(const std::string &path,
-                                      const platform::FileAttributes &attributes) override {
-        return inner_.setAttributes(path, attributes);
-    }
-    platform::ErrorCode setReadOnly(const std::string &path, bool readOnly) override {
-        return inner_.setReadOnly(path, readOnly);
-    }
-    std::string tempFolder() override { return inner_.tempFolder(); }
-    std::string currentDirectory() override { return inner_.currentDirectory(); }
     // The folder's part is resolved once: a name that is no link adds nothing to resolve.
     std::string resolvedPath(const std::string &path) override;
-    std::optional<bool> sameFile(const std::string &a, const std::string &b) override {
-        return inner_.sameFile(a, b);
-    }
-    std::optional<platform::FileIdentity> identity(const std::string &path,
-                                                   platform::ErrorCode *error = nullptr) override {
-        return inner_.identity(path, error);
-    }
-    bool isSymbolicLink(const std::string &path) override { return inner_.isSymbolicLink(path); }
-    bool replacesOpenFiles() override { return inner_.replacesOpenFiles(); }
-    platform::LocalTime localTime() override { return inner_.localTime(); }
-    std::string errorText(platform::ErrorCode code) override { return inner_.errorText(code); }
 
     // How many times a folder was listed to answer a look-up (for tests).
     std::uint64_t listings() const;
@@ -83,7 +59,6 @@ class ListingCache final : public platform::Platform {
     std::optional<std::vector<platform::DirectoryEntry>> cached(const std::string &folder,
                                                                 const std::string &key);
 
-    platform::Platform &inner_;
     // Orders marks and listings; atomic, so that the workers' marks never wait for a lock.
     std::atomic<std::uint64_t> clock_{0};
     std::atomic<std::uint64_t> listingCount_{0};
