@@ -144,6 +144,18 @@ if cmp -s "$work/table.dbf" "$work/out.dbf"; then
 else
     echo "  NOTE: the output differs from the sound input"
 fi
+measure "$work/out.dbf" "$salvora" "$work/table.dbf" "/output:$work/out.dbf" /deldups
+echo "  repair with /deldups: $best s (exit $status)"
+echo "deldups repair/cp ratio: $(calc "$best / $cp_time")"
+# pgdbf, a general-purpose reader from Debian's packages, reading the whole table: a yardstick.
+if command -v pgdbf >/dev/null; then
+    # shellcheck disable=SC2016 # the inner shell expands $1 and $2
+    measure "$work/pgdbf.sql" sh -c 'pgdbf "$1" > "$2"' sh "$work/table.dbf" /dev/null
+    echo "  pgdbf to /dev/null: $best s (exit $status)"
+    echo "pgdbf/repair ratio: $(calc "$best / $repair_time")"
+else
+    echo "  pgdbf is not installed (package pgdbf): its comparison is skipped"
+fi
 rm -f "$work/table.dbf" "$work/out.dbf"
 fi
 
