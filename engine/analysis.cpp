@@ -19,10 +19,6 @@ namespace salvora {
 
 namespace {
 
-constexpr std::int32_t fieldCountLimit = 500;
-constexpr std::size_t level7HeaderSize = 68;
-constexpr std::size_t level7DescriptorSize = 48;
-constexpr std::size_t level7CollectLimit = 4096;
 // A header length is 16 bits wide, so no sound table has more descriptors than this.
 constexpr std::size_t rebuiltFieldLimit = (0xFFFF - 33) / 32;
 // How far behind the terminator of a rebuilt list the records may start.
@@ -380,7 +376,7 @@ std::vector<FieldDescriptor> convertLevel7Descriptors(WindowReader &reader, std:
     std::vector<FieldDescriptor> fields;
     // Descriptors of length 0 do not count towards the limits; cap the reads as well, so that
     // a hostile run of them cannot make every candidate scan the rest of the file.
-    for (std::size_t reads = 0; reads < level7CollectLimit; ++reads) {
+    for (std::size_t reads = 0; reads < level7ReadLimit; ++reads) {
         const std::uint8_t *d = reader.view(position, level7DescriptorSize);
         position += level7DescriptorSize;
         if (d[0] == headerTerminator)
@@ -398,7 +394,7 @@ std::vector<FieldDescriptor> convertLevel7Descriptors(WindowReader &reader, std:
             field.bytes[17] = d[34];
             fields.push_back(field);
         }
-        if (fields.size() >= level7CollectLimit || fields.size() >= maximum)
+        if (fields.size() >= level7ReadLimit || fields.size() >= maximum)
             break;
     }
     return fields;

@@ -113,9 +113,6 @@ DescriptorWalk DescriptorChains::walk(std::uint64_t start, std::int32_t limit,
 
 namespace {
 
-constexpr std::uint64_t level7Stride = 48;
-constexpr std::size_t level7ReadLimit = 4096;
-
 // The type a converted level 7 descriptor sets; its field flags are always zero.
 std::uint8_t settledLevel7Type(const std::uint8_t *block) {
     char letter = static_cast<char>(block[32]);
@@ -136,7 +133,7 @@ void Level7Chains::extend(Chain &chain, std::uint64_t wantedCollected) {
     };
     while (!chain.stopped && chain.entries.size() < level7ReadLimit &&
            (chain.entries.empty() || collectedSoFar() < wantedCollected)) {
-        const std::uint8_t *block = reader_.view(chain.next, level7Stride);
+        const std::uint8_t *block = reader_.view(chain.next, level7DescriptorSize);
         if (block[0] == headerTerminator) {
             chain.stopped = true;
             chain.stopIsTerminator = true;
@@ -162,13 +159,13 @@ void Level7Chains::extend(Chain &chain, std::uint64_t wantedCollected) {
         entry.lastSetter = settled ? chain.next : previous ? previous->lastSetter : none;
         entry.setterValue = settled ? settled : previous ? previous->setterValue : 0;
         chain.entries.push_back(entry);
-        chain.next += level7Stride;
+        chain.next += level7DescriptorSize;
     }
 }
 
 Level7Walk Level7Chains::walk(std::uint64_t start, std::uint32_t maximum, std::uint8_t &inferred) {
     Level7Walk result;
-    Chain &chain = chainAt(chains_, used_, start, level7Stride);
+    Chain &chain = chainAt(chains_, used_, start, level7DescriptorSize);
     const std::uint64_t limit = std::min<std::uint64_t>(maximum, level7ReadLimit);
     extend(chain, std::max<std::uint64_t>(limit, 1));
     const EntryQueue<Entry> &entries = chain.entries;

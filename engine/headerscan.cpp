@@ -21,11 +21,7 @@ namespace salvora {
 
 namespace {
 
-constexpr std::int32_t fieldCountLimit = 500;
 constexpr std::uint64_t descriptorStride = fieldDescriptorSize;
-constexpr std::uint64_t level7Start = 68; // the 48-byte descriptors follow a 68-byte header
-constexpr std::uint64_t level7Stride = 48;
-constexpr std::uint64_t level7ReadLimit = 4096;
 // No header length from here on gives a walk over 32-byte descriptors (at most 500 of them,
 // with or without the Visual FoxPro backlink).
 constexpr std::uint32_t descriptorWalkHeaderLimit = 296 + 32 * (fieldCountLimit + 1);
@@ -33,7 +29,7 @@ constexpr std::uint32_t descriptorWalkHeaderLimit = 296 + 32 * (fieldCountLimit 
 // junk seldom get further, and classifying the blocks ahead for them would cost more.
 constexpr std::uint64_t chunkSize = 32u << 10;
 constexpr int directBlocks = 8;
-constexpr std::size_t chunkMargin = level7Start + directBlocks * level7Stride + 64;
+constexpr std::size_t chunkMargin = level7HeaderSize + directBlocks * level7DescriptorSize + 64;
 // Blocks classified ahead of need, so that a long walk asks for more only now and then.
 constexpr std::uint64_t reachSlack = 4096;
 // Runs of one byte and repeated 32- and 48-byte blocks all repeat with this period.
@@ -90,9 +86,9 @@ inline BlockFacts<3> classifyLevel7(const std::uint8_t *b) {
 // Where the bytes repeat, a level 7 walk meets the same two blocks over and over: how far it
 // reads follows from them (to a stop, until it has collected its descriptors, or to the limit).
 std::uint64_t level7ExtentInRepetition(const std::uint8_t *header) {
-    static_assert(repeatPeriod == 2 * level7Stride);
-    const BlockFacts<3> even = classifyLevel7(header + level7Start);
-    const BlockFacts<3> odd = classifyLevel7(header + level7Start + level7Stride);
+    static_assert(repeatPeriod == 2 * level7DescriptorSize);
+    const BlockFacts<3> even = classifyLevel7(header + level7HeaderSize);
+    const BlockFacts<3> odd = classifyLevel7(header + level7HeaderSize + level7DescriptorSize);
     std::uint64_t blocks = level7ReadLimit + 1;
     if (even.stop) {
         blocks = 1;
@@ -100,8 +96,9 @@ std::uint64_t level7ExtentInRepetition(const std::uint8_t *header) {
         blocks = 2;
     } else {
         const std::uint32_t headerLength = readLe16(header + 8);
-        const std::uint64_t maximum =
-            headerLength > level7Start ? (headerLength - level7Start) / level7Stride : 0;
+        const std::uint64_t maximum = headerLength > level7HeaderSize
+                                          ? (headerLength - level7HeaderSize) / level7DescriptorSize
+                                          : 0;
         const std::uint64_t target = std::min<std::uint64_t>(maximum, level7ReadLimit);
         const std::uint32_t collectedPerPair =
             even.counts[level7Collected] + odd.counts[level7Collected];
@@ -110,7 +107,7 @@ std::uint64_t level7ExtentInRepetition(const std::uint8_t *header) {
         else if (collectedPerPair == 1)
             blocks = std::min<std::uint64_t>(2 * target + 2, blocks);
     }
-    return level7Start + level7Stride * (blocks + 1) + 64;
+    return level7HeaderSize + level7DescriptorSize * (blocks + 1) + 64;
 }
 
 // How far past an offset its decision without acceptance may read: its header, its first
@@ -127,7 +124,7 @@ static_assert((0x3Fu << 8) < descriptorWalkHeaderLimit &&
               (0x40u << 8) >= descriptorWalkHeaderLimit);
 
 // Classes the filter looks at past the last offset it settles.
-constexpr std::size_t classLookAhead = level7Start + 32 + 16;
+constexpr std::size_t classLookAhead = level7HeaderSize + 32 + 16;
 static_assert(classLookAhead <= chunkMargin);
 
 std::uint64_t load8(const std::uint8_t *p) {
@@ -146,8 +143,8 @@ std::size_t firstPastFilter(const std::uint8_t *classes, std::size_t i, std::siz
     constexpr std::uint64_t lowBits = 0x0101010101010101ull;
     for (; i < count; i += 8) {
         const std::uint8_t *c = classes + i;
-        const std::uint64_t level7Walks =
-            (load8(c) >> 2) & (load8(c + level7Start + 32) | (load8(c + level7Start) >> 1));
+        const std::uint64_t level7Walks = (load8(c) >> 2) & (load8(c + level7HeaderSize + 32) |
+                                                             (load8(c + level7HeaderSize) >> 1));
         const std::uint64_t walks = (load8(c + 9) >> 3) & (load8(c + tableHeaderSize + 11) |
                                                            (load8(c + tableHeaderSize) >> 1));
         const std::uint64_t flagAlone = (load8(c + 10) >> 4) & (load8(c + 11) >> 5);
@@ -193,7 +190,7 @@ bool level7InPlace(const std::uint8_t *first, std::uint32_t maximum, Walk &walk)
     std::uint32_t collected = 0;
     bool marked = false;
     for (int i = 0; i < directBlocks; ++i) {
-        BlockFacts<3> facts = classifyLevel7(first + i * level7Stride);
+        BlockFacts<3> facts = classifyLevel7(first + i * level7DescriptorSize);
         if (facts.stop) {
             if (!facts.terminator) {
                 walk = Walk{};
@@ -273,15 +270,16 @@ class Scanner {
             const std::uint8_t type = header[0];
             Walk walk;
             if (isLevel7Type(type)) {
-                const std::uint8_t *block = header + level7Start;
+                const std::uint8_t *block = header + level7HeaderSize;
                 if (block[0] == headerTerminator ||
                     !(acceptedTypeLetters[block[32]] | (block[0] == '_'))) {
                     walksInARow = 0;
                     continue;
                 }
-                std::uint32_t maximum = (headerLength - static_cast<std::uint32_t>(level7Start)) /
-                                        static_cast<std::uint32_t>(level7Stride);
-                if (!level7Held(chunkStart + i + level7Start, maximum, walk) &&
+                std::uint32_t maximum =
+                    (headerLength - static_cast<std::uint32_t>(level7HeaderSize)) /
+                    static_cast<std::uint32_t>(level7DescriptorSize);
+                if (!level7Held(chunkStart + i + level7HeaderSize, maximum, walk) &&
                     !level7InPlace(block, maximum, walk))
                     return i;
             } else {
@@ -314,14 +312,14 @@ class Scanner {
         const std::uint8_t type = header[0];
         Walk walk;
         if (isLevel7Type(type)) {
-            const std::uint8_t *block = header + level7Start;
+            const std::uint8_t *block = header + level7HeaderSize;
             if (block[0] == headerTerminator ||
                 !(acceptedTypeLetters[block[32]] | (block[0] == '_')))
                 return recordLength == 1;
-            std::uint32_t maximum = (headerLength - static_cast<std::uint32_t>(level7Start)) /
-                                    static_cast<std::uint32_t>(level7Stride);
-            if (!level7Held(k + level7Start, maximum, walk))
-                walkLevel7(block, k + level7Start, maximum, walk);
+            std::uint32_t maximum = (headerLength - static_cast<std::uint32_t>(level7HeaderSize)) /
+                                    static_cast<std::uint32_t>(level7DescriptorSize);
+            if (!level7Held(k + level7HeaderSize, maximum, walk))
+                walkLevel7(block, k + level7HeaderSize, maximum, walk);
             return recordLength == 1 + walk.lengthSum;
         }
         std::int32_t fieldCount =
@@ -341,7 +339,7 @@ class Scanner {
     // limit and meets no stop and no marked name; false otherwise.
     bool level7Held(std::uint64_t start, std::uint32_t maximum, Walk &walk) const {
         std::uint32_t target = std::min<std::uint32_t>(maximum, level7ReadLimit);
-        std::uint64_t end = start + level7Stride * target;
+        std::uint64_t end = start + level7DescriptorSize * target;
         if (target == 0 || !level7_.holds(start, end))
             return false;
         std::uint64_t stop = level7_.nextStop(start);
@@ -382,7 +380,7 @@ class Scanner {
     WindowReader &reader_;
     WindowReader &sampler_;
     StrideFacts<descriptorStride, 1> descriptors_;
-    StrideFacts<level7Stride, 3> level7_;
+    StrideFacts<level7DescriptorSize, 3> level7_;
     // Where the repetition last measured ends; none is looked for again before it.
     std::uint64_t repetitionKnownEnd_ = 0;
     // The classes of the chunk's bytes, for the filter.
@@ -439,7 +437,7 @@ Walk Scanner::descriptorWalk(const std::uint8_t *first, std::uint64_t start, std
 
 Walk Scanner::level7Walk(const std::uint8_t *first, std::uint64_t start, std::uint32_t maximum) {
     std::uint32_t target = std::min<std::uint32_t>(maximum, level7ReadLimit);
-    if (target > 0 && level7_.holds(start, start + level7Stride * target))
+    if (target > 0 && level7_.holds(start, start + level7DescriptorSize * target))
         return level7FromFacts(start, target);
     Walk walk;
     if (level7InPlace(first, maximum, walk))
@@ -448,7 +446,7 @@ Walk Scanner::level7Walk(const std::uint8_t *first, std::uint64_t start, std::ui
 }
 
 Walk Scanner::level7FromFacts(std::uint64_t start, std::uint32_t target) {
-    auto blocksEnd = [start](std::uint64_t n) { return start + level7Stride * n; };
+    auto blocksEnd = [start](std::uint64_t n) { return start + level7DescriptorSize * n; };
     auto count = [&](Level7Count which, std::uint64_t n) {
         return level7_.sum(which, start, blocksEnd(n));
     };
@@ -464,9 +462,9 @@ Walk Scanner::level7FromFacts(std::uint64_t start, std::uint32_t target) {
             reachLevel7(start, blocksEnd(level7ReadLimit) + 1);
             stop = level7_.nextStop(start);
         }
-        std::uint64_t readable = stop == level7_.none
-                                     ? level7ReadLimit
-                                     : std::min((stop - start) / level7Stride, level7ReadLimit);
+        std::uint64_t readable =
+            stop == level7_.none ? level7ReadLimit
+                                 : std::min((stop - start) / level7DescriptorSize, level7ReadLimit);
         std::uint32_t reached = count(level7Collected, readable);
         if (reached < target) {
             if (readable < level7ReadLimit && !level7_.isTerminator(stop))
@@ -570,7 +568,7 @@ std::optional<HeaderScanHit> Scanner::run(std::uint64_t from, bool acceptance) {
             const std::uint8_t *first = header + tableHeaderSize;
             const bool firstEnds = (first[0] == headerTerminator) | (first[0] == endOfFileMarker);
             const bool firstMayPass = acceptedTypeLetters[first[11]] | (first[0] == '_');
-            const std::uint8_t *block = header + level7Start;
+            const std::uint8_t *block = header + level7HeaderSize;
             const bool blockMayPass = (block[0] != headerTerminator) &
                                       (acceptedTypeLetters[block[32]] | (block[0] == '_'));
             Walk walk;
@@ -578,9 +576,9 @@ std::optional<HeaderScanHit> Scanner::run(std::uint64_t from, bool acceptance) {
             clears |= walks & !firstEnds & !firstMayPass;
             if ((level7 & blockMayPass) | (walks & !firstEnds & firstMayPass)) [[unlikely]] {
                 if (level7) {
-                    walkLevel7(block, chunkStart + i + level7Start,
-                               (headerLength - static_cast<std::uint32_t>(level7Start)) /
-                                   static_cast<std::uint32_t>(level7Stride),
+                    walkLevel7(block, chunkStart + i + level7HeaderSize,
+                               (headerLength - static_cast<std::uint32_t>(level7HeaderSize)) /
+                                   static_cast<std::uint32_t>(level7DescriptorSize),
                                walk);
                     chunk = viewChunk();
                 } else {

@@ -31,6 +31,14 @@ inline constexpr std::size_t fieldDescriptorSize = 32;
 inline constexpr std::size_t backlinkSize = 263;
 inline constexpr std::uint8_t headerTerminator = 0x0D;
 inline constexpr std::uint8_t endOfFileMarker = 0x1A;
+// Level 7 tables: a longer header, and longer descriptors.
+inline constexpr std::size_t level7HeaderSize = 68;
+inline constexpr std::size_t level7DescriptorSize = 48;
+
+// The header search: a candidate with more descriptors than this is no header, and the
+// conversion of a level 7 list reads at most this many descriptors.
+inline constexpr std::int32_t fieldCountLimit = 500;
+inline constexpr std::size_t level7ReadLimit = 4096;
 
 inline constexpr std::uint8_t tableFlagStructuralIndex = 0x01;
 inline constexpr std::uint8_t tableFlagHasMemo = 0x02;
