@@ -6,14 +6,6 @@ namespace salvora {
 
 namespace {
 
-std::string lowerName(const std::string &name) {
-    std::string lower = name;
-    for (char &c : lower)
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    return lower;
-}
-
 std::size_t nameSlot(const std::string &lowerName, std::size_t slots) {
     return std::hash<std::string>{}(lowerName) % slots;
 }
@@ -21,8 +13,8 @@ std::size_t nameSlot(const std::string &lowerName, std::size_t slots) {
 } // namespace
 
 void ListingCache::touch(const std::string &path) {
-    std::atomic<std::uint64_t> &slot =
-        touched_[nameSlot(lowerName(path.substr(platform::fileNameStart(path))), touched_.size())];
+    std::atomic<std::uint64_t> &slot = touched_[nameSlot(
+        platform::lowerAscii(path.substr(platform::fileNameStart(path))), touched_.size())];
     std::uint64_t now = ++clock_;
     std::uint64_t seen = slot.load();
     while (seen < now && !slot.compare_exchange_weak(seen, now)) {
@@ -48,7 +40,7 @@ platform::ErrorCode ListingCache::listDirectory(const std::string &folder,
                                                 std::vector<platform::DirectoryEntry> &entries) {
     if (pattern.empty() || pattern.find_first_of("*?") != std::string::npos)
         return inner().listDirectory(folder, pattern, entries);
-    std::string key = lowerName(pattern);
+    std::string key = platform::lowerAscii(pattern);
     if (auto answer = cached(folder, key)) {
         entries = std::move(*answer);
         return 0;
@@ -61,7 +53,7 @@ platform::ErrorCode ListingCache::listDirectory(const std::string &folder,
     Folder fresh;
     fresh.listedAt = stamp;
     for (platform::DirectoryEntry &entry : all) {
-        std::string name = lowerName(entry.name);
+        std::string name = platform::lowerAscii(entry.name);
         fresh.names[name].push_back(std::move(entry));
     }
     auto found = fresh.names.find(key);

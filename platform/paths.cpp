@@ -48,11 +48,15 @@ std::string joinPath(const std::string &folder, const std::string &name) {
     return folder + preferredSeparator() + name;
 }
 
-namespace {
 char lowerAscii(char c) {
     return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
 }
-} // namespace
+
+std::string lowerAscii(std::string text) {
+    for (char &c : text)
+        c = lowerAscii(c);
+    return text;
+}
 
 bool wildcardMatch(const std::string &pattern, const std::string &name) {
     // Iterative matcher with one backtrack point: linear for patterns with a single '*',

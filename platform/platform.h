@@ -207,5 +207,8 @@ std::string joinPath(const std::string &folder, const std::string &name);
 
 // Case-insensitive wildcard match over ASCII letters ('*' any run, '?' one character).
 bool wildcardMatch(const std::string &pattern, const std::string &name);
+// ASCII letters in lower case, the others as they are: names compared as `wildcardMatch` does.
+char lowerAscii(char c);
+std::string lowerAscii(std::string text);
 
 } // namespace salvora::platform

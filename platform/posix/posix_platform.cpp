@@ -195,10 +195,6 @@ class PosixFile final : public FileHandle {
     std::uint64_t position_ = 0;
 };
 
-char lowerAscii(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
 bool lessNoCase(const std::string &a, const std::string &b) {
     return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
         return static_cast<unsigned char>(lowerAscii(x)) <

@@ -246,10 +246,6 @@ class Win32File final : public FileHandle {
     bool writable_;
 };
 
-char lowerAscii(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
 bool lessNoCase(const std::string &a, const std::string &b) {
     return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
         return static_cast<unsigned char>(lowerAscii(x)) <
