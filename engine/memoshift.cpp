@@ -149,12 +149,19 @@ std::int64_t MemoShifts::search(const MemoGeometry &g, const MemoRead &read, std
         std::uint64_t end = memoEndAt(g, read, o);
         return end != 0 && confirmed(g, read, block, o - base, static_cast<std::uint64_t>(o), end);
     };
+    // Only offsets inside the file can hold a memo: a block far past a small file, or a large
+    // block size, would otherwise cost every search its whole reach.
+    const auto low = static_cast<std::int64_t>(headerBytes);
+    const auto high = static_cast<std::int64_t>(g.fileSize) - 1;
+    auto inFile = [&](std::int64_t o) { return o >= low && o <= high; };
     std::int64_t nearest = -1;
     bool candidate = false;
-    for (std::int64_t d = 1; d <= reach && nearest < 0; ++d) {
-        if (fits(center + d))
+    const std::int64_t closest = std::max({std::int64_t{1}, center - high, low - center});
+    const std::int64_t farthest = std::min(reach, std::max(high - center, center - low));
+    for (std::int64_t d = closest; d <= farthest && nearest < 0; ++d) {
+        if (inFile(center + d) && fits(center + d))
             nearest = center + d;
-        else if (fits(center - d))
+        else if (inFile(center - d) && fits(center - d))
             nearest = center - d;
     }
     candidate = nearest >= 0;
@@ -162,9 +169,10 @@ std::int64_t MemoShifts::search(const MemoGeometry &g, const MemoRead &read, std
         // References mostly ascend: the memo sought is then the first one behind the last one
         // found. When that and the nearest differ (memos shorter than the shift, or memos no
         // record refers to), the file cannot tell which one is meant.
-        std::int64_t from = std::max(center - reach, static_cast<std::int64_t>(lastStart_) + 1);
+        std::int64_t from =
+            std::max({center - reach, static_cast<std::int64_t>(lastStart_) + 1, low});
         std::int64_t first = -1;
-        for (std::int64_t o = from; o <= center + reach && first < 0; ++o)
+        for (std::int64_t o = from; o <= std::min(center + reach, high) && first < 0; ++o)
             if (fits(o))
                 first = o;
         if (first != nearest)
