@@ -3,6 +3,8 @@
 // score for the exit code.
 #pragma once
 
+#include <functional>
+#include <optional>
 #include <string>
 
 #include "app/appcontext.h"
@@ -43,7 +45,11 @@ class BatchLog {
     int failed_ = 0;
 };
 
-// Repairs every item in place, `app.batchJobs` at a time, and reports each in `log`.
-void recoverItems(AppContext &app, BatchLog &log, const BatchFileList &items);
+// The items of a batch one at a time, in their order; nothing after the last.
+using BatchItemSource = std::function<std::optional<BatchFileItem>()>;
+
+// Repairs every item in place, `app.batchJobs` at a time, and reports each in `log`. Items are
+// asked for only as the batch comes to them.
+void recoverItems(AppContext &app, BatchLog &log, const BatchItemSource &items);
 
 } // namespace salvora
