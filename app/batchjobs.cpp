@@ -90,7 +90,7 @@ struct Entry {
     std::optional<TableFiles> files; // set while its table is being repaired
     std::size_t folder = 0;          // the number of its folder in the batch
     RecoveryRequest request;
-    RecoveryOutcome outcome;
+    TableRun run;
     std::vector<ConsoleEvent> events;
     bool runs = false;
 };
@@ -236,7 +236,9 @@ void ParallelBatch::repair(Entry &entry, EngineContext &engine) {
             events.push_back({true, text, caption});
         },
         &notes);
-    entry.outcome = runRecovery(engine, entry.request, observer);
+    entry.run.outcome = runRecovery(engine, entry.request, observer);
+    // Taken here, where the table's folder is still fresh in memory.
+    entry.run.tableAfter = engine.os.identity(entry.request.source);
 }
 
 // Takes up the next entry unless it must wait: its table may share files with one still
@@ -316,7 +318,7 @@ void ParallelBatch::giveOut(Entry &entry) {
         else
             app_.consoleOut->write(event.text);
     }
-    entries_.finish(entry.index, entry.runs ? &entry.outcome : nullptr);
+    entries_.finish(entry.index, entry.runs ? &entry.run : nullptr);
 }
 
 void ParallelBatch::run() {
@@ -389,10 +391,10 @@ void runBatchEntries(AppContext &app, BatchEntries &entries, unsigned jobs) {
         const std::string *table = entries.tableAt(i);
         if (table && entries.take(i)) {
             ConsoleRunObserver console(app);
-            RecoveryOutcome outcome =
-                runRecovery(engine, recoveryRequest(app, *table, *table), console);
+            TableRun run{runRecovery(engine, recoveryRequest(app, *table, *table), console),
+                         engine.os.identity(*table)};
             app.engine.globalFlags = engine.globalFlags;
-            entries.finish(i, &outcome);
+            entries.finish(i, &run);
         } else {
             entries.finish(i, nullptr);
         }

@@ -13,6 +13,13 @@
 
 namespace salvora {
 
+// A table's run, as the batch gives it back.
+struct TableRun {
+    RecoveryOutcome outcome;
+    // The table's identity taken right after its run: a repaired table is a new file.
+    std::optional<platform::FileIdentity> tableAfter;
+};
+
 // What a batch does with each of its entries. Every call comes from the batch's own thread,
 // in the entries' order.
 class BatchEntries {
@@ -24,8 +31,8 @@ class BatchEntries {
     virtual const std::string *tableAt(std::size_t index) const = 0;
     // Just before the table is taken up: false when it is not to be repaired (a second name).
     virtual bool take(std::size_t index) = 0;
-    // Once the entry is done; `outcome` is null when nothing was repaired.
-    virtual void finish(std::size_t index, const RecoveryOutcome *outcome) = 0;
+    // Once the entry is done; `run` is null when nothing was repaired.
+    virtual void finish(std::size_t index, const TableRun *run) = 0;
 };
 
 inline constexpr unsigned maximumJobs = 64;

@@ -79,7 +79,7 @@ class LoggedItems final : public BatchEntries {
         firstNames_[index] = log_.firstNameOf(items_[index].path);
         return !firstNames_[index];
     }
-    void finish(std::size_t index, const RecoveryOutcome *outcome) override {
+    void finish(std::size_t index, const TableRun *run) override {
         const BatchFileItem &item = items_[index];
         if (item.folderLoop)
             log_.folderLoop(item.path);
@@ -87,9 +87,9 @@ class LoggedItems final : public BatchEntries {
             log_.unreadableFolder(item.path, item.folderError);
         else if (firstNames_[index])
             log_.skipped(item.path, *firstNames_[index]);
-        else if (outcome) {
-            log_.repaired(item.path);
-            log_.table(item.path, *outcome);
+        else if (run) {
+            log_.repaired(item.path, run->tableAfter);
+            log_.table(item.path, run->outcome);
         }
     }
 

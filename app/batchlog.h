@@ -30,7 +30,9 @@ class BatchLog {
         return seen_.firstNameOf(path);
     }
     void skipped(const std::string &path, const std::string &firstName);
-    void repaired(const std::string &path) { seen_.repaired(path); }
+    void repaired(const std::string &path, std::optional<platform::FileIdentity> identity) {
+        seen_.repaired(path, identity);
+    }
 
     // 0 when every table came out "OK", 1 when anything did not, 2 when there was nothing.
     int exitCode() const;

@@ -53,16 +53,16 @@ class NamedTables final : public BatchEntries {
         firstNames_[index] = seen_.firstNameOf(names_[index]);
         return !firstNames_[index];
     }
-    void finish(std::size_t index, const RecoveryOutcome *outcome) override {
+    void finish(std::size_t index, const TableRun *run) override {
         const std::string &name = names_[index];
         std::string line;
         if (firstNames_[index]) {
             line = formatText("%s: Skipped: same table as %s\r\n", name, *firstNames_[index]);
-        } else if (outcome) {
-            seen_.repaired(name);
-            allFixed_ = allFixed_ && outcome->result == recoveryFixed;
-            line =
-                resultLine(name, outcomeText(app_.engine.os, *outcome, OutcomeWording::ResultLog));
+        } else if (run) {
+            seen_.repaired(name, run->tableAfter);
+            allFixed_ = allFixed_ && run->outcome.result == recoveryFixed;
+            line = resultLine(name,
+                              outcomeText(app_.engine.os, run->outcome, OutcomeWording::ResultLog));
         }
         folderLogs_[index]->write(line);
         app_.standardOutput.write(line);

@@ -12,8 +12,7 @@ std::optional<std::string> SeenTables::firstNameOf(const std::string &path) {
     return at->second;
 }
 
-void SeenTables::repaired(const std::string &path) {
-    std::optional<platform::FileIdentity> identity = os_.identity(path);
+void SeenTables::repaired(const std::string &path, std::optional<platform::FileIdentity> identity) {
     // The new file may have the number of one that a repair before freed: the live file wins.
     if (identity)
         seen_.insert_or_assign(*identity, path);

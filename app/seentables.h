@@ -18,7 +18,9 @@ class SeenTables {
     // it is remembered under `path` from now on.
     std::optional<std::string> firstNameOf(const std::string &path);
     // After `path` was repaired: its result is a new file, still the same table.
-    void repaired(const std::string &path);
+    void repaired(const std::string &path) { repaired(path, os_.identity(path)); }
+    // The same with the identity the result had right after the repair.
+    void repaired(const std::string &path, std::optional<platform::FileIdentity> identity);
 
   private:
     platform::Platform &os_;

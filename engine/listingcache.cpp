@@ -117,7 +117,7 @@ std::string ListingCache::resolvedPath(const std::string &path) {
     std::string name = path.substr(nameStart);
     // A missing file or a link is left to the system, as are names that climb.
     if (nameStart == 0 || name.empty() || name == "." || name == ".." ||
-        inner().isSymbolicLink(path) || !inner().getAttributes(path))
+        inner().entryKind(path) != EntryKind::Other)
         return inner().resolvedPath(path);
     std::string prefix = path.substr(0, nameStart);
     {

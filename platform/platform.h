@@ -172,6 +172,13 @@ class Platform {
                                                  ErrorCode *error = nullptr) = 0;
     // True when the last component of `path` is a symbolic link or a junction.
     virtual bool isSymbolicLink(const std::string &path) = 0;
+    // What the last component of `path` is, the link itself and not what it leads to.
+    enum class EntryKind { Missing, Link, Other };
+    virtual EntryKind entryKind(const std::string &path) {
+        if (isSymbolicLink(path))
+            return EntryKind::Link;
+        return getAttributes(path) ? EntryKind::Other : EntryKind::Missing;
+    }
 
     // A new work file in `folder` named `prefix` and six random characters: created
     // exclusively, never through a link, readable by the user alone, and locked for as long as

@@ -498,6 +498,13 @@ class PosixPlatform final : public Platform {
         return ::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
     }
 
+    EntryKind entryKind(const std::string &path) override {
+        struct stat st {};
+        if (::lstat(path.c_str(), &st) != 0)
+            return EntryKind::Missing;
+        return S_ISLNK(st.st_mode) ? EntryKind::Link : EntryKind::Other;
+    }
+
     std::string currentDirectory() override {
         std::vector<char> buffer(4096);
         while (::getcwd(buffer.data(), buffer.size()) == nullptr) {
