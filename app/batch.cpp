@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "app/batchfilelist.h"
 #include "app/batchlog.h"
 #include "app/driver.h"
 #include "app/folderwalk.h"
@@ -30,12 +31,10 @@ int runWildcardBatch(AppContext &app, const std::string &pattern, bool append) {
     app.options.detailedLog = 0;
     BatchLog log(app, split.folderPart, append);
     // Folders that match are passed on like files; the run calls them unrecoverable.
-    std::size_t next = 0;
-    recoverItems(app, log, [&]() -> std::optional<BatchFileItem> {
-        if (next == entries.size())
-            return std::nullopt;
-        return BatchFileItem{split.folderPart + entries[next++].name};
-    });
+    BatchFileList files;
+    for (const platform::DirectoryEntry &entry : entries)
+        files.append(split.folderPart + entry.name);
+    recoverItems(app, log, files);
     return log.exitCode();
 }
 
@@ -52,8 +51,9 @@ int runRecursiveBatch(AppContext &app, const std::string &argumentText) {
     // in the working folder. Where that is the batch folder, the batch log held here keeps
     // the run from opening it, so neither log clobbers the other.
     BatchLog log(app, folderPart, false);
-    FolderWalk walk(app.engine.os, folderPart, mask);
-    recoverItems(app, log, [&walk] { return walk.next(); });
+    BatchFileList files;
+    collectFiles(app.engine.os, folderPart, mask, files);
+    recoverItems(app, log, files);
     return log.exitCode();
 }
 

@@ -21,7 +21,6 @@ struct BatchFileItem {
 class BatchFileList {
   public:
     void append(std::string path) { items_.push_back({std::move(path), 0, false}); }
-    void append(BatchFileItem item) { items_.push_back(std::move(item)); }
     void appendUnreadableFolder(std::string folder, platform::ErrorCode error) {
         items_.push_back({std::move(folder), error, false});
     }

@@ -99,7 +99,8 @@ class ParallelBatch {
   public:
     // Every run goes through `engine`'s view of the system and its listings.
     ParallelBatch(AppContext &app, const EngineContext &engine, BatchEntries &entries)
-        : app_(app), engine_(engine), entries_(entries), progress_(app.progressLine.get()) {}
+        : app_(app), engine_(engine), entries_(entries), progress_(app.progressLine.get()),
+          done_(entries.count(), 0) {}
     ~ParallelBatch() { stopWorkers(); }
     ParallelBatch(const ParallelBatch &) = delete;
     ParallelBatch &operator=(const ParallelBatch &) = delete;
@@ -244,7 +245,7 @@ void ParallelBatch::repair(Entry &entry, EngineContext &engine) {
 // Takes up the next entry unless it must wait: its table may share files with one still
 // being repaired, and the next in line to give out could wait for ever behind a full window.
 bool ParallelBatch::dispatchNext() {
-    if (window_.size() >= entriesAhead || !entries_.has(next_))
+    if (next_ == entries_.count() || window_.size() >= entriesAhead)
         return false;
     auto entry = std::make_unique<Entry>();
     entry->index = next_;
@@ -277,7 +278,6 @@ void ParallelBatch::handOver() {
         return;
     {
         std::lock_guard<std::mutex> hold(mutex_);
-        done_.resize(next_, 0);
         for (Entry *entry : taken_) {
             if (entry->runs) {
                 if (queue_.empty() || queue_.back().back()->folder != entry->folder)
@@ -323,7 +323,7 @@ void ParallelBatch::giveOut(Entry &entry) {
 
 void ParallelBatch::run() {
     std::size_t ready = 0; // done entries claimed for giving out
-    while (!window_.empty() || entries_.has(next_)) {
+    while (next_ < entries_.count() || !window_.empty()) {
         while (dispatchNext()) {
             // The first few go at once: the workers need not wait for a whole window.
             if (taken_.size() >= handOverEvery)
@@ -380,14 +380,14 @@ void runBatchEntries(AppContext &app, BatchEntries &entries, unsigned jobs) {
     engine.workFileListings = &listings;
     engine.globalFlags = app.engine.globalFlags;
     // With "/LOG" every run rewrites the one detailed log in the working folder.
-    if (jobs > 1 && !app.options.detailedLog && entries.has(1)) {
+    if (jobs > 1 && !app.options.detailedLog && entries.count() > 1) {
         ParallelBatch batch(app, engine, entries);
         if (batch.startWorkers(jobs)) {
             batch.run();
             return;
         }
     }
-    for (std::size_t i = 0; entries.has(i); ++i) {
+    for (std::size_t i = 0; i < entries.count(); ++i) {
         const std::string *table = entries.tableAt(i);
         if (table && entries.take(i)) {
             ConsoleRunObserver console(app);

@@ -25,8 +25,7 @@ struct TableRun {
 class BatchEntries {
   public:
     virtual ~BatchEntries() = default;
-    // Whether there is an entry `index`; the entries are found as the batch asks for them.
-    virtual bool has(std::size_t index) = 0;
+    virtual std::size_t count() const = 0;
     // The table entry `index` names, or null for an entry that is only a line (a folder).
     virtual const std::string *tableAt(std::size_t index) const = 0;
     // Just before the table is taken up: false when it is not to be repaired (a second name).

@@ -1,7 +1,5 @@
 #include "app/batchlog.h"
 
-#include <deque>
-
 #include "app/batchjobs.h"
 #include "app/console.h"
 #include "app/driver.h"
@@ -58,19 +56,10 @@ namespace {
 
 class LoggedItems final : public BatchEntries {
   public:
-    LoggedItems(BatchLog &log, const BatchItemSource &source) : log_(log), source_(source) {}
+    LoggedItems(BatchLog &log, const BatchFileList &items)
+        : log_(log), items_(items.begin(), items.end()), firstNames_(items_.size()) {}
 
-    bool has(std::size_t index) override {
-        while (items_.size() <= index && !over_) {
-            if (std::optional<BatchFileItem> item = source_()) {
-                items_.push_back(std::move(*item));
-                firstNames_.emplace_back();
-            } else {
-                over_ = true;
-            }
-        }
-        return index < items_.size();
-    }
+    std::size_t count() const override { return items_.size(); }
     const std::string *tableAt(std::size_t index) const override {
         const BatchFileItem &item = items_[index];
         return item.folderLoop || item.folderError != 0 ? nullptr : &item.path;
@@ -95,15 +84,13 @@ class LoggedItems final : public BatchEntries {
 
   private:
     BatchLog &log_;
-    const BatchItemSource &source_;
-    bool over_ = false;
-    std::deque<BatchFileItem> items_;
-    std::deque<std::optional<std::string>> firstNames_;
+    std::vector<BatchFileItem> items_;
+    std::vector<std::optional<std::string>> firstNames_;
 };
 
 } // namespace
 
-void recoverItems(AppContext &app, BatchLog &log, const BatchItemSource &items) {
+void recoverItems(AppContext &app, BatchLog &log, const BatchFileList &items) {
     LoggedItems entries(log, items);
     runBatchEntries(app, entries, app.batchJobs);
 }

@@ -3,8 +3,6 @@
 // score for the exit code.
 #pragma once
 
-#include <functional>
-#include <optional>
 #include <string>
 
 #include "app/appcontext.h"
@@ -47,11 +45,7 @@ class BatchLog {
     int failed_ = 0;
 };
 
-// The items of a batch one at a time, in their order; nothing after the last.
-using BatchItemSource = std::function<std::optional<BatchFileItem>()>;
-
-// Repairs every item in place, `app.batchJobs` at a time, and reports each in `log`. Items are
-// asked for only as the batch comes to them.
-void recoverItems(AppContext &app, BatchLog &log, const BatchItemSource &items);
+// Repairs every item in place, `app.batchJobs` at a time, and reports each in `log`.
+void recoverItems(AppContext &app, BatchLog &log, const BatchFileList &items);
 
 } // namespace salvora

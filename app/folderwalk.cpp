@@ -1,71 +1,51 @@
 #include "app/folderwalk.h"
 
 #include <algorithm>
-#include <utility>
+#include <optional>
+#include <vector>
 
 #include "engine/pathpattern.h"
 
 namespace salvora {
 
-FolderWalk::FolderWalk(platform::Platform &os, std::string folder, std::string mask)
-    : os_(os), top_(std::move(folder)), mask_(std::move(mask)) {}
+namespace {
 
-std::optional<BatchFileItem> FolderWalk::enter(const std::string &folder) {
+// `onTheWay` holds the folders from the top down to this one: a linked folder among them
+// would lead round in a circle for ever.
+void collectBelow(platform::Platform &os, const std::string &folder, const std::string &mask,
+                  BatchFileList &list, std::vector<platform::FileIdentity> &onTheWay) {
     // One listing serves both passes: the subfolders need all names, the files the mask.
-    Level level;
-    level.folder = folder;
-    if (platform::ErrorCode error = os_.listDirectory(listingFolder(folder), "*", level.entries))
-        return BatchFileItem{folder.empty() ? "." : folder, error, false};
-    if (std::optional<platform::FileIdentity> self = os_.identity(listingFolder(folder))) {
-        onTheWay_.push_back(*self);
-        level.onTheWay = true;
+    std::vector<platform::DirectoryEntry> entries;
+    if (platform::ErrorCode error = os.listDirectory(listingFolder(folder), "*", entries)) {
+        list.appendUnreadableFolder(folder.empty() ? "." : folder, error);
+        return;
     }
-    levels_.push_back(std::move(level));
-    return std::nullopt;
+    std::optional<platform::FileIdentity> self = os.identity(listingFolder(folder));
+    if (self)
+        onTheWay.push_back(*self);
+    for (const platform::DirectoryEntry &entry : entries) {
+        if (!entry.isDirectory)
+            continue;
+        std::string path = entryPath(folder, entry.name);
+        std::optional<platform::FileIdentity> identity = os.identity(path);
+        if (identity && std::find(onTheWay.begin(), onTheWay.end(), *identity) != onTheWay.end())
+            list.appendFolderLoop(path);
+        else
+            collectBelow(os, path, mask, list, onTheWay);
+    }
+    if (self)
+        onTheWay.pop_back();
+    for (const platform::DirectoryEntry &entry : entries)
+        if (!entry.isDirectory && platform::wildcardMatch(mask, entry.name))
+            list.append(entryPath(folder, entry.name));
 }
 
-std::optional<BatchFileItem> FolderWalk::next() {
-    if (!started_) {
-        started_ = true;
-        if (std::optional<BatchFileItem> unreadable = enter(top_))
-            return unreadable;
-    }
-    while (!levels_.empty()) {
-        Level &level = levels_.back();
-        if (level.inSubfolders) {
-            if (level.position < level.entries.size()) {
-                const platform::DirectoryEntry &entry = level.entries[level.position++];
-                if (!entry.isDirectory)
-                    continue;
-                std::string path = entryPath(level.folder, entry.name);
-                std::optional<platform::FileIdentity> identity = os_.identity(path);
-                if (identity &&
-                    std::find(onTheWay_.begin(), onTheWay_.end(), *identity) != onTheWay_.end())
-                    return BatchFileItem{path, 0, true};
-                if (std::optional<BatchFileItem> unreadable = enter(path))
-                    return unreadable;
-                continue;
-            }
-            level.inSubfolders = false;
-            level.position = 0;
-            if (level.onTheWay)
-                onTheWay_.pop_back();
-        }
-        while (level.position < level.entries.size()) {
-            const platform::DirectoryEntry &entry = level.entries[level.position++];
-            if (!entry.isDirectory && platform::wildcardMatch(mask_, entry.name))
-                return BatchFileItem{entryPath(level.folder, entry.name), 0, false};
-        }
-        levels_.pop_back();
-    }
-    return std::nullopt;
-}
+} // namespace
 
 void collectFiles(platform::Platform &os, const std::string &folder, const std::string &mask,
                   BatchFileList &list) {
-    FolderWalk walk(os, folder, mask);
-    while (std::optional<BatchFileItem> item = walk.next())
-        list.append(std::move(*item));
+    std::vector<platform::FileIdentity> onTheWay;
+    collectBelow(os, folder, mask, list, onTheWay);
 }
 
 } // namespace salvora

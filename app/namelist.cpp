@@ -46,7 +46,7 @@ class NamedTables final : public BatchEntries {
         : app_(app), names_(names), logs_(app.engine.os, append), seen_(app.engine.os),
           folderLogs_(names.size()), firstNames_(names.size()) {}
 
-    bool has(std::size_t index) override { return index < names_.size(); }
+    std::size_t count() const override { return names_.size(); }
     const std::string *tableAt(std::size_t index) const override { return &names_[index]; }
     bool take(std::size_t index) override {
         folderLogs_[index] = &logs_.forTable(names_[index]);
