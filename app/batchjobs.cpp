@@ -178,6 +178,9 @@ void ParallelBatch::stopWorkers() {
 }
 
 void ParallelBatch::work() {
+    // Each run opens and closes its own files: two workers sharing the process's table of
+    // files kept taking its lock from each other (about 5% of the time at two jobs).
+    platform::ownFileTableForThisThread();
     // Each worker's own: a run changes the flags it holds.
     EngineContext engine(engine_.os);
     engine.globalFlags = engine_.globalFlags;

@@ -653,6 +653,8 @@ class Win32Platform final : public Platform {
 
 } // namespace
 
+void ownFileTableForThisThread() {}
+
 Platform &nativePlatform() {
     static Win32Platform platform;
     return platform;
