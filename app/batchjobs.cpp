@@ -129,6 +129,8 @@ class ParallelBatch {
     std::mutex mutex_;
     std::condition_variable workReady_;
     std::condition_variable entryDone_;
+    std::condition_variable workerReady_;
+    std::size_t readyWorkers_ = 0;
     // The entries to take, in their order, in runs of one folder each, so that a worker
     // looking for a folder of its own passes over a run at once.
     std::deque<std::deque<Entry *>> queue_;
@@ -163,6 +165,10 @@ bool ParallelBatch::startWorkers(unsigned jobs) {
             break; // the system has no more threads to give: the ones started do the work
         }
     }
+    // No table is opened before every worker has its own table of files: one made later
+    // would hold on to the files open then, and keep their locks, until the batch ends.
+    std::unique_lock<std::mutex> hold(mutex_);
+    workerReady_.wait(hold, [this] { return readyWorkers_ == workers_.size(); });
     return !workers_.empty();
 }
 
@@ -181,6 +187,11 @@ void ParallelBatch::work() {
     // Each run opens and closes its own files: two workers sharing the process's table of
     // files kept taking its lock from each other (about 5% of the time at two jobs).
     platform::ownFileTableForThisThread();
+    {
+        std::lock_guard<std::mutex> hold(mutex_);
+        ++readyWorkers_;
+    }
+    workerReady_.notify_one();
     // Each worker's own: a run changes the flags it holds.
     EngineContext engine(engine_.os);
     engine.globalFlags = engine_.globalFlags;

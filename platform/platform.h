@@ -206,8 +206,8 @@ Platform &nativePlatform();
 
 // Gives the calling thread a table of open files of its own where the system has such a
 // thing: a worker that opens and closes only its own files then no longer contends with the
-// other threads for the process's table. Files open before stay open for it as well; those it
-// opens afterwards are its alone.
+// other threads for the process's table. Files open before stay open in its table (with their
+// locks) until the thread ends; those it opens afterwards are its alone.
 void ownFileTableForThisThread();
 
 // Path helpers that depend on the platform's separators.
