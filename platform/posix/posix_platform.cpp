@@ -603,8 +603,18 @@ class PosixPlatform final : public Platform {
 
 } // namespace
 
+// The thread sanitizer takes a descriptor to be the process's: with tables of their own, it
+// reports races between threads on numbers that are different files, and loses its own pipes.
+#if defined(__SANITIZE_THREAD__)
+#define SALVORA_THREAD_SANITIZER 1
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+#define SALVORA_THREAD_SANITIZER 1
+#endif
+#endif
+
 void ownFileTableForThisThread() {
-#ifdef __linux__
+#if defined(__linux__) && !defined(SALVORA_THREAD_SANITIZER)
     // Without it the process goes on sharing one table, as before.
     ::unshare(CLONE_FILES);
 #endif
