@@ -404,9 +404,7 @@ void runBatchEntries(AppContext &app, BatchEntries &entries, unsigned jobs) {
     for (std::size_t i = 0; i < entries.count(); ++i) {
         const std::string *table = entries.tableAt(i);
         if (table && entries.take(i)) {
-            ConsoleRunObserver console(app);
-            TableRun run{runRecovery(engine, recoveryRequest(app, *table, *table), console),
-                         engine.os.identity(*table)};
+            TableRun run{recoverTable(app, engine, *table, *table), engine.os.identity(*table)};
             app.engine.globalFlags = engine.globalFlags;
             entries.finish(i, &run);
         } else {

@@ -65,10 +65,10 @@ void ConsoleRunObserver::walkEnded(std::uint32_t records) {
         progress_->recordsDone(records, records);
 }
 
-RecoveryOutcome recoverTable(AppContext &app, const std::string &source,
+RecoveryOutcome recoverTable(AppContext &app, EngineContext &engine, const std::string &source,
                              const std::string &output) {
     ConsoleRunObserver console(app);
-    return runRecovery(app.engine, recoveryRequest(app, source, output), console);
+    return runRecovery(engine, recoveryRequest(app, source, output), console);
 }
 
 } // namespace salvora

@@ -46,7 +46,9 @@ class ConsoleRunObserver : public RunObserver {
     TextSink *notes_;
 };
 
-// One table from the command line or a batch: the request from `app`, the console observer.
-RecoveryOutcome recoverTable(AppContext &app, const std::string &source, const std::string &output);
+// One table of a batch, through `engine` (the batch's view of the system): the request from
+// `app`, the console observer.
+RecoveryOutcome recoverTable(AppContext &app, EngineContext &engine, const std::string &source,
+                             const std::string &output);
 
 } // namespace salvora
