@@ -1,5 +1,7 @@
 #include "platform/platform.h"
 
+#include <algorithm>
+
 namespace salvora::platform {
 
 bool isPathSeparator(char c) {
@@ -48,14 +50,25 @@ std::string joinPath(const std::string &folder, const std::string &name) {
     return folder + preferredSeparator() + name;
 }
 
-char lowerAscii(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
 std::string lowerAscii(std::string text) {
     for (char &c : text)
         c = lowerAscii(c);
     return text;
+}
+
+void sortListing(std::vector<DirectoryEntry> &entries) {
+    std::sort(entries.begin(), entries.end(), [](const DirectoryEntry &x, const DirectoryEntry &y) {
+        std::size_t common = std::min(x.name.size(), y.name.size());
+        for (std::size_t i = 0; i < common; ++i) {
+            auto a = static_cast<unsigned char>(lowerAscii(x.name[i]));
+            auto b = static_cast<unsigned char>(lowerAscii(y.name[i]));
+            if (a != b)
+                return a < b;
+        }
+        if (x.name.size() != y.name.size())
+            return x.name.size() < y.name.size();
+        return x.name < y.name;
+    });
 }
 
 bool wildcardMatch(const std::string &pattern, const std::string &name) {

@@ -221,7 +221,12 @@ std::string joinPath(const std::string &folder, const std::string &name);
 // Case-insensitive wildcard match over ASCII letters ('*' any run, '?' one character).
 bool wildcardMatch(const std::string &pattern, const std::string &name);
 // ASCII letters in lower case, the others as they are: names compared as `wildcardMatch` does.
-char lowerAscii(char c);
+// Inline: the listings' order and the wildcard compare names a character at a time.
+constexpr char lowerAscii(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
 std::string lowerAscii(std::string text);
+// A folder's listing in the order every listing has: by name regardless of case, then by bytes.
+void sortListing(std::vector<DirectoryEntry> &entries);
 
 } // namespace salvora::platform

@@ -198,13 +198,6 @@ class PosixFile final : public FileHandle {
     std::uint64_t position_ = 0;
 };
 
-bool lessNoCase(const std::string &a, const std::string &b) {
-    return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
-        return static_cast<unsigned char>(lowerAscii(x)) <
-               static_cast<unsigned char>(lowerAscii(y));
-    });
-}
-
 // Record locks as xBase programs take them (fcntl/lockf) count as much as whole-file ones.
 // Open-file-description locks are used where the system has them: a classic lock would be
 // dropped as soon as this process closed any other descriptor of the same file.
@@ -548,9 +541,15 @@ class PosixPlatform final : public Platform {
             if (!wildcardMatch(pattern, name))
                 continue;
             DirectoryEntry item;
-            item.name = name;
+            item.name = std::move(name);
+            // The kind the folder itself records spares a look at each of thousands of files.
+            if (entry->d_type == DT_REG || entry->d_type == DT_DIR) {
+                item.isDirectory = entry->d_type == DT_DIR;
+                entries.push_back(std::move(item));
+                continue;
+            }
             struct stat st {};
-            std::string full = joinPath(folder, name);
+            std::string full = joinPath(folder, item.name);
             if (::lstat(full.c_str(), &st) == 0) {
                 item.isSymlink = S_ISLNK(st.st_mode);
                 if (item.isSymlink) {
@@ -564,14 +563,7 @@ class PosixPlatform final : public Platform {
             entries.push_back(std::move(item));
         }
         ::closedir(dir);
-        std::sort(entries.begin(), entries.end(),
-                  [](const DirectoryEntry &x, const DirectoryEntry &y) {
-                      if (lessNoCase(x.name, y.name))
-                          return true;
-                      if (lessNoCase(y.name, x.name))
-                          return false;
-                      return x.name < y.name;
-                  });
+        sortListing(entries);
         return 0;
     }
 

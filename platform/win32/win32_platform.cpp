@@ -246,13 +246,6 @@ class Win32File final : public FileHandle {
     bool writable_;
 };
 
-bool lessNoCase(const std::string &a, const std::string &b) {
-    return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
-        return static_cast<unsigned char>(lowerAscii(x)) <
-               static_cast<unsigned char>(lowerAscii(y));
-    });
-}
-
 // The attributes SetFileAttributes accepts; the others (directory, compressed, sparse...)
 // belong to the file system.
 constexpr DWORD kSettableAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
@@ -601,14 +594,7 @@ class Win32Platform final : public Platform {
             entries.clear();
             return error;
         }
-        std::sort(entries.begin(), entries.end(),
-                  [](const DirectoryEntry &x, const DirectoryEntry &y) {
-                      if (lessNoCase(x.name, y.name))
-                          return true;
-                      if (lessNoCase(y.name, x.name))
-                          return false;
-                      return x.name < y.name;
-                  });
+        sortListing(entries);
         return 0;
     }
 
