@@ -2,9 +2,11 @@
 // hard link, another spelling) is never repaired a second time.
 #pragma once
 
-#include <map>
+#include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/platform.h"
 
@@ -23,8 +25,23 @@ class SeenTables {
     void repaired(const std::string &path, std::optional<platform::FileIdentity> identity);
 
   private:
+    // An open-addressed table with the names in one block: a batch of many thousand tables
+    // gives it back in a few frees, not two for each table.
+    struct Slot {
+        platform::FileIdentity identity;
+        std::size_t nameAt = 0;
+        std::size_t nameSize = 0;
+        bool used = false;
+    };
+    // The slot of `identity`, or the free one it would take; room is made first.
+    Slot &slotFor(const platform::FileIdentity &identity);
+    Slot &probe(const platform::FileIdentity &identity);
+    void keepName(Slot &slot, const std::string &path);
+
     platform::Platform &os_;
-    std::map<platform::FileIdentity, std::string> seen_;
+    std::vector<Slot> slots_ = std::vector<Slot>(64); // a power of two, never half full
+    std::size_t used_ = 0;
+    std::string names_;
 };
 
 } // namespace salvora

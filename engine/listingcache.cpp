@@ -1,20 +1,35 @@
 #include "engine/listingcache.h"
 
-#include <functional>
+#include <algorithm>
+#include <string_view>
 
 namespace salvora {
 
 namespace {
 
-std::size_t nameSlot(const std::string &lowerName, std::size_t slots) {
-    return std::hash<std::string>{}(lowerName) % slots;
+// The slot of a file name by a hash of its lower-case form, taken as it is read: marks are
+// made several times a table.
+std::size_t nameSlot(std::string_view name, std::size_t slots) {
+    std::uint64_t hash = 0xCBF29CE484222325ull;
+    for (char c : name) {
+        hash ^= static_cast<unsigned char>(platform::lowerAscii(c));
+        hash *= 0x100000001B3ull;
+    }
+    return static_cast<std::size_t>(hash % slots);
+}
+
+std::vector<platform::DirectoryEntry> entriesNamed(const std::vector<std::string> &keys,
+                                                   const std::vector<platform::DirectoryEntry> &all,
+                                                   const std::string &key) {
+    auto [first, last] = std::equal_range(keys.begin(), keys.end(), key);
+    return {all.begin() + (first - keys.begin()), all.begin() + (last - keys.begin())};
 }
 
 } // namespace
 
 void ListingCache::touch(const std::string &path) {
     std::atomic<std::uint64_t> &slot = touched_[nameSlot(
-        platform::lowerAscii(path.substr(platform::fileNameStart(path))), touched_.size())];
+        std::string_view(path).substr(platform::fileNameStart(path)), touched_.size())];
     std::uint64_t now = ++clock_;
     std::uint64_t seen = slot.load();
     while (seen < now && !slot.compare_exchange_weak(seen, now)) {
@@ -29,10 +44,7 @@ std::optional<std::vector<platform::DirectoryEntry>> ListingCache::cached(const 
         return std::nullopt;
     if (touched_[nameSlot(key, touched_.size())].load() >= listed->second.listedAt)
         return std::nullopt;
-    auto found = listed->second.names.find(key);
-    if (found == listed->second.names.end())
-        return std::vector<platform::DirectoryEntry>{};
-    return found->second;
+    return entriesNamed(listed->second.keys, listed->second.entries, key);
 }
 
 platform::ErrorCode ListingCache::listDirectory(const std::string &folder,
@@ -52,12 +64,23 @@ platform::ErrorCode ListingCache::listDirectory(const std::string &folder,
         return inner().listDirectory(folder, pattern, entries);
     Folder fresh;
     fresh.listedAt = stamp;
-    for (platform::DirectoryEntry &entry : all) {
-        std::string name = platform::lowerAscii(entry.name);
-        fresh.names[name].push_back(std::move(entry));
+    std::vector<std::size_t> order(all.size());
+    std::vector<std::string> keys(all.size());
+    for (std::size_t i = 0; i < all.size(); ++i) {
+        order[i] = i;
+        keys[i] = platform::lowerAscii(all[i].name);
     }
-    auto found = fresh.names.find(key);
-    entries = found == fresh.names.end() ? std::vector<platform::DirectoryEntry>{} : found->second;
+    // A system's listing is in this order already; one in another is put in it.
+    auto byKey = [&keys](std::size_t x, std::size_t y) { return keys[x] < keys[y]; };
+    if (!std::is_sorted(order.begin(), order.end(), byKey))
+        std::stable_sort(order.begin(), order.end(), byKey);
+    fresh.keys.reserve(all.size());
+    fresh.entries.reserve(all.size());
+    for (std::size_t i : order) {
+        fresh.keys.push_back(std::move(keys[i]));
+        fresh.entries.push_back(std::move(all[i]));
+    }
+    entries = entriesNamed(fresh.keys, fresh.entries, key);
     std::unique_lock<std::shared_mutex> hold(mutex_);
     Folder &kept = folders_[folder];
     if (kept.listedAt < stamp)

@@ -51,8 +51,11 @@ class ListingCache final : public platform::ForwardingPlatform {
   private:
     struct Folder {
         std::uint64_t listedAt = 0;
-        // Entries by their name in lower case, each run in the listing's order.
-        std::unordered_map<std::string, std::vector<platform::DirectoryEntry>> names;
+        // The entries in the order of their names in lower case, those of one such name in
+        // the listing's order; `keys` holds those names. Flat: a folder of thousands of short
+        // names takes two blocks, not several for each name.
+        std::vector<std::string> keys;
+        std::vector<platform::DirectoryEntry> entries;
     };
     // Marks the name of `path` as changed by the batch from now on.
     void touch(const std::string &path);
