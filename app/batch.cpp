@@ -33,7 +33,7 @@ int runWildcardBatch(AppContext &app, const std::string &pattern, bool append) {
     // Folders that match are passed on like files; the run calls them unrecoverable.
     BatchFileList files;
     for (const platform::DirectoryEntry &entry : entries)
-        files.append(split.folderPart + entry.name);
+        files.append(split.folderPart + entry.name, !entry.isSymlink && !entry.isDirectory);
     recoverItems(app, log, files);
     return log.exitCode();
 }

@@ -16,15 +16,21 @@ struct BatchFileItem {
     platform::ErrorCode folderError = 0;
     // True when `path` is a folder left out because entering it would go round in a circle.
     bool folderLoop = false;
+    // True when the listing that found `path` showed a file of its folder, not a link.
+    bool listedAsFile = false;
 };
 
 class BatchFileList {
   public:
-    void append(std::string path) { items_.push_back({std::move(path), 0, false}); }
-    void appendUnreadableFolder(std::string folder, platform::ErrorCode error) {
-        items_.push_back({std::move(folder), error, false});
+    void append(std::string path, bool listedAsFile = false) {
+        items_.push_back({std::move(path), 0, false, listedAsFile});
     }
-    void appendFolderLoop(std::string folder) { items_.push_back({std::move(folder), 0, true}); }
+    void appendUnreadableFolder(std::string folder, platform::ErrorCode error) {
+        items_.push_back({std::move(folder), error, false, false});
+    }
+    void appendFolderLoop(std::string folder) {
+        items_.push_back({std::move(folder), 0, true, false});
+    }
 
     std::vector<BatchFileItem>::const_iterator begin() const { return items_.begin(); }
     std::vector<BatchFileItem>::const_iterator end() const { return items_.end(); }

@@ -97,10 +97,11 @@ struct Entry {
 
 class ParallelBatch {
   public:
-    // Every run goes through `engine`'s view of the system and its listings.
-    ParallelBatch(AppContext &app, const EngineContext &engine, BatchEntries &entries)
-        : app_(app), engine_(engine), entries_(entries), progress_(app.progressLine.get()),
-          done_(entries.count(), 0) {}
+    // Every run goes through `engine`'s view of the system, `listings`.
+    ParallelBatch(AppContext &app, const EngineContext &engine, ListingCache &listings,
+                  BatchEntries &entries)
+        : app_(app), engine_(engine), listings_(listings), entries_(entries),
+          progress_(app.progressLine.get()), done_(entries.count(), 0) {}
     ~ParallelBatch() { stopWorkers(); }
     ParallelBatch(const ParallelBatch &) = delete;
     ParallelBatch &operator=(const ParallelBatch &) = delete;
@@ -111,6 +112,7 @@ class ParallelBatch {
 
   private:
     bool dispatchNext();
+    TableFiles filesOf(std::size_t index, const std::string &table);
     void handOver();
     // With the lock held.
     void advanceDone();
@@ -123,6 +125,7 @@ class ParallelBatch {
 
     AppContext &app_;
     const EngineContext &engine_;
+    ListingCache &listings_;
     BatchEntries &entries_;
     HeadProgress progress_;
     std::vector<std::thread> workers_;
@@ -266,7 +269,7 @@ bool ParallelBatch::dispatchNext() {
     const std::string *table = entries_.tableAt(next_);
     if (table) {
         if (!waiting_)
-            waiting_.emplace(engine_.os, *table);
+            waiting_ = filesOf(next_, *table);
         if (inWindow_.overlaps(*waiting_))
             return false;
         // Asked only now: an earlier run that could change what this name leads to is over.
@@ -284,6 +287,16 @@ bool ParallelBatch::dispatchNext() {
     window_.push_back(std::move(entry));
     ++next_;
     return true;
+}
+
+// A name the batch's listing showed as a file is no link, and its folder was seen before: no
+// look at the file itself, which cost the batch's thread a look-up of the whole path each.
+TableFiles ParallelBatch::filesOf(std::size_t index, const std::string &table) {
+    std::size_t nameStart = platform::fileNameStart(table);
+    if (!entries_.listedAsFile(index) || nameStart == 0)
+        return TableFiles(engine_.os, table);
+    return TableFiles::ofRealPath(listings_.resolvedFolder(table.substr(0, nameStart)) +
+                                  table.substr(nameStart));
 }
 
 // Hands the entries taken up to the workers, under one hold of the lock.
@@ -395,7 +408,7 @@ void runBatchEntries(AppContext &app, BatchEntries &entries, unsigned jobs) {
     engine.globalFlags = app.engine.globalFlags;
     // With "/LOG" every run rewrites the one detailed log in the working folder.
     if (jobs > 1 && !app.options.detailedLog && entries.count() > 1) {
-        ParallelBatch batch(app, engine, entries);
+        ParallelBatch batch(app, engine, os, entries);
         if (batch.startWorkers(jobs)) {
             batch.run();
             return;

@@ -28,6 +28,8 @@ class BatchEntries {
     virtual std::size_t count() const = 0;
     // The table entry `index` names, or null for an entry that is only a line (a folder).
     virtual const std::string *tableAt(std::size_t index) const = 0;
+    // Whether the listing that found that table showed a file of its folder, not a link.
+    virtual bool listedAsFile(std::size_t) const { return false; }
     // Just before the table is taken up: false when it is not to be repaired (a second name).
     virtual bool take(std::size_t index) = 0;
     // Once the entry is done; `run` is null when nothing was repaired.

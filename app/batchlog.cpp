@@ -64,6 +64,7 @@ class LoggedItems final : public BatchEntries {
         const BatchFileItem &item = items_[index];
         return item.folderLoop || item.folderError != 0 ? nullptr : &item.path;
     }
+    bool listedAsFile(std::size_t index) const override { return items_[index].listedAsFile; }
     bool take(std::size_t index) override {
         firstNames_[index] = log_.firstNameOf(items_[index].path);
         return !firstNames_[index];

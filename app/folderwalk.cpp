@@ -37,7 +37,7 @@ void collectBelow(platform::Platform &os, const std::string &folder, const std::
         onTheWay.pop_back();
     for (const platform::DirectoryEntry &entry : entries)
         if (!entry.isDirectory && platform::wildcardMatch(mask, entry.name))
-            list.append(entryPath(folder, entry.name));
+            list.append(entryPath(folder, entry.name), !entry.isSymlink);
 }
 
 } // namespace

@@ -10,7 +10,16 @@ constexpr std::size_t longName = 200;
 } // namespace
 
 TableFiles::TableFiles(platform::Platform &os, const std::string &path) {
-    std::string real = os.resolvedPath(path);
+    setRealPath(os.resolvedPath(path));
+}
+
+TableFiles TableFiles::ofRealPath(const std::string &realPath) {
+    TableFiles files;
+    files.setRealPath(realPath);
+    return files;
+}
+
+void TableFiles::setRealPath(const std::string &real) {
     std::size_t nameStart = platform::fileNameStart(real);
     std::string name = real.substr(nameStart);
     folder_ = platform::lowerAscii(real.substr(0, nameStart));

@@ -14,11 +14,15 @@ class TableFiles {
   public:
     // `path` as the batch names it; links are followed to the real table.
     TableFiles(platform::Platform &os, const std::string &path);
+    // The files of the table at `realPath`, a path with no link in it.
+    static TableFiles ofRealPath(const std::string &realPath);
     bool overlaps(const TableFiles &other) const;
     // The real folder, in lower case.
     const std::string &folder() const { return folder_; }
 
   private:
+    TableFiles() = default;
+    void setRealPath(const std::string &real);
     friend class FilesInUse;
     std::string folder_;
     // The file name up to its first '.', in lower case ("x" for x.dbf, X.FPT, x.dbf.bak).

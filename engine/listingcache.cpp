@@ -142,20 +142,23 @@ std::string ListingCache::resolvedPath(const std::string &path) {
     if (nameStart == 0 || name.empty() || name == "." || name == ".." ||
         inner().entryKind(path) != EntryKind::Other)
         return inner().resolvedPath(path);
-    std::string prefix = path.substr(0, nameStart);
+    return resolvedFolder(path.substr(0, nameStart)) + name;
+}
+
+std::string ListingCache::resolvedFolder(const std::string &folderPart) {
     {
         // Shared: the folders are few, and found far more often than added.
         std::shared_lock<std::shared_mutex> hold(mutex_);
-        auto known = resolvedFolders_.find(prefix);
+        auto known = resolvedFolders_.find(folderPart);
         if (known != resolvedFolders_.end())
-            return known->second + name;
+            return known->second;
     }
-    std::string folder = inner().resolvedPath(prefix);
+    std::string folder = inner().resolvedPath(folderPart);
     if (folder.empty() || !platform::isPathSeparator(folder.back()))
         folder += platform::preferredSeparator();
     std::unique_lock<std::shared_mutex> hold(mutex_);
-    resolvedFolders_.emplace(prefix, folder);
-    return folder + name;
+    resolvedFolders_.emplace(folderPart, folder);
+    return folder;
 }
 
 platform::FileAttributes ListingCache::newFileAttributes() {

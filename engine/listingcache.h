@@ -44,6 +44,9 @@ class ListingCache final : public platform::ForwardingPlatform {
 
     // The folder's part is resolved once: a name that is no link adds nothing to resolve.
     std::string resolvedPath(const std::string &path) override;
+    // `folderPart` (a path up to and with its last separator, not empty) with every link in
+    // it resolved, and a separator at its end.
+    std::string resolvedFolder(const std::string &folderPart);
 
     // How many times a folder was listed to answer a look-up (for tests).
     std::uint64_t listings() const;
