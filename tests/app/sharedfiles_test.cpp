@@ -4,6 +4,7 @@
 #include <filesystem>
 
 #include "app/sharedfiles.h"
+#include "engine/listingcache.h"
 #include "tests/support/tablebuilder.h"
 
 namespace salvora::testing {
@@ -19,6 +20,8 @@ TEST(TableFiles, TablesOverlapWhereTheirMemoWorkFilesOrRealFileCouldMeet) {
     bool links = true;
     std::error_code failed;
     std::filesystem::create_symlink(dir.file("A/x.dbf"), dir.file("B/link.dbf"), failed);
+    if (!failed)
+        std::filesystem::create_directory_symlink(dir.file("A"), dir.file("L"), failed);
     if (failed)
         links = false; // a Windows account without the right to make links
     struct Case {
@@ -36,16 +39,27 @@ TEST(TableFiles, TablesOverlapWhereTheirMemoWorkFilesOrRealFileCouldMeet) {
         {"A/x.dbf", "A/xy.dbf", false},
         {"A/x.dbf", "B/x.dbf", false},
         {"A/x.dbf", "B/link.dbf", true}, // links lead to the real table
+        {"A/x.dbf", "L/X.FPT", true},    // and so do linked folders
+        {"A/x.dbf", "L/y.dbf", false},
     };
     platform::Platform &os = platform::nativePlatform();
+    ListingCache listings(os);
     for (const Case &c : cases) {
-        if (!links && std::string(c.second) == "B/link.dbf")
+        if (!links && (std::string(c.second) == "B/link.dbf" || c.second[0] == 'L'))
             continue;
         SCOPED_TRACE(std::string(c.first) + " " + c.second);
         TableFiles first(os, dir.file(c.first));
         TableFiles second(os, dir.file(c.second));
         EXPECT_EQ(first.overlaps(second), c.overlap);
         EXPECT_EQ(second.overlaps(first), c.overlap);
+        // A name a listing showed as a file needs only its folder resolved.
+        if (std::string(c.second) != "B/link.dbf") {
+            std::string path = dir.file(c.second);
+            std::size_t nameStart = platform::fileNameStart(path);
+            TableFiles listed = TableFiles::ofRealPath(
+                listings.resolvedFolder(path.substr(0, nameStart)) + path.substr(nameStart));
+            EXPECT_EQ(first.overlaps(listed), c.overlap);
+        }
         // The batch's index of the tables under way answers as the pairs do.
         FilesInUse inUse;
         inUse.add(first);
