@@ -277,11 +277,21 @@ int openFlags(const OpenRequest &request) {
 class PosixPlatform final : public Platform {
   public:
     OpenResult openFile(const std::string &path, const OpenRequest &request) override {
-        // Examined before opening: opening some devices has effects of its own.
+        // Examined before opening: opening some devices has effects of its own. A link is
+        // looked at itself where it is not to be followed: the open refuses it anyway.
         struct stat st {};
-        if (request.regularOnly && ::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode) &&
-            !S_ISDIR(st.st_mode))
-            return {nullptr, notRegularFileCode};
+        if (request.regularOnly) {
+            int examined =
+                request.followLinks ? ::stat(path.c_str(), &st) : ::lstat(path.c_str(), &st);
+            if (examined == 0 && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode) &&
+                !S_ISLNK(st.st_mode))
+                return {nullptr, notRegularFileCode};
+            // Nothing there: the open would say the same, at the cost of another look-up
+            // (several checks a table look for files that are seldom there).
+            if (examined != 0 && errno == ENOENT &&
+                request.disposition == Disposition::OpenExisting)
+                return {nullptr, ENOENT};
+        }
         int fd = ::open(path.c_str(), openFlags(request), 0666);
         if (fd < 0) {
             ErrorCode error = lastErrno();
