@@ -83,6 +83,23 @@ TEST_F(OwnFilesPlatform, ALinkIsRefusedWhereItMustNotBeFollowed) {
     EXPECT_EQ(readFile(dir.file("victim.txt")), bytesOf("precious"));
     EXPECT_TRUE(os.isSymbolicLink(dir.file("x.log")));
     EXPECT_FALSE(os.isSymbolicLink(dir.file("victim.txt")));
+
+    // Opening what is not there: a dangling link is still refused as a link, not missed.
+    fs::create_symlink("gone.txt", dir.file("dangling.log"));
+    struct Case {
+        const char *name;
+        bool followLinks;
+        platform::ErrorCode error;
+    };
+    for (const Case &c : {Case{"dangling.log", false, platform::errorLinkRefused()},
+                          Case{"dangling.log", true, platform::errorFileNotFound()},
+                          Case{"none.log", false, platform::errorFileNotFound()},
+                          Case{"none.log", true, platform::errorFileNotFound()}}) {
+        OpenRequest existing{Access::Read, Share::Read, Disposition::OpenExisting};
+        existing.followLinks = c.followLinks;
+        EXPECT_EQ(os.openFile(dir.file(c.name), existing).error, c.error)
+            << c.name << " " << c.followLinks;
+    }
 }
 
 TEST_F(OwnFilesPlatform, IdentitySeesThroughEveryName) {
