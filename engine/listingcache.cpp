@@ -1,6 +1,7 @@
 #include "engine/listingcache.h"
 
 #include <algorithm>
+#include <functional>
 #include <string_view>
 
 namespace salvora {
@@ -27,10 +28,16 @@ std::vector<platform::DirectoryEntry> entriesNamed(const std::vector<std::string
 
 } // namespace
 
+ListingCache::Shard &ListingCache::shardOf(const std::string &folder) {
+    return shards_[std::hash<std::string>{}(folder) % shardCount];
+}
+
+// A mark later than every listing begun before the change it stands for: such a listing may
+// have missed the change.
 void ListingCache::touch(const std::string &path) {
     std::atomic<std::uint64_t> &slot = touched_[nameSlot(
         std::string_view(path).substr(platform::fileNameStart(path)), touched_.size())];
-    std::uint64_t now = ++clock_;
+    std::uint64_t now = clock_.load() + 1;
     std::uint64_t seen = slot.load();
     while (seen < now && !slot.compare_exchange_weak(seen, now)) {
     }
@@ -38,11 +45,13 @@ void ListingCache::touch(const std::string &path) {
 
 std::optional<std::vector<platform::DirectoryEntry>> ListingCache::cached(const std::string &folder,
                                                                           const std::string &key) {
-    std::shared_lock<std::shared_mutex> hold(mutex_);
-    auto listed = folders_.find(folder);
-    if (listed == folders_.end())
+    Shard &shard = shardOf(folder);
+    std::shared_lock<std::shared_mutex> hold(shard.mutex);
+    auto listed = shard.folders.find(folder);
+    if (listed == shard.folders.end())
         return std::nullopt;
-    if (touched_[nameSlot(key, touched_.size())].load() >= listed->second.listedAt)
+    // A mark equal to the stamp was made before the listing began: the listing saw its change.
+    if (touched_[nameSlot(key, touched_.size())].load() > listed->second.listedAt)
         return std::nullopt;
     return entriesNamed(listed->second.keys, listed->second.entries, key);
 }
@@ -81,8 +90,9 @@ platform::ErrorCode ListingCache::listDirectory(const std::string &folder,
         fresh.entries.push_back(std::move(all[i]));
     }
     entries = entriesNamed(fresh.keys, fresh.entries, key);
-    std::unique_lock<std::shared_mutex> hold(mutex_);
-    Folder &kept = folders_[folder];
+    Shard &shard = shardOf(folder);
+    std::unique_lock<std::shared_mutex> hold(shard.mutex);
+    Folder &kept = shard.folders[folder];
     if (kept.listedAt < stamp)
         kept = std::move(fresh);
     return 0;
@@ -146,18 +156,19 @@ std::string ListingCache::resolvedPath(const std::string &path) {
 }
 
 std::string ListingCache::resolvedFolder(const std::string &folderPart) {
+    Shard &shard = shardOf(folderPart);
     {
         // Shared: the folders are few, and found far more often than added.
-        std::shared_lock<std::shared_mutex> hold(mutex_);
-        auto known = resolvedFolders_.find(folderPart);
-        if (known != resolvedFolders_.end())
+        std::shared_lock<std::shared_mutex> hold(shard.mutex);
+        auto known = shard.resolvedFolders.find(folderPart);
+        if (known != shard.resolvedFolders.end())
             return known->second;
     }
     std::string folder = inner().resolvedPath(folderPart);
     if (folder.empty() || !platform::isPathSeparator(folder.back()))
         folder += platform::preferredSeparator();
-    std::unique_lock<std::shared_mutex> hold(mutex_);
-    resolvedFolders_.emplace(folderPart, folder);
+    std::unique_lock<std::shared_mutex> hold(shard.mutex);
+    shard.resolvedFolders.emplace(folderPart, folder);
     return folder;
 }
 

@@ -66,15 +66,24 @@ class ListingCache final : public platform::ForwardingPlatform {
                                                                 const std::string &key);
 
     // Orders marks and listings; atomic, so that the workers' marks never wait for a lock.
+    // Only a listing advances it: a mark reads it, and so stays off the other workers' way.
     std::atomic<std::uint64_t> clock_{0};
     std::atomic<std::uint64_t> listingCount_{0};
     // The latest mark by a hash of the name in lower case: names that share a slot only list
     // a folder more.
     std::vector<std::atomic<std::uint64_t>> touched_ =
         std::vector<std::atomic<std::uint64_t>>(std::size_t{1} << 16);
-    std::shared_mutex mutex_; // for the listings and the folders
-    std::unordered_map<std::string, std::string> resolvedFolders_;
-    std::map<std::string, Folder> folders_;
+    // The listings and the resolved folders, in shards by the folder's name, each under a
+    // lock of its own: workers in different folders then never write to the same lock, which
+    // went back and forth between their processors at every look-up.
+    struct alignas(64) Shard {
+        std::shared_mutex mutex;
+        std::unordered_map<std::string, std::string> resolvedFolders;
+        std::unordered_map<std::string, Folder> folders;
+    };
+    static constexpr std::size_t shardCount = 64;
+    Shard &shardOf(const std::string &folder);
+    std::vector<Shard> shards_ = std::vector<Shard>(shardCount);
     std::once_flag newFileRead_;
     platform::FileAttributes newFile_;
 };

@@ -25,8 +25,13 @@ class WorkFileListings {
         bool listed = false;
         std::vector<platform::DirectoryEntry> entries;
     };
-    std::mutex mutex_;
-    std::map<std::string, Listing> folders_;
+    // In shards by the folder's name: workers in different folders take different locks.
+    struct alignas(64) Shard {
+        std::mutex mutex;
+        std::map<std::string, Listing> folders;
+    };
+    static constexpr std::size_t shardCount = 64;
+    std::vector<Shard> shards_ = std::vector<Shard>(shardCount);
 };
 
 } // namespace salvora

@@ -85,6 +85,9 @@ TEST(ListingCache, ListsAFolderOnceForLookUpsOfNamesTheBatchLeftAlone) {
     EXPECT_EQ(listed(cache, dir.path(), "T0.DBF"), "error 0:");
     EXPECT_EQ(cache.listings(), 2u);
     EXPECT_EQ(listed(cache, dir.path(), "late.dbt"), "error 0: late.dbt");
+    // That listing answers for the changed name from then on.
+    EXPECT_EQ(listed(cache, dir.path(), "t0.dbf"), "error 0:");
+    EXPECT_EQ(cache.listings(), 2u);
 }
 
 TEST(ListingCache, ResolvesPathsAsTheSystemDoes) {
