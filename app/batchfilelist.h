@@ -35,6 +35,7 @@ class BatchFileList {
     std::vector<BatchFileItem>::const_iterator begin() const { return items_.begin(); }
     std::vector<BatchFileItem>::const_iterator end() const { return items_.end(); }
     std::size_t size() const { return items_.size(); }
+    const BatchFileItem &operator[](std::size_t index) const { return items_[index]; }
     bool empty() const { return items_.empty(); }
 
   private:

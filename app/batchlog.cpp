@@ -57,7 +57,7 @@ namespace {
 class LoggedItems final : public BatchEntries {
   public:
     LoggedItems(BatchLog &log, const BatchFileList &items)
-        : log_(log), items_(items.begin(), items.end()), firstNames_(items_.size()) {}
+        : log_(log), items_(items), firstNames_(items.size()) {}
 
     std::size_t count() const override { return items_.size(); }
     const std::string *tableAt(std::size_t index) const override {
@@ -85,7 +85,7 @@ class LoggedItems final : public BatchEntries {
 
   private:
     BatchLog &log_;
-    std::vector<BatchFileItem> items_;
+    const BatchFileList &items_;
     std::vector<std::optional<std::string>> firstNames_;
 };
 
