@@ -98,11 +98,54 @@ platform::ErrorCode ListingCache::listDirectory(const std::string &folder,
     return 0;
 }
 
+bool ListingCache::listedAbsent(const std::string &path) {
+    std::size_t nameStart = platform::fileNameStart(path);
+    if (nameStart == 0 || nameStart == path.size())
+        return false;
+    std::string key = platform::lowerAscii(path.substr(nameStart));
+    // Names a system may take for another one (a short name, a trailing dot or space) are
+    // left to it.
+    if (key.back() == '.' || key.back() == ' ' || key.find('~') != std::string::npos)
+        return false;
+    auto answer = cached(platform::folderOf(path), key);
+    return answer && answer->empty();
+}
+
+std::optional<platform::FileAttributes> ListingCache::getAttributes(const std::string &path,
+                                                                    platform::ErrorCode *error) {
+    if (listedAbsent(path)) {
+        if (error)
+            *error = platform::errorFileNotFound();
+        return std::nullopt;
+    }
+    return inner().getAttributes(path, error);
+}
+
+std::optional<platform::FileIdentity> ListingCache::identity(const std::string &path,
+                                                             platform::ErrorCode *error) {
+    if (listedAbsent(path)) {
+        if (error)
+            *error = platform::errorFileNotFound();
+        return std::nullopt;
+    }
+    return inner().identity(path, error);
+}
+
+bool ListingCache::isSymbolicLink(const std::string &path) {
+    return !listedAbsent(path) && inner().isSymbolicLink(path);
+}
+
+platform::Platform::EntryKind ListingCache::entryKind(const std::string &path) {
+    return listedAbsent(path) ? EntryKind::Missing : inner().entryKind(path);
+}
+
 // Each call marks the names it may have changed once it returned, failed or not: a listing
 // that began before the mark does not answer for them any more. A look-up while the call
 // runs may see the folder before or after it, as a listing would.
 platform::OpenResult ListingCache::openFile(const std::string &path,
                                             const platform::OpenRequest &request) {
+    if (request.disposition == platform::Disposition::OpenExisting && listedAbsent(path))
+        return {nullptr, platform::errorFileNotFound()};
     platform::OpenResult opened = inner().openFile(path, request);
     if (request.disposition != platform::Disposition::OpenExisting)
         touch(path);
@@ -149,8 +192,12 @@ std::string ListingCache::resolvedPath(const std::string &path) {
     std::size_t nameStart = platform::fileNameStart(path);
     std::string name = path.substr(nameStart);
     // A missing file or a link is left to the system, as are names that climb.
-    if (nameStart == 0 || name.empty() || name == "." || name == ".." ||
-        inner().entryKind(path) != EntryKind::Other)
+    if (nameStart == 0 || name.empty() || name == "." || name == "..")
+        return inner().resolvedPath(path);
+    // What the system gives for a missing name: the path as it stands.
+    if (listedAbsent(path))
+        return path;
+    if (inner().entryKind(path) != EntryKind::Other)
         return inner().resolvedPath(path);
     return resolvedFolder(path.substr(0, nameStart)) + name;
 }

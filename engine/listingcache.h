@@ -16,11 +16,15 @@
 
 namespace salvora {
 
+// A name that a listing still answering for it holds in no spelling is missing: the checks a
+// run makes for files that are mostly not there (a memo of the other kind, an earlier run's
+// journal) cost no look-up each, which took the folder's lock on some file systems.
+//
 // Every other call goes to the system as it is. A name the batch creates, renames or removes
 // is marked when the call returns; a look-up of a name marked since its folder was listed
 // lists the folder anew. So a look-up answers what a listing at that moment would, whatever
 // the batch did before, from any thread. Only files other programs create or remove meanwhile
-// under another spelling of the name can escape it.
+// can escape it.
 class ListingCache final : public platform::ForwardingPlatform {
   public:
     explicit ListingCache(platform::Platform &inner) : ForwardingPlatform(inner) {}
@@ -30,6 +34,12 @@ class ListingCache final : public platform::ForwardingPlatform {
 
     platform::OpenResult openFile(const std::string &path,
                                   const platform::OpenRequest &request) override;
+    std::optional<platform::FileAttributes>
+    getAttributes(const std::string &path, platform::ErrorCode *error = nullptr) override;
+    std::optional<platform::FileIdentity> identity(const std::string &path,
+                                                   platform::ErrorCode *error = nullptr) override;
+    bool isSymbolicLink(const std::string &path) override;
+    EntryKind entryKind(const std::string &path) override;
     platform::ErrorCode copyFile(const std::string &from, const std::string &to) override;
     platform::ErrorCode removeFile(const std::string &path) override;
     platform::ErrorCode renameFile(const std::string &from, const std::string &to) override;
@@ -59,6 +69,8 @@ class ListingCache final : public platform::ForwardingPlatform {
         std::vector<std::string> keys;
         std::vector<platform::DirectoryEntry> entries;
     };
+    // Whether a listing that still answers for the name of `path` holds it in no spelling.
+    bool listedAbsent(const std::string &path);
     // Marks the name of `path` as changed by the batch from now on.
     void touch(const std::string &path);
     std::optional<std::vector<platform::DirectoryEntry>> cached(const std::string &folder,

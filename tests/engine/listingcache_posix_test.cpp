@@ -26,6 +26,19 @@ std::string listed(platform::Platform &os, const std::string &folder, const std:
     return text;
 }
 
+// What the checks of one name answer: whether it is there, what it is, whether it opens.
+std::string looked(platform::Platform &os, const std::string &path) {
+    platform::ErrorCode attributesError = 0;
+    bool there = os.getAttributes(path, &attributesError).has_value();
+    platform::OpenResult opened =
+        os.openFile(path, {platform::Access::Read, platform::Share::Read,
+                           platform::Disposition::OpenExisting, false, false});
+    return std::string(there ? "there" : "missing " + std::to_string(attributesError)) +
+           (os.identity(path) ? " known" : " unknown") + (os.isSymbolicLink(path) ? " link" : "") +
+           " kind " + std::to_string(static_cast<int>(os.entryKind(path))) + " open " +
+           std::to_string(opened.error) + " at " + os.resolvedPath(path);
+}
+
 TEST(ListingCache, AnswersEveryLookUpAsAListingOfTheFolderWouldAfterTheBatchChangedIt) {
     TempDir dir;
     platform::Platform &native = platform::nativePlatform();
@@ -33,6 +46,7 @@ TEST(ListingCache, AnswersEveryLookUpAsAListingOfTheFolderWouldAfterTheBatchChan
     writeFile(dir.file("t.dbf"), Bytes{});
     writeFile(dir.file("T.FPT"), Bytes{});
     fs::create_directories(dir.file("m.fpt.d"));
+    fs::create_symlink("t.dbf", dir.file("link"));
     std::string work;
     const platform::OpenRequest create{platform::Access::ReadWrite, platform::Share::None,
                                        platform::Disposition::CreateAlways};
@@ -50,12 +64,18 @@ TEST(ListingCache, AnswersEveryLookUpAsAListingOfTheFolderWouldAfterTheBatchChan
         {"a unique file", [&] { cache.createUniqueFile(dir.path(), "uuu"); }},
         {"a memo renamed away", [&] { cache.renameFile(dir.file("T.FPT"), dir.file("x.fpt")); }},
         {"an open that fails", [&] { cache.openFile(dir.file("m.fpt.d"), create); }},
+        {"the link's target removed", [&] { cache.removeFile(dir.file("t.dbf")); }},
     };
     for (const Step &step : steps) {
         step.act();
         SCOPED_TRACE(step.what);
-        for (const char *name : {"m.fpt", "M.FPT", "t.fpt", "x.FPT", "t.dbf", "m.fpt.d", "none"})
+        for (const char *name :
+             {"m.fpt", "M.FPT", "t.fpt", "x.FPT", "t.dbf", "m.fpt.d", "none", "link"}) {
+            // Before and after the folder is listed anew for the name.
+            EXPECT_EQ(looked(cache, dir.file(name)), looked(native, dir.file(name))) << name;
             EXPECT_EQ(listed(cache, dir.path(), name), listed(native, dir.path(), name)) << name;
+            EXPECT_EQ(looked(cache, dir.file(name)), looked(native, dir.file(name))) << name;
+        }
     }
     EXPECT_EQ(listed(cache, dir.file("missing"), "m.fpt"),
               listed(native, dir.file("missing"), "m.fpt"));
