@@ -338,12 +338,17 @@ bool ParallelBatch::batchThreadNeeded(Clock::time_point now) const {
 
 void ParallelBatch::giveOut(Entry &entry) {
     for (const ConsoleEvent &event : entry.events) {
+        // What other streams show keeps its place among the lines held so far.
+        if (event.messageBox || event.note)
+            entries_.releaseLines();
         if (event.messageBox)
             app_.system.messageBox(event.text, event.caption);
         else if (event.note)
             app_.standardError.write(event.text);
         else
             app_.consoleOut->write(event.text);
+        if (event.messageBox || event.note)
+            entries_.holdLines();
     }
     entries_.finish(entry.index, entry.runs ? &entry.run : nullptr);
 }
@@ -367,7 +372,9 @@ void ParallelBatch::run() {
             lastGiveOut_ = Clock::now();
         }
         // A few at a time, with more work taken up between: a long run of lines (a large
-        // folder done at last) would leave the workers without work meanwhile.
+        // folder done at last) would leave the workers without work meanwhile. Each run's
+        // lines go out in one write to each stream, not two for each table.
+        entries_.holdLines();
         for (std::size_t chunk = 0; ready > 0 && chunk < giveOutEvery; --ready, ++chunk) {
             std::unique_ptr<Entry> entry = std::move(window_.front());
             window_.pop_front();
@@ -375,6 +382,7 @@ void ParallelBatch::run() {
                 inWindow_.remove(*entry->files);
             giveOut(*entry);
         }
+        entries_.releaseLines();
         progress_.setHead(window_.empty() ? next_ : window_.front()->index);
     }
 }

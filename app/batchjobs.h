@@ -34,6 +34,10 @@ class BatchEntries {
     virtual bool take(std::size_t index) = 0;
     // Once the entry is done; `run` is null when nothing was repaired.
     virtual void finish(std::size_t index, const TableRun *run) = 0;
+    // Between the two, the lines of finished entries may be kept and written in one piece:
+    // a parallel batch gives them out in runs.
+    virtual void holdLines() {}
+    virtual void releaseLines() {}
 };
 
 inline constexpr unsigned maximumJobs = 64;

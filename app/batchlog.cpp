@@ -47,6 +47,16 @@ int BatchLog::exitCode() const {
     return fixed_ > 0 ? exitAllFixed : exitNothingToDo;
 }
 
+void BatchLog::holdLines() {
+    log_.hold();
+    app_.standardOutput.hold();
+}
+
+void BatchLog::releaseLines() {
+    log_.release();
+    app_.standardOutput.release();
+}
+
 void BatchLog::line(const std::string &text) {
     log_.write(text);
     app_.standardOutput.write(text);
@@ -82,6 +92,8 @@ class LoggedItems final : public BatchEntries {
             log_.table(item.path, run->outcome);
         }
     }
+    void holdLines() override { log_.holdLines(); }
+    void releaseLines() override { log_.releaseLines(); }
 
   private:
     BatchLog &log_;

@@ -32,6 +32,11 @@ class BatchLog {
         seen_.repaired(path, identity);
     }
 
+    // The lines from `holdLines` on go to the log and standard output in one piece each at
+    // `releaseLines`.
+    void holdLines();
+    void releaseLines();
+
     // 0 when every table came out "OK", 1 when anything did not, 2 when there was nothing.
     int exitCode() const;
 

@@ -5,6 +5,13 @@
 
 namespace salvora {
 
+void StandardStreamSink::release() {
+    held_ = false;
+    if (!pending_.empty())
+        system_.writeStandard(stream_, pending_);
+    pending_.clear();
+}
+
 std::string bannerLine() {
     return formatText("Salvora v%s\r\n", programVersion);
 }

@@ -26,8 +26,17 @@ ResultLog::ResultLog(platform::Platform &os, const std::string &path, bool appen
 }
 
 void ResultLog::write(const std::string &text) {
-    if (file_)
+    if (held_)
+        pending_ += text;
+    else if (file_)
         file_->write(text.data(), text.size());
+}
+
+void ResultLog::release() {
+    held_ = false;
+    if (file_ && !pending_.empty())
+        file_->write(pending_.data(), pending_.size());
+    pending_.clear();
 }
 
 } // namespace salvora

@@ -18,12 +18,17 @@ class ResultLog {
     // `append` keeps an existing file and adds at its end.
     ResultLog(platform::Platform &os, const std::string &path, bool append);
     void write(const std::string &text);
+    // What is written from `hold` on goes to the file in one piece at `release`.
+    void hold() { held_ = true; }
+    void release();
     bool isOpen() const { return file_ != nullptr; }
     platform::ErrorCode error() const { return error_; }
 
   private:
     std::unique_ptr<platform::FileHandle> file_;
     platform::ErrorCode error_ = 0;
+    bool held_ = false;
+    std::string pending_;
 };
 
 } // namespace salvora
