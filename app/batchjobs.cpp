@@ -89,7 +89,7 @@ struct Entry {
     std::size_t index = 0;
     std::optional<TableFiles> files; // set while its table is being repaired
     std::size_t folder = 0;          // the number of its folder in the batch
-    RecoveryRequest request;
+    const std::string *table = nullptr;
     TableRun run;
     std::vector<ConsoleEvent> events;
     bool runs = false;
@@ -254,9 +254,11 @@ void ParallelBatch::repair(Entry &entry, EngineContext &engine) {
             events.push_back({true, text, caption});
         },
         &notes);
-    entry.run.outcome = runRecovery(engine, entry.request, observer);
+    // Made and dropped by the worker: the batch's thread has lines to give out meanwhile.
+    const RecoveryRequest request = recoveryRequest(app_, *entry.table, *entry.table);
+    entry.run.outcome = runRecovery(engine, request, observer);
     // Taken here, where the table's folder is still fresh in memory.
-    entry.run.tableAfter = engine.os.identity(entry.request.source);
+    entry.run.tableAfter = engine.os.identity(request.source);
 }
 
 // Takes up the next entry unless it must wait: its table may share files with one still
@@ -279,7 +281,7 @@ bool ParallelBatch::dispatchNext() {
             entry->folder =
                 folderNumbers_.try_emplace(waiting_->folder(), folderNumbers_.size()).first->second;
             entry->files = std::move(waiting_);
-            entry->request = recoveryRequest(app_, *table, *table);
+            entry->table = table;
         }
         waiting_.reset();
     }

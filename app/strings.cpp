@@ -7,17 +7,19 @@
 namespace salvora {
 
 std::string builtInString(int id) {
+    // Built once: a batch asks for three of these for each table.
+    static const RunTexts runTexts;
     switch (id) {
     case IDS_UNRECOVERABLE:
-        return RunTexts().unrecoverableFile;
+        return runTexts.unrecoverableFile;
     case IDS_RECOVERABLE_RECORDS:
-        return RunTexts().recoverableRecords;
+        return runTexts.recoverableRecords;
     case IDS_ANALYSING:
-        return RunTexts().analysing;
+        return runTexts.analysing;
     case IDS_TABLE_FOUND:
-        return RunTexts().tableFound;
+        return runTexts.tableFound;
     case IDS_UNKNOWN_TYPE:
-        return RunTexts().unknownType;
+        return runTexts.unknownType;
     case IDS_TABLE_OK:
         return OutcomeWords().ok;
     case IDS_TABLE_UNRECOVERABLE:
