@@ -59,18 +59,42 @@ std::optional<std::vector<platform::DirectoryEntry>> ListingCache::cached(const 
 platform::ErrorCode ListingCache::listDirectory(const std::string &folder,
                                                 const std::string &pattern,
                                                 std::vector<platform::DirectoryEntry> &entries) {
-    if (pattern.empty() || pattern.find_first_of("*?") != std::string::npos)
+    const bool mask = pattern.empty() || pattern.find_first_of("*?") != std::string::npos;
+    std::string key = mask ? std::string() : platform::lowerAscii(pattern);
+    if (!mask) {
+        if (auto answer = cached(folder, key)) {
+            entries = std::move(*answer);
+            return 0;
+        }
+    } else if (isListed(folder)) {
+        // A mask cannot tell which names changed since the listing.
         return inner().listDirectory(folder, pattern, entries);
-    std::string key = platform::lowerAscii(pattern);
-    if (auto answer = cached(folder, key)) {
-        entries = std::move(*answer);
-        return 0;
     }
+    // A folder's first listing, whatever asked for it, serves the look-ups that follow.
+    std::vector<platform::DirectoryEntry> all;
+    if (listAndKeep(folder, all) != 0)
+        return inner().listDirectory(folder, pattern, entries);
+    entries.clear();
+    for (platform::DirectoryEntry &entry : all) {
+        if (mask ? platform::wildcardMatch(pattern, entry.name)
+                 : platform::lowerAscii(entry.name) == key)
+            entries.push_back(std::move(entry));
+    }
+    return 0;
+}
+
+bool ListingCache::isListed(const std::string &folder) {
+    Shard &shard = shardOf(folder);
+    std::shared_lock<std::shared_mutex> hold(shard.mutex);
+    return shard.folders.count(folder) != 0;
+}
+
+platform::ErrorCode ListingCache::listAndKeep(const std::string &folder,
+                                              std::vector<platform::DirectoryEntry> &all) {
     std::uint64_t stamp = ++clock_;
     ++listingCount_;
-    std::vector<platform::DirectoryEntry> all;
-    if (inner().listDirectory(folder, "*", all) != 0)
-        return inner().listDirectory(folder, pattern, entries);
+    if (platform::ErrorCode error = inner().listDirectory(folder, "*", all))
+        return error;
     Folder fresh;
     fresh.listedAt = stamp;
     std::vector<std::size_t> order(all.size());
@@ -87,9 +111,8 @@ platform::ErrorCode ListingCache::listDirectory(const std::string &folder,
     fresh.entries.reserve(all.size());
     for (std::size_t i : order) {
         fresh.keys.push_back(std::move(keys[i]));
-        fresh.entries.push_back(std::move(all[i]));
+        fresh.entries.push_back(all[i]);
     }
-    entries = entriesNamed(fresh.keys, fresh.entries, key);
     Shard &shard = shardOf(folder);
     std::unique_lock<std::shared_mutex> hold(shard.mutex);
     Folder &kept = shard.folders[folder];

@@ -69,6 +69,10 @@ class ListingCache final : public platform::ForwardingPlatform {
         std::vector<std::string> keys;
         std::vector<platform::DirectoryEntry> entries;
     };
+    bool isListed(const std::string &folder);
+    // Lists `folder` whole and keeps the listing; `all` gets its entries in the system's order.
+    platform::ErrorCode listAndKeep(const std::string &folder,
+                                    std::vector<platform::DirectoryEntry> &all);
     // Whether a listing that still answers for the name of `path` holds it in no spelling.
     bool listedAbsent(const std::string &path);
     // Marks the name of `path` as changed by the batch from now on.

@@ -87,6 +87,11 @@ TEST(ListingCache, ListsAFolderOnceForLookUpsOfNamesTheBatchLeftAlone) {
     ListingCache cache(native);
     for (int i = 0; i < 40; ++i)
         writeFile(dir.file("t" + std::to_string(i) + ".dbf"), Bytes{});
+    writeFile(dir.file(".hidden"), Bytes{});
+    // The first run's search for stale work files lists the folder with a mask; the same
+    // listing then answers for names. A mask asks the system again later.
+    EXPECT_EQ(listed(cache, dir.path(), ".*"), "error 0: .hidden");
+    EXPECT_EQ(listed(cache, dir.path(), "T1*.DBF"), listed(native, dir.path(), "T1*.DBF"));
     // Each table's run: its memo looked up, a work file made and renamed over the table. The
     // work files are named here: a random name may share a mark with a later look-up, which
     // then lists the folder once more, as it may.
