@@ -1,11 +1,15 @@
 // Writes MIB MiB in which no table header can be found, in one of the patterns that make a
 // header search work hardest:
-//   salvora_make_pattern PATH MIB ff05|plus|cdn|descriptors|random
+//   salvora_make_pattern PATH MIB ff05|plus|cdn|descriptors|random|plusruns|druns
 //   ff05         0x05 bytes throughout
 //   plus         64 zero bytes, then '+' bytes
 //   cdn          a third each of 'C', 'D' and 'N' bytes
 //   descriptors  one 32-byte block that reads as a field descriptor, repeated
 //   random       random bytes (a fixed seed)
+//   plusruns     runs of 4,000 '+' bytes, each ended by one 'x'
+//   druns        runs of 17,000 'D' bytes, each ended by one 'x'
+// The last two are shorter than what a header made of their byte reaches, so that no offset
+// lies deep enough inside a run to be settled with the run.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -15,7 +19,8 @@
 
 int main(int argc, char **argv) {
     if (argc != 4) {
-        std::fprintf(stderr, "usage: %s PATH MIB ff05|plus|cdn|descriptors|random\n", argv[0]);
+        std::fprintf(stderr, "usage: %s PATH MIB ff05|plus|cdn|descriptors|random|plusruns|druns\n",
+                     argv[0]);
         return 2;
     }
     std::uint64_t total = std::strtoull(argv[2], nullptr, 10) << 20;
@@ -42,6 +47,10 @@ int main(int argc, char **argv) {
         } else if (pattern == "descriptors") {
             for (std::size_t i = 0; i < chunk.size(); i += 32)
                 std::memcpy(chunk.data() + i, descriptor, 32);
+        } else if (pattern == "plusruns" || pattern == "druns") {
+            const std::uint64_t run = pattern == "plusruns" ? 4000 : 17000;
+            for (std::size_t i = 0; i < chunk.size(); ++i)
+                chunk[i] = (at + i) % (run + 1) == run ? 'x' : pattern == "plusruns" ? '+' : 'D';
         } else if (pattern == "random") {
             for (std::uint8_t &byte : chunk) {
                 state ^= state << 13;
