@@ -235,7 +235,8 @@ std::string ListingCache::resolvedFolder(const std::string &folderPart) {
             return known->second;
     }
     std::string folder = inner().resolvedPath(folderPart);
-    if (folder.empty() || !platform::isPathSeparator(folder.back()))
+    // A bare drive ("C:") stands for its current folder, not for its root.
+    if (folder.empty() || platform::fileNameStart(folder) != folder.size())
         folder += platform::preferredSeparator();
     std::unique_lock<std::shared_mutex> hold(shard.mutex);
     shard.resolvedFolders.emplace(folderPart, folder);

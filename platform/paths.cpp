@@ -43,9 +43,8 @@ std::string folderOf(const std::string &path) {
 }
 
 std::string joinPath(const std::string &folder, const std::string &name) {
-    if (folder.empty())
-        return name;
-    if (isPathSeparator(folder.back()))
+    // After a separator or a bare drive ("C:", its current folder) the name follows directly.
+    if (fileNameStart(folder) == folder.size())
         return folder + name;
     return folder + preferredSeparator() + name;
 }

@@ -698,6 +698,11 @@ TEST(Paths, JoinPath) {
     EXPECT_EQ(joinPath("a/", "b.dbf"), "a/b.dbf");
     EXPECT_EQ(joinPath("", "b.dbf"), "b.dbf");
     EXPECT_EQ(joinPath("/", "b.dbf"), "/b.dbf");
+#ifdef _WIN32
+    // A drive's current folder, not its root.
+    EXPECT_EQ(joinPath("C:", "b.dbf"), "C:b.dbf");
+    EXPECT_EQ(joinPath(folderOf("C:a.dbf"), "b.dbf"), "C:b.dbf");
+#endif
     EXPECT_TRUE(isPathSeparator(preferredSeparator()));
     EXPECT_TRUE(isPathSeparator('/'));
     std::string path = joinPath(joinPath("x", "y"), "z.dbf");
