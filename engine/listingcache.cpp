@@ -43,11 +43,22 @@ void ListingCache::touch(const std::string &path) {
     }
 }
 
+// Listings are kept by the real folder: a batch names one folder in several ways (as the walk
+// found it, and resolved, for the work files beside a table's real path).
+std::string ListingCache::listingKey(const std::string &folder) {
+    if (folder.empty())
+        return resolvedFolder(std::string(".") + platform::preferredSeparator());
+    if (platform::fileNameStart(folder) == folder.size())
+        return resolvedFolder(folder);
+    return resolvedFolder(folder + platform::preferredSeparator());
+}
+
 std::optional<std::vector<platform::DirectoryEntry>> ListingCache::cached(const std::string &folder,
                                                                           const std::string &key) {
-    Shard &shard = shardOf(folder);
+    const std::string real = listingKey(folder);
+    Shard &shard = shardOf(real);
     std::shared_lock<std::shared_mutex> hold(shard.mutex);
-    auto listed = shard.folders.find(folder);
+    auto listed = shard.folders.find(real);
     if (listed == shard.folders.end())
         return std::nullopt;
     // A mark equal to the stamp was made before the listing began: the listing saw its change.
@@ -84,9 +95,10 @@ platform::ErrorCode ListingCache::listDirectory(const std::string &folder,
 }
 
 bool ListingCache::isListed(const std::string &folder) {
-    Shard &shard = shardOf(folder);
+    const std::string real = listingKey(folder);
+    Shard &shard = shardOf(real);
     std::shared_lock<std::shared_mutex> hold(shard.mutex);
-    return shard.folders.count(folder) != 0;
+    return shard.folders.count(real) != 0;
 }
 
 platform::ErrorCode ListingCache::listAndKeep(const std::string &folder,
@@ -113,9 +125,10 @@ platform::ErrorCode ListingCache::listAndKeep(const std::string &folder,
         fresh.keys.push_back(std::move(keys[i]));
         fresh.entries.push_back(all[i]);
     }
-    Shard &shard = shardOf(folder);
+    const std::string real = listingKey(folder);
+    Shard &shard = shardOf(real);
     std::unique_lock<std::shared_mutex> hold(shard.mutex);
-    Folder &kept = shard.folders[folder];
+    Folder &kept = shard.folders[real];
     if (kept.listedAt < stamp)
         kept = std::move(fresh);
     return 0;
@@ -132,6 +145,16 @@ bool ListingCache::listedAbsent(const std::string &path) {
         return false;
     auto answer = cached(platform::folderOf(path), key);
     return answer && answer->empty();
+}
+
+bool ListingCache::listedAsNoLink(const std::string &path) {
+    std::size_t nameStart = platform::fileNameStart(path);
+    if (nameStart == 0 || nameStart == path.size())
+        return false;
+    std::string name = path.substr(nameStart);
+    auto answer = cached(platform::folderOf(path), platform::lowerAscii(name));
+    return answer && answer->size() == 1 && answer->front().name == name &&
+           !answer->front().isSymlink;
 }
 
 std::optional<platform::FileAttributes> ListingCache::getAttributes(const std::string &path,
@@ -220,7 +243,7 @@ std::string ListingCache::resolvedPath(const std::string &path) {
     // What the system gives for a missing name: the path as it stands.
     if (listedAbsent(path))
         return path;
-    if (inner().entryKind(path) != EntryKind::Other)
+    if (!listedAsNoLink(path) && inner().entryKind(path) != EntryKind::Other)
         return inner().resolvedPath(path);
     return resolvedFolder(path.substr(0, nameStart)) + name;
 }

@@ -69,10 +69,14 @@ class ListingCache final : public platform::ForwardingPlatform {
         std::vector<std::string> keys;
         std::vector<platform::DirectoryEntry> entries;
     };
+    std::string listingKey(const std::string &folder);
     bool isListed(const std::string &folder);
     // Lists `folder` whole and keeps the listing; `all` gets its entries in the system's order.
     platform::ErrorCode listAndKeep(const std::string &folder,
                                     std::vector<platform::DirectoryEntry> &all);
+    // Whether a listing that still answers for the name of `path` holds it, spelled so and
+    // alone, as no link.
+    bool listedAsNoLink(const std::string &path);
     // Whether a listing that still answers for the name of `path` holds it in no spelling.
     bool listedAbsent(const std::string &path);
     // Marks the name of `path` as changed by the batch from now on.

@@ -197,7 +197,9 @@ RecoveryOutcome Run::execute() {
     // Two spellings of one file are an in-place repair too: the source must never be
     // truncated before its records have been read.
     bool inPlace = source == output || os_.sameFile(source, output).value_or(false);
-    OutputPlan plan(os_, inPlace, os_.resolvedPath(source), os_.resolvedPath(output));
+    const std::string resolvedSource = os_.resolvedPath(source);
+    OutputPlan plan(os_, inPlace, resolvedSource,
+                    output == source ? resolvedSource : os_.resolvedPath(output));
     SourceAttributes attributes(os_, plan.source);
 
     if (!settleEarlierRuns(plan))
