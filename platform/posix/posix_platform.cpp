@@ -279,12 +279,18 @@ class PosixPlatform final : public Platform {
     OpenResult openFile(const std::string &path, const OpenRequest &request) override {
         // Examined before opening: opening some devices has effects of its own. A link is
         // looked at itself where it is not to be followed: the open refuses it anyway.
+        // A new name opens nothing that is there already: it is looked at only when taken.
+        const bool createNew = request.disposition == Disposition::CreateNew;
         struct stat st {};
-        if (request.regularOnly) {
-            int examined =
-                request.followLinks ? ::stat(path.c_str(), &st) : ::lstat(path.c_str(), &st);
-            if (examined == 0 && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode) &&
-                !S_ISLNK(st.st_mode))
+        auto examine = [&] {
+            return request.followLinks ? ::stat(path.c_str(), &st) : ::lstat(path.c_str(), &st);
+        };
+        auto special = [&] {
+            return !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode) && !S_ISLNK(st.st_mode);
+        };
+        if (request.regularOnly && !createNew) {
+            int examined = examine();
+            if (examined == 0 && special())
                 return {nullptr, notRegularFileCode};
             // Nothing there: the open would say the same, at the cost of another look-up
             // (several checks a table look for files that are seldom there).
@@ -297,6 +303,8 @@ class PosixPlatform final : public Platform {
             ErrorCode error = lastErrno();
             if (error == ELOOP && !request.followLinks)
                 error = linkRefusedCode;
+            if (error == EEXIST && createNew && request.regularOnly && examine() == 0 && special())
+                error = notRegularFileCode;
             return {nullptr, error};
         }
         if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {

@@ -60,7 +60,9 @@ TEST_F(OwnFilesPlatform, OnlyRegularFilesOpenAndNothingWaits) {
     for (OpenRequest request :
          {OpenRequest{Access::Read, Share::Read, Disposition::OpenExisting},
           OpenRequest{Access::ReadWrite, Share::None, Disposition::OpenAlways},
-          OpenRequest{Access::Read, Share::ReadWrite, Disposition::OpenExisting, true, false}}) {
+          OpenRequest{Access::Read, Share::ReadWrite, Disposition::OpenExisting, true, false},
+          OpenRequest{Access::ReadWrite, Share::None, Disposition::CreateNew},
+          OpenRequest{Access::ReadWrite, Share::None, Disposition::CreateNew, true, false}}) {
         platform::OpenResult opened = os.openFile(dir.file("x.dbf"), request);
         EXPECT_FALSE(opened);
         EXPECT_EQ(opened.error, platform::errorNotRegularFile());
