@@ -157,23 +157,26 @@ bool ListingCache::listedAsNoLink(const std::string &path) {
            !answer->front().isSymlink;
 }
 
+// True, with the system's "not found", when a listing answers that `path` is missing.
+bool ListingCache::missing(const std::string &path, platform::ErrorCode *error) {
+    if (!listedAbsent(path))
+        return false;
+    if (error)
+        *error = platform::errorFileNotFound();
+    return true;
+}
+
 std::optional<platform::FileAttributes> ListingCache::getAttributes(const std::string &path,
                                                                     platform::ErrorCode *error) {
-    if (listedAbsent(path)) {
-        if (error)
-            *error = platform::errorFileNotFound();
+    if (missing(path, error))
         return std::nullopt;
-    }
     return inner().getAttributes(path, error);
 }
 
 std::optional<platform::FileIdentity> ListingCache::identity(const std::string &path,
                                                              platform::ErrorCode *error) {
-    if (listedAbsent(path)) {
-        if (error)
-            *error = platform::errorFileNotFound();
+    if (missing(path, error))
         return std::nullopt;
-    }
     return inner().identity(path, error);
 }
 

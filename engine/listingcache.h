@@ -79,6 +79,7 @@ class ListingCache final : public platform::ForwardingPlatform {
     bool listedAsNoLink(const std::string &path);
     // Whether a listing that still answers for the name of `path` holds it in no spelling.
     bool listedAbsent(const std::string &path);
+    bool missing(const std::string &path, platform::ErrorCode *error);
     // Marks the name of `path` as changed by the batch from now on.
     void touch(const std::string &path);
     std::optional<std::vector<platform::DirectoryEntry>> cached(const std::string &folder,
