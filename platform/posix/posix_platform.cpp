@@ -209,14 +209,19 @@ ErrorCode takeRecordLock(int fd, bool exclusive, bool writable) {
     const int getLock = F_GETLK;
     const int setLock = F_SETLK;
 #endif
-    struct flock probe {};
-    probe.l_type = exclusive ? F_WRLCK : F_RDLCK;
-    probe.l_whence = SEEK_SET;
-    if (::fcntl(fd, getLock, &probe) == 0 && probe.l_type != F_UNLCK)
-        return EWOULDBLOCK;
-    struct flock hold {};
     // Held as a read lock at least: no other program can take a write lock meanwhile.
-    hold.l_type = exclusive && writable ? F_WRLCK : F_RDLCK;
+    const short held = exclusive && writable ? F_WRLCK : F_RDLCK;
+    // Only a lock weaker than the access asked for needs a look first: taking the lock
+    // fails on whatever stands in its way.
+    if (exclusive && held != F_WRLCK) {
+        struct flock probe {};
+        probe.l_type = F_WRLCK;
+        probe.l_whence = SEEK_SET;
+        if (::fcntl(fd, getLock, &probe) == 0 && probe.l_type != F_UNLCK)
+            return EWOULDBLOCK;
+    }
+    struct flock hold {};
+    hold.l_type = held;
     hold.l_whence = SEEK_SET;
     if (::fcntl(fd, setLock, &hold) != 0 && (errno == EAGAIN || errno == EACCES))
         return EWOULDBLOCK;

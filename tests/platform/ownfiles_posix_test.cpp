@@ -135,6 +135,8 @@ TEST_F(OwnFilesPlatform, OtherProgramsRecordLocksCount) {
         {true, {Access::Read, Share::Read, Disposition::OpenExisting}, false},
         {true, {Access::ReadWrite, Share::ReadWrite, Disposition::OpenExisting}, false},
         {false, {Access::ReadWrite, Share::None, Disposition::OpenExisting}, false},
+        // Held for ourselves alone, though only to read: another's lock keeps us out.
+        {false, {Access::Read, Share::None, Disposition::OpenExisting}, false},
         {false, {Access::Read, Share::Read, Disposition::OpenExisting}, true},
     };
     for (const Case &c : cases) {
