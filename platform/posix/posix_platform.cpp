@@ -320,7 +320,8 @@ class PosixPlatform final : public Platform {
             ::close(fd);
             return {nullptr, notRegularFileCode};
         }
-        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+        // The flags are the ones it was opened with: only the wait for a device was unwanted.
+        ::fcntl(fd, F_SETFL, openFlags(request) & ~O_NONBLOCK);
         // The lock comes before any truncation, so that a file held by someone else is
         // never emptied.
         int lockKind = request.share == Share::None ? LOCK_EX : LOCK_SH;
@@ -343,7 +344,9 @@ class PosixPlatform final : public Platform {
             ::close(fd);
             return {nullptr, error};
         }
-        if (request.sequentialScan)
+        // The system reads this far ahead of a small file anyway.
+        constexpr off_t readAheadCovers = 128 << 10;
+        if (request.sequentialScan && st.st_size > readAheadCovers)
             ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
         return {std::make_unique<PosixFile>(fd, S_ISREG(st.st_mode)), 0};
     }
