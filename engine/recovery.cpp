@@ -518,8 +518,10 @@ int Run::install(RecoveryJob &job, OutputPlan &plan, const SourceAttributes &att
     plan.work.installed = true;
     memos.markInstalled();
     outcome_.keptTable = kept.table;
-    // Where files carry no owner and mode the attributes go by name (Windows).
-    if (attributes.original() && (plan.inPlace || attributes.wasReadOnly()))
+    // Where files carry no owner and mode the attributes go by name (Windows). In place, the
+    // work file took the source's own where its handle could give them all.
+    if (attributes.original() && (plan.inPlace || attributes.wasReadOnly()) &&
+        !(plan.inPlace && os_.attributesGoWithHandle()))
         os_.setAttributes(plan.target, *attributes.original());
     return recoveryFixed;
 }

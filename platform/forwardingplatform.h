@@ -56,6 +56,7 @@ class ForwardingPlatform : public Platform {
     }
     FileAttributes newFileAttributes() override { return inner_.newFileAttributes(); }
     bool replacesOpenFiles() override { return inner_.replacesOpenFiles(); }
+    bool attributesGoWithHandle() override { return inner_.attributesGoWithHandle(); }
     ErrorCode listDirectory(const std::string &folder, const std::string &pattern,
                             std::vector<DirectoryEntry> &entries) override {
         return inner_.listDirectory(folder, pattern, entries);

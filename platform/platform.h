@@ -190,6 +190,9 @@ class Platform {
     // Whether a rename may replace a file this process holds open (not on Windows): the run
     // then keeps its locks until the result is in place.
     virtual bool replacesOpenFiles() { return true; }
+    // Whether a handle's `applyAttributes` gives the file all its attributes (owner and mode
+    // on POSIX), so that nothing is left to set by name once it is in place.
+    virtual bool attributesGoWithHandle() { return false; }
 
     // Entries of `folder` whose names match `pattern` (case-insensitive '*' and '?'), without
     // "." and "..", sorted case-insensitively so that runs are reproducible.

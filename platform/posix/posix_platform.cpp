@@ -496,6 +496,8 @@ class PosixPlatform final : public Platform {
         return {nullptr, failure};
     }
 
+    bool attributesGoWithHandle() override { return true; }
+
     FileAttributes newFileAttributes() override {
         mode_t mask = currentUmask();
         FileAttributes attributes;
