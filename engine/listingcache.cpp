@@ -134,27 +134,22 @@ platform::ErrorCode ListingCache::listAndKeep(const std::string &folder,
     return 0;
 }
 
-bool ListingCache::listedAbsent(const std::string &path) {
+std::optional<std::vector<platform::DirectoryEntry>>
+ListingCache::listedUnder(const std::string &path) {
     std::size_t nameStart = platform::fileNameStart(path);
     if (nameStart == 0 || nameStart == path.size())
-        return false;
+        return std::nullopt;
     std::string key = platform::lowerAscii(path.substr(nameStart));
     // Names a system may take for another one (a short name, a trailing dot or space) are
     // left to it.
     if (key.back() == '.' || key.back() == ' ' || key.find('~') != std::string::npos)
-        return false;
-    auto answer = cached(platform::folderOf(path), key);
-    return answer && answer->empty();
+        return std::nullopt;
+    return cached(platform::folderOf(path), key);
 }
 
-bool ListingCache::listedAsNoLink(const std::string &path) {
-    std::size_t nameStart = platform::fileNameStart(path);
-    if (nameStart == 0 || nameStart == path.size())
-        return false;
-    std::string name = path.substr(nameStart);
-    auto answer = cached(platform::folderOf(path), platform::lowerAscii(name));
-    return answer && answer->size() == 1 && answer->front().name == name &&
-           !answer->front().isSymlink;
+bool ListingCache::listedAbsent(const std::string &path) {
+    auto listed = listedUnder(path);
+    return listed && listed->empty();
 }
 
 // True, with the system's "not found", when a listing answers that `path` is missing.
@@ -243,10 +238,14 @@ std::string ListingCache::resolvedPath(const std::string &path) {
     // A missing file or a link is left to the system, as are names that climb.
     if (nameStart == 0 || name.empty() || name == "." || name == "..")
         return inner().resolvedPath(path);
+    auto listed = listedUnder(path);
     // What the system gives for a missing name: the path as it stands.
-    if (listedAbsent(path))
+    if (listed && listed->empty())
         return path;
-    if (!listedAsNoLink(path) && inner().entryKind(path) != EntryKind::Other)
+    // A name its listing shows spelled so, alone and as no link, needs no look of its own.
+    const bool plainName =
+        listed && listed->size() == 1 && listed->front().name == name && !listed->front().isSymlink;
+    if (!plainName && inner().entryKind(path) != EntryKind::Other)
         return inner().resolvedPath(path);
     return resolvedFolder(path.substr(0, nameStart)) + name;
 }

@@ -74,9 +74,9 @@ class ListingCache final : public platform::ForwardingPlatform {
     // Lists `folder` whole and keeps the listing; `all` gets its entries in the system's order.
     platform::ErrorCode listAndKeep(const std::string &folder,
                                     std::vector<platform::DirectoryEntry> &all);
-    // Whether a listing that still answers for the name of `path` holds it, spelled so and
-    // alone, as no link.
-    bool listedAsNoLink(const std::string &path);
+    // The entries of the name of `path` in every spelling, from a listing that still answers
+    // for it; nothing when there is none, or the name is left to the system.
+    std::optional<std::vector<platform::DirectoryEntry>> listedUnder(const std::string &path);
     // Whether a listing that still answers for the name of `path` holds it in no spelling.
     bool listedAbsent(const std::string &path);
     bool missing(const std::string &path, platform::ErrorCode *error);
