@@ -294,11 +294,9 @@ bool ParallelBatch::dispatchNext() {
 // A name the batch's listing showed as a file is no link, and its folder was seen before: no
 // look at the file itself, which cost the batch's thread a look-up of the whole path each.
 TableFiles ParallelBatch::filesOf(std::size_t index, const std::string &table) {
-    std::size_t nameStart = platform::fileNameStart(table);
-    if (!entries_.listedAsFile(index) || nameStart == 0)
+    if (!entries_.listedAsFile(index) || platform::fileNameStart(table) == 0)
         return TableFiles(engine_.os, table);
-    return TableFiles::ofRealPath(listings_.resolvedFolder(table.substr(0, nameStart)) +
-                                  table.substr(nameStart));
+    return TableFiles::ofRealPath(listings_.resolvedFilePath(table));
 }
 
 // Hands the entries taken up to the workers, under one hold of the lock.

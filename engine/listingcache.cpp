@@ -247,7 +247,12 @@ std::string ListingCache::resolvedPath(const std::string &path) {
         listed && listed->size() == 1 && listed->front().name == name && !listed->front().isSymlink;
     if (!plainName && inner().entryKind(path) != EntryKind::Other)
         return inner().resolvedPath(path);
-    return resolvedFolder(path.substr(0, nameStart)) + name;
+    return resolvedFilePath(path);
+}
+
+std::string ListingCache::resolvedFilePath(const std::string &path) {
+    std::size_t nameStart = platform::fileNameStart(path);
+    return resolvedFolder(path.substr(0, nameStart)) + path.substr(nameStart);
 }
 
 std::string ListingCache::resolvedFolder(const std::string &folderPart) {

@@ -56,6 +56,9 @@ class ListingCache final : public platform::ForwardingPlatform {
     // `folderPart` (a path up to and with its last separator, not empty) with every link in
     // it resolved, and a separator at its end.
     std::string resolvedFolder(const std::string &folderPart);
+    // `path`, with a folder part and known to name no link (a listing showed it as a file),
+    // resolved: only its folder has anything to resolve.
+    std::string resolvedFilePath(const std::string &path);
 
     // How many times a folder was listed to answer a look-up (for tests).
     std::uint64_t listings() const;

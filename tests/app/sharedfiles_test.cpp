@@ -54,10 +54,8 @@ TEST(TableFiles, TablesOverlapWhereTheirMemoWorkFilesOrRealFileCouldMeet) {
         EXPECT_EQ(second.overlaps(first), c.overlap);
         // A name a listing showed as a file needs only its folder resolved.
         if (std::string(c.second) != "B/link.dbf") {
-            std::string path = dir.file(c.second);
-            std::size_t nameStart = platform::fileNameStart(path);
-            TableFiles listed = TableFiles::ofRealPath(
-                listings.resolvedFolder(path.substr(0, nameStart)) + path.substr(nameStart));
+            TableFiles listed =
+                TableFiles::ofRealPath(listings.resolvedFilePath(dir.file(c.second)));
             EXPECT_EQ(first.overlaps(listed), c.overlap);
         }
         // The batch's index of the tables under way answers as the pairs do.
