@@ -36,20 +36,17 @@ constexpr std::uint64_t reachSlack = 4096;
 constexpr std::uint64_t repeatPeriod = 96;
 constexpr std::size_t repeatCheckInterval = 4096;
 
-std::uint32_t lengthOf(const std::uint8_t *d) {
-    return d[11] == 'C' ? d[17] * 256u + d[16] : d[16];
-}
-
+// Both classifiers are straight-line code: over junk, whether a block stops is a coin toss.
 inline BlockFacts<1> classifyDescriptor(const std::uint8_t *d) {
     BlockFacts<1> facts;
-    if (d[0] == headerTerminator || d[0] == endOfFileMarker) {
-        facts.stop = true;
-        facts.terminator = true;
-    } else if (!acceptedTypeLetters[d[11]] && !(d[0] == '_' && isAcceptedFieldType(d))) {
-        facts.stop = true;
-    } else {
-        facts.counts[0] = lengthOf(d);
-    }
+    const bool terminator = (d[0] == headerTerminator) | (d[0] == endOfFileMarker);
+    bool accepted = acceptedTypeLetters[d[11]];
+    if ((d[0] == '_') & !accepted) [[unlikely]]
+        accepted = isAcceptedFieldType(d);
+    facts.stop = terminator | !accepted;
+    facts.terminator = terminator;
+    const std::uint32_t high = (d[17] << 8) & (0u - std::uint32_t{d[11] == 'C'});
+    facts.counts[0] = (d[16] | high) & (std::uint32_t{facts.stop} - 1u);
     return facts;
 }
 
@@ -59,29 +56,99 @@ enum Level7Count { level7Length, level7Collected, level7Marked };
 
 inline BlockFacts<3> classifyLevel7(const std::uint8_t *b) {
     BlockFacts<3> facts;
-    if (b[0] == headerTerminator) {
-        facts.stop = true;
-        facts.terminator = true;
-        return facts;
-    }
+    const bool terminator = b[0] == headerTerminator;
     bool accepted = acceptedTypeLetters[b[32]];
-    if (!accepted && b[0] == '_') {
+    if ((b[0] == '_') & !accepted) [[unlikely]] {
         std::array<std::uint8_t, fieldDescriptorSize> probe{};
         std::memcpy(probe.data(), b, 11);
         probe[11] = b[32];
         accepted = isAcceptedFieldType(probe.data());
     }
-    if (!accepted) {
-        facts.stop = true;
-        return facts;
-    }
-    if (b[33] != 0) {
-        facts.counts[level7Length] = b[32] == 'C' ? b[34] * 256u + b[33] : b[33];
-        facts.counts[level7Collected] = 1;
-        facts.counts[level7Marked] = b[0] == endOfFileMarker ? 1 : 0;
-    }
+    facts.stop = terminator | !accepted;
+    facts.terminator = terminator;
+    const bool collected = !facts.stop & (b[33] != 0);
+    const std::uint32_t high = (b[34] << 8) & (0u - std::uint32_t{b[32] == 'C'});
+    facts.counts[level7Length] = (b[33] | high) & (0u - std::uint32_t{collected});
+    facts.counts[level7Collected] = collected;
+    facts.counts[level7Marked] = collected & (b[0] == endOfFileMarker);
     return facts;
 }
+
+#if SALVORA_STRIDE_VECTORS
+// Bytes as 32-bit counts, four blocks a vector: `low` and `high` are each count's two bytes.
+inline void widenCounts(__m128i low, __m128i high, __m128i (&counts)[4]) {
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i first = _mm_unpacklo_epi8(low, high);
+    const __m128i second = _mm_unpackhi_epi8(low, high);
+    counts[0] = _mm_unpacklo_epi16(first, zero);
+    counts[1] = _mm_unpackhi_epi16(first, zero);
+    counts[2] = _mm_unpacklo_epi16(second, zero);
+    counts[3] = _mm_unpackhi_epi16(second, zero);
+}
+
+inline __m128i loadBytes(const std::uint8_t *p) {
+    return _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
+}
+inline __m128i byteIs(__m128i bytes, char value) {
+    return _mm_cmpeq_epi8(bytes, _mm_set1_epi8(value));
+}
+inline __m128i noLetterAt(const std::uint8_t *classes) {
+    return _mm_cmpeq_epi8(_mm_and_si128(loadBytes(classes), _mm_set1_epi8(letterClass)),
+                          _mm_setzero_si128());
+}
+#endif
+
+// The classifications as `StrideFacts` takes them. A name that may be "_NULLFLAGS" in place of
+// an accepted letter is left to the one-block classification.
+struct DescriptorBlocks {
+    static BlockFacts<1> one(const std::uint8_t *d) { return classifyDescriptor(d); }
+#if SALVORA_STRIDE_VECTORS
+    static bool sixteen(const std::uint8_t *d, const std::uint8_t *classes,
+                        SixteenFacts<1> &facts) {
+        const __m128i first = loadBytes(d);
+        const __m128i noLetter = noLetterAt(classes + 11);
+        if (_mm_movemask_epi8(_mm_and_si128(byteIs(first, '_'), noLetter)) != 0)
+            return false;
+        facts.terminator = _mm_or_si128(byteIs(first, static_cast<char>(headerTerminator)),
+                                        byteIs(first, static_cast<char>(endOfFileMarker)));
+        facts.stop = _mm_or_si128(facts.terminator, noLetter);
+        const __m128i low = _mm_andnot_si128(facts.stop, loadBytes(d + 16));
+        const __m128i high = _mm_andnot_si128(
+            facts.stop, _mm_and_si128(loadBytes(d + 17), byteIs(loadBytes(d + 11), 'C')));
+        widenCounts(low, high, facts.counts[0]);
+        return true;
+    }
+#endif
+};
+
+struct Level7Blocks {
+    static BlockFacts<3> one(const std::uint8_t *b) { return classifyLevel7(b); }
+#if SALVORA_STRIDE_VECTORS
+    static bool sixteen(const std::uint8_t *b, const std::uint8_t *classes,
+                        SixteenFacts<3> &facts) {
+        const __m128i first = loadBytes(b);
+        const __m128i noLetter = noLetterAt(classes + 32);
+        if (_mm_movemask_epi8(_mm_and_si128(byteIs(first, '_'), noLetter)) != 0)
+            return false;
+        facts.terminator = byteIs(first, static_cast<char>(headerTerminator));
+        facts.stop = _mm_or_si128(facts.terminator, noLetter);
+        const __m128i length = loadBytes(b + 33);
+        const __m128i collected =
+            _mm_andnot_si128(_mm_or_si128(facts.stop, byteIs(length, 0)), _mm_set1_epi8(-1));
+        const __m128i high = _mm_and_si128(
+            collected, _mm_and_si128(loadBytes(b + 34), byteIs(loadBytes(b + 32), 'C')));
+        const __m128i zero = _mm_setzero_si128();
+        const __m128i ones = _mm_set1_epi8(1);
+        widenCounts(_mm_and_si128(collected, length), high, facts.counts[level7Length]);
+        widenCounts(_mm_and_si128(collected, ones), zero, facts.counts[level7Collected]);
+        widenCounts(
+            _mm_and_si128(
+                _mm_and_si128(collected, byteIs(first, static_cast<char>(endOfFileMarker))), ones),
+            zero, facts.counts[level7Marked]);
+        return true;
+    }
+#endif
+};
 
 // Where the bytes repeat, a level 7 walk meets the same two blocks over and over: how far it
 // reads follows from them (to a stop, until it has collected its descriptors, or to the limit).
@@ -374,7 +441,7 @@ class Scanner {
     Walk level7FromFacts(std::uint64_t start, std::uint32_t target);
     void reachLevel7(std::uint64_t start, std::uint64_t end) {
         if (!level7_.holds(start, end - 1))
-            level7_.reach(reader_, start, end + reachSlack, classifyLevel7);
+            level7_.reach(reader_, start, end + reachSlack, Level7Blocks{});
     }
 
     WindowReader &reader_;
@@ -430,7 +497,7 @@ Walk Scanner::descriptorWalk(const std::uint8_t *first, std::uint64_t start, std
     if (descriptorsInPlace(first, limit, walk))
         return walk;
     std::uint64_t end = start + descriptorStride * static_cast<std::uint64_t>(limit);
-    descriptors_.reach(reader_, start, end + 1 + reachSlack, classifyDescriptor);
+    descriptors_.reach(reader_, start, end + 1 + reachSlack, DescriptorBlocks{});
     walkHeld(start, limit, walk);
     return walk;
 }

@@ -15,6 +15,12 @@
 #include <vector>
 
 #include "engine/bufferedio.h"
+#include "engine/scanclasses.h"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#define SALVORA_STRIDE_VECTORS 1
+#endif
 
 namespace salvora {
 
@@ -24,6 +30,17 @@ template <std::size_t SumCount> struct BlockFacts {
     std::array<std::uint32_t, SumCount> counts{};
 };
 
+#if SALVORA_STRIDE_VECTORS
+// Facts of sixteen blocks in a row: masks (0xFF per block) and counts, four blocks a vector.
+template <std::size_t SumCount> struct SixteenFacts {
+    __m128i stop;
+    __m128i terminator;
+    __m128i counts[SumCount][4];
+};
+#endif
+
+// `Blocks` classifies a block (`one`) and, where vectors are built in, sixteen blocks in a row
+// from their bytes and scan classes (`sixteen`), or declines to.
 template <std::uint32_t Stride, std::size_t SumCount> class StrideFacts {
   public:
     static constexpr std::uint64_t none = ~std::uint64_t{0};
@@ -38,8 +55,8 @@ template <std::uint32_t Stride, std::size_t SumCount> class StrideFacts {
 
     // Classifies the blocks at positions up to `end` (exclusive). Positions before `oldest` are
     // never asked about again; when everything held lies before it, the stretch starts afresh.
-    template <typename Classify>
-    void reach(WindowReader &reader, std::uint64_t oldest, std::uint64_t end, Classify classify) {
+    template <typename Blocks>
+    void reach(WindowReader &reader, std::uint64_t oldest, std::uint64_t end, Blocks) {
         if (nextStop_.empty()) {
             nextStop_.resize(mask_ + 1);
             terminator_.resize(mask_ + 1);
@@ -55,28 +72,12 @@ template <std::uint32_t Stride, std::size_t SumCount> class StrideFacts {
         }
         oldest_ = oldest;
         end = std::min(end, allStopped_);
-        if (end <= frontier_)
-            return;
-        const std::uint8_t *bytes =
-            reader.view(frontier_, static_cast<std::size_t>(end - frontier_) + Stride);
-        auto residue = static_cast<std::uint32_t>(frontier_ % Stride);
-        for (std::uint64_t q = frontier_; q < end; ++q, ++bytes) {
-            BlockFacts<SumCount> facts = classify(bytes);
-            std::size_t slot = static_cast<std::size_t>(q) & mask_;
-            for (std::size_t s = 0; s < SumCount; ++s) {
-                prefix_[s][slot] = running_[s][residue];
-                running_[s][residue] += facts.counts[s];
-            }
-            if (facts.stop) {
-                terminator_[slot] = facts.terminator;
-                markStop(q, residue);
-            }
-            if (++residue == Stride)
-                residue = 0;
+        while (frontier_ < end) {
+            const auto length =
+                static_cast<std::size_t>(std::min<std::uint64_t>(end - frontier_, pieceLength));
+            classifyPiece<Blocks>(reader.view(frontier_, length + Stride), length);
         }
-        frontier_ = end;
     }
-
     // Whether a walk from `start` can be answered up to `end`: the blocks up to it, or every
     // residue's next stop, are classified.
     bool holds(std::uint64_t start, std::uint64_t end) const {
@@ -102,14 +103,149 @@ template <std::uint32_t Stride, std::size_t SumCount> class StrideFacts {
     }
 
   private:
-    // Every block of the residue still waiting for its stop gets this one.
-    void markStop(std::uint64_t q, std::uint32_t residue) {
-        std::uint64_t start = pending_[residue] > oldest_ ? pending_[residue] : oldest_;
-        if (start > q)
-            start = q;
-        for (std::uint64_t p = q - (q - start) / Stride * Stride; p <= q; p += Stride)
-            nextStop_[static_cast<std::size_t>(p) & mask_] = static_cast<std::uint32_t>(q);
-        pending_[residue] = q + Stride;
+    static constexpr std::size_t pieceLength = 4096;
+
+    // Classifies [frontier, frontier + length) from `bytes` and moves the frontier past it.
+    // Whole turns of the residues go sixteen blocks at a time where `Blocks` can; the stops
+    // are linked afterwards, back to front. Straight-line code throughout: over junk, whether
+    // a block stops is a coin toss.
+    template <typename Blocks> void classifyPiece(const std::uint8_t *bytes, std::size_t length) {
+        const std::uint64_t first = frontier_;
+        const auto firstResidue = static_cast<std::uint32_t>(first % Stride);
+        std::array<std::uint8_t, Stride> anyStop{};
+        auto one = [&](std::size_t j, std::uint32_t residue) {
+            const BlockFacts<SumCount> facts = Blocks::one(bytes + j);
+            const std::size_t slot = static_cast<std::size_t>(first + j) & mask_;
+            for (std::size_t s = 0; s < SumCount; ++s) {
+                prefix_[s][slot] = running_[s][residue];
+                running_[s][residue] += facts.counts[s];
+            }
+            terminator_[slot] = facts.terminator;
+            stops_[j] = facts.stop ? 0xFF : 0;
+            anyStop[residue] |= stops_[j];
+        };
+        std::size_t j = 0;
+        for (std::uint32_t residue = firstResidue; residue < Stride && j < length; ++residue, ++j)
+            one(j, residue);
+        const std::size_t turnsStart = j;
+        const std::size_t turnsEnd = j + (length - j) / Stride * Stride;
+#if SALVORA_STRIDE_VECTORS
+        if (turnsEnd > j)
+            classifyForScan(bytes + j, turnsEnd - j + Stride, classes_.data());
+#endif
+        for (; j < turnsEnd; j += Stride) {
+            const std::size_t slot = static_cast<std::size_t>(first + j) & mask_;
+#if SALVORA_STRIDE_VECTORS
+            if (slot + Stride <= mask_ + 1 &&
+                turn<Blocks>(bytes + j, classes_.data() + (j - turnsStart), j, slot, anyStop))
+                continue;
+#endif
+            for (std::uint32_t residue = 0; residue < Stride; ++residue)
+                one(j + residue, residue);
+        }
+        for (std::uint32_t residue = 0; j < length; ++residue, ++j)
+            one(j, residue);
+        linkStops(first, length, firstResidue, anyStop);
+        frontier_ = first + length;
+    }
+
+#if SALVORA_STRIDE_VECTORS
+    // One turn of the residues from `bytes` (residue 0 first) into the contiguous slots from
+    // `slot`; false, with nothing changed, where `Blocks` leaves a block to be classified alone.
+    template <typename Blocks>
+    bool turn(const std::uint8_t *bytes, const std::uint8_t *classes, std::size_t j,
+              std::size_t slot, std::array<std::uint8_t, Stride> &anyStop) {
+        constexpr std::size_t sixteens = Stride / 16;
+        static_assert(Stride % 16 == 0);
+        SixteenFacts<SumCount> facts[sixteens];
+        for (std::size_t k = 0; k < sixteens; ++k)
+            if (!Blocks::sixteen(bytes + 16 * k, classes + 16 * k, facts[k]))
+                return false;
+        const __m128i one = _mm_set1_epi8(1);
+        for (std::size_t k = 0; k < sixteens; ++k) {
+            const std::size_t at = 16 * k;
+            store(stops_.data() + j + at, facts[k].stop);
+            store(terminator_.data() + slot + at, _mm_and_si128(facts[k].terminator, one));
+            store(anyStop.data() + at, _mm_or_si128(load(anyStop.data() + at), facts[k].stop));
+            for (std::size_t s = 0; s < SumCount; ++s) {
+                for (std::size_t v = 0; v < 4; ++v) {
+                    std::uint32_t *running = running_[s].data() + at + 4 * v;
+                    const __m128i before = load(running);
+                    store(prefix_[s].data() + slot + at + 4 * v, before);
+                    store(running, _mm_add_epi32(before, facts[k].counts[s][v]));
+                }
+            }
+        }
+        return true;
+    }
+    // The next stops of sixteen positions in a row, from those a stride on.
+    void linkSixteen(std::uint32_t here, std::size_t j, std::size_t slot, std::size_t laterSlot) {
+        const __m128i stops = load(stops_.data() + j);
+        const __m128i halves[2] = {_mm_unpacklo_epi8(stops, stops),
+                                   _mm_unpackhi_epi8(stops, stops)};
+        const __m128i base =
+            _mm_add_epi32(_mm_set1_epi32(static_cast<int>(here)), _mm_setr_epi32(0, 1, 2, 3));
+        for (int v = 0; v < 4; ++v) {
+            const __m128i half = halves[v / 2];
+            const __m128i stop =
+                v % 2 == 0 ? _mm_unpacklo_epi16(half, half) : _mm_unpackhi_epi16(half, half);
+            const __m128i position = _mm_add_epi32(base, _mm_set1_epi32(4 * v));
+            const __m128i later = load(nextStop_.data() + laterSlot + 4 * v);
+            store(nextStop_.data() + slot + 4 * v,
+                  _mm_or_si128(_mm_and_si128(stop, position), _mm_andnot_si128(stop, later)));
+        }
+    }
+    static __m128i load(const void *p) {
+        return _mm_loadu_si128(static_cast<const __m128i *>(p));
+    }
+    static void store(void *p, __m128i v) {
+        _mm_storeu_si128(static_cast<__m128i *>(p), v);
+    }
+#endif
+
+    void linkStops(std::uint64_t first, std::size_t length, std::uint32_t firstResidue,
+                   const std::array<std::uint8_t, Stride> &anyStop) {
+        // A position's next stop is itself or the next one's along its residue; those past the
+        // piece's last stop on their residue stay pending.
+        const std::size_t ring = mask_ + 1;
+        for (std::size_t j = length; j > 0;) {
+#if SALVORA_STRIDE_VECTORS
+            if (j >= 16 && j + Stride <= length) {
+                const std::size_t slot = static_cast<std::size_t>(first + j - 16) & mask_;
+                const std::size_t laterSlot = (slot + Stride) & mask_;
+                if (slot + 16 <= ring && laterSlot + 16 <= ring) {
+                    linkSixteen(static_cast<std::uint32_t>(first + j - 16), j - 16, slot,
+                                laterSlot);
+                    j -= 16;
+                    continue;
+                }
+            }
+#endif
+            --j;
+            const std::size_t slot = static_cast<std::size_t>(first + j) & mask_;
+            const std::uint32_t later =
+                j + Stride < length
+                    ? nextStop_[static_cast<std::size_t>(first + j + Stride) & mask_]
+                    : 0;
+            const auto here = static_cast<std::uint32_t>(first + j);
+            nextStop_[slot] = later ^ ((later ^ here) & (0u - std::uint32_t{stops_[j] != 0}));
+        }
+        for (std::uint32_t r = 0; r < Stride; ++r) {
+            if (anyStop[r] == 0)
+                continue;
+            const std::size_t firstOfResidue = (r + Stride - firstResidue) % Stride;
+            std::size_t last = firstOfResidue + (length - 1 - firstOfResidue) / Stride * Stride;
+            while (stops_[last] == 0)
+                last -= Stride;
+            // Positions before the piece still waiting for their stop get their residue's first.
+            const std::uint32_t firstStop =
+                nextStop_[static_cast<std::size_t>(first + firstOfResidue) & mask_];
+            std::uint64_t from = std::max(pending_[r], oldest_);
+            from += (r + Stride - static_cast<std::uint32_t>(from % Stride)) % Stride;
+            for (std::uint64_t p = from; p < first; p += Stride)
+                nextStop_[static_cast<std::size_t>(p) & mask_] = firstStop;
+            pending_[r] = first + last + Stride;
+        }
     }
 
     std::size_t mask_;
@@ -122,6 +258,10 @@ template <std::uint32_t Stride, std::size_t SumCount> class StrideFacts {
     std::array<std::array<std::uint32_t, Stride>, SumCount> running_{};
     std::vector<std::uint32_t> nextStop_;
     std::vector<std::uint8_t> terminator_;
+    std::array<std::uint8_t, pieceLength> stops_{}; // 0xFF where a block stops
+#if SALVORA_STRIDE_VECTORS
+    std::array<std::uint8_t, pieceLength + Stride> classes_{};
+#endif
     std::array<std::vector<std::uint32_t>, SumCount> prefix_;
 };
 
