@@ -11,6 +11,7 @@
 #include "engine/scanclasses.h"
 #include "engine/stridefacts.h"
 #include "engine/tableformat.h"
+#include "engine/walkbatch.h"
 
 // The bitwise operators on truth values are deliberate: no branch for random bytes to mispredict.
 #if defined(__clang__)
@@ -49,10 +50,6 @@ inline BlockFacts<1> classifyDescriptor(const std::uint8_t *d) {
     facts.counts[0] = (d[16] | high) & (std::uint32_t{facts.stop} - 1u);
     return facts;
 }
-
-// Counts of a level 7 block: the length it adds, whether it is collected (a length byte of
-// 0 makes one that is skipped), and whether its name starts with an end-of-file marker.
-enum Level7Count { level7Length, level7Collected, level7Marked };
 
 inline BlockFacts<3> classifyLevel7(const std::uint8_t *b) {
     BlockFacts<3> facts;
@@ -96,19 +93,34 @@ inline __m128i noLetterAt(const std::uint8_t *classes) {
     return _mm_cmpeq_epi8(_mm_and_si128(loadBytes(classes), _mm_set1_epi8(letterClass)),
                           _mm_setzero_si128());
 }
+// `noLetter` without the blocks whose name is "_NULLFLAGS", an accepted type whatever the
+// letter (at `letterAt` in the block).
+inline __m128i withNullFlags(const std::uint8_t *blocks, __m128i first, __m128i noLetter,
+                             std::size_t letterAt) {
+    auto named =
+        static_cast<unsigned>(_mm_movemask_epi8(_mm_and_si128(byteIs(first, '_'), noLetter)));
+    if (named == 0) [[likely]]
+        return noLetter;
+    alignas(16) std::array<std::uint8_t, 16> accepted{};
+    for (; named != 0; named &= named - 1) {
+        const int lane = std::countr_zero(named);
+        std::array<std::uint8_t, fieldDescriptorSize> probe{};
+        std::memcpy(probe.data(), blocks + lane, 11);
+        probe[11] = blocks[lane + letterAt];
+        accepted[static_cast<std::size_t>(lane)] = isAcceptedFieldType(probe.data()) ? 0xFF : 0;
+    }
+    return _mm_andnot_si128(loadBytes(accepted.data()), noLetter);
+}
 #endif
 
-// The classifications as `StrideFacts` takes them. A name that may be "_NULLFLAGS" in place of
-// an accepted letter is left to the one-block classification.
+// The classifications as `StrideFacts` takes them.
 struct DescriptorBlocks {
     static BlockFacts<1> one(const std::uint8_t *d) { return classifyDescriptor(d); }
 #if SALVORA_STRIDE_VECTORS
-    static bool sixteen(const std::uint8_t *d, const std::uint8_t *classes,
+    static void sixteen(const std::uint8_t *d, const std::uint8_t *classes,
                         SixteenFacts<1> &facts) {
         const __m128i first = loadBytes(d);
-        const __m128i noLetter = noLetterAt(classes + 11);
-        if (_mm_movemask_epi8(_mm_and_si128(byteIs(first, '_'), noLetter)) != 0)
-            return false;
+        const __m128i noLetter = withNullFlags(d, first, noLetterAt(classes + 11), 11);
         facts.terminator = _mm_or_si128(byteIs(first, static_cast<char>(headerTerminator)),
                                         byteIs(first, static_cast<char>(endOfFileMarker)));
         facts.stop = _mm_or_si128(facts.terminator, noLetter);
@@ -116,7 +128,6 @@ struct DescriptorBlocks {
         const __m128i high = _mm_andnot_si128(
             facts.stop, _mm_and_si128(loadBytes(d + 17), byteIs(loadBytes(d + 11), 'C')));
         widenCounts(low, high, facts.counts[0]);
-        return true;
     }
 #endif
 };
@@ -124,12 +135,10 @@ struct DescriptorBlocks {
 struct Level7Blocks {
     static BlockFacts<3> one(const std::uint8_t *b) { return classifyLevel7(b); }
 #if SALVORA_STRIDE_VECTORS
-    static bool sixteen(const std::uint8_t *b, const std::uint8_t *classes,
+    static void sixteen(const std::uint8_t *b, const std::uint8_t *classes,
                         SixteenFacts<3> &facts) {
         const __m128i first = loadBytes(b);
-        const __m128i noLetter = noLetterAt(classes + 32);
-        if (_mm_movemask_epi8(_mm_and_si128(byteIs(first, '_'), noLetter)) != 0)
-            return false;
+        const __m128i noLetter = withNullFlags(b, first, noLetterAt(classes + 32), 32);
         facts.terminator = byteIs(first, static_cast<char>(headerTerminator));
         facts.stop = _mm_or_si128(facts.terminator, noLetter);
         const __m128i length = loadBytes(b + 33);
@@ -145,7 +154,6 @@ struct Level7Blocks {
             _mm_and_si128(
                 _mm_and_si128(collected, byteIs(first, static_cast<char>(endOfFileMarker))), ones),
             zero, facts.counts[level7Marked]);
-        return true;
     }
 #endif
 };
@@ -191,8 +199,9 @@ static_assert((0x3Fu << 8) < descriptorWalkHeaderLimit &&
               (0x40u << 8) >= descriptorWalkHeaderLimit);
 
 // Classes the filter looks at past the last offset it settles.
-constexpr std::size_t classLookAhead = level7HeaderSize + 32 + 16;
-static_assert(classLookAhead <= chunkMargin);
+constexpr std::size_t classLookAhead =
+    std::max<std::size_t>(level7HeaderSize + 32 + 16, walkPlanClasses);
+static_assert(classLookAhead <= chunkMargin && walkPlanBytes <= chunkMargin);
 
 std::uint64_t load8(const std::uint8_t *p) {
     std::uint64_t word;
@@ -311,15 +320,25 @@ class Scanner {
     }
     // The first offset from `i` on that may count without acceptance, or `count`: walks over
     // blocks classified already are settled here, in one loop with the filter.
-    std::size_t firstThatMayCount(const std::uint8_t *chunk, std::uint64_t chunkStart,
+    // May move the reader's window: `chunk` is viewed again when it does.
+    std::size_t firstThatMayCount(const std::uint8_t *&chunk, std::uint64_t chunkStart,
                                   std::size_t i, std::size_t count, std::uint64_t fileSize) {
-        // The filter pays where most offsets fail it; where they walk, one after the other,
-        // it is skipped until offsets fail again.
+        // The filter pays where most offsets fail it. Where many pass it, their walks are
+        // settled many at a time; without the vectors for that, the filter is skipped while
+        // offsets walk one after the other.
         int walksInARow = 0;
         for (;; ++i) {
-            if (walksInARow < 8) {
+            if (batched_) {
+                i = settleWalks(chunk, chunkStart, i, count, fileSize);
+            } else if (walksInARow < 8) {
                 std::size_t next = firstPastFilter(classes_.data(), i, count);
                 walksInARow = next == i ? walksInARow + 1 : 0;
+                const std::uint64_t at = chunkStart + next;
+                if (at - passWindowStart_ >= walkPlanOffsets) {
+                    passWindowStart_ = at;
+                    passedInWindow_ = 0;
+                }
+                batched_ = ++passedInWindow_ >= walkPlanOffsets / 8 && walkBatchesAvailable();
                 i = next;
             }
             if (i == count)
@@ -417,6 +436,11 @@ class Scanner {
         walk.lengthSum = level7_.sum(level7Length, start, end);
         return true;
     }
+    std::size_t settleWalks(const std::uint8_t *&chunk, std::uint64_t chunkStart, std::size_t i,
+                            std::size_t count, std::uint64_t fileSize);
+    const std::uint8_t *viewChunk() {
+        return reader_.view(chunkViewStart_, chunkViewLength_) + chunkLead_;
+    }
     Walk descriptorWalk(const std::uint8_t *first, std::uint64_t start, std::int32_t limit);
     std::uint64_t pastRepetition(const std::uint8_t *here, std::uint64_t at);
     std::uint64_t repetitionEnd(std::uint64_t at);
@@ -450,6 +474,18 @@ class Scanner {
     StrideFacts<level7DescriptorSize, 3> level7_;
     // Where the repetition last measured ends; none is looked for again before it.
     std::uint64_t repetitionKnownEnd_ = 0;
+    // Whether offsets are settled a plan at a time (see `firstThatMayCount`): where the last
+    // few offsets that passed the filter lie.
+    bool batched_ = false;
+    std::uint64_t passWindowStart_ = 0;
+    std::size_t passedInWindow_ = 0;
+    // The last plan of `settleWalks`, and where its offsets start.
+    WalkPlan plan_;
+    std::uint64_t plannedFrom_ = ~std::uint64_t{0} - walkPlanOffsets;
+    // The chunk's view: where it starts, how long it is, and how far into it the chunk starts.
+    std::uint64_t chunkViewStart_ = 0;
+    std::size_t chunkViewLength_ = 0;
+    std::size_t chunkLead_ = 0;
     // The classes of the chunk's bytes, for the filter.
     std::vector<std::uint8_t> classes_ = std::vector<std::uint8_t>(chunkSize + classLookAhead);
 };
@@ -570,6 +606,64 @@ Walk Scanner::level7FromFacts(std::uint64_t start, std::uint32_t target) {
     return walk;
 }
 
+// Offsets that walk, one after the other, are settled sixty-four at a time (see
+// `planWalks`), with every block their walks cover classified first. The first offset from
+// `i` on that is not settled so, or `count`; where few offsets of a plan walk, the filter
+// takes over again after it.
+std::size_t Scanner::settleWalks(const std::uint8_t *&chunk, std::uint64_t chunkStart,
+                                 std::size_t i, std::size_t count, std::uint64_t fileSize) {
+    WalkPlan &plan = plan_;
+    while (i < count) {
+        const std::size_t offsets = std::min(count - i, walkPlanOffsets);
+        const std::uint64_t planStart = chunkStart + i;
+        // Bytes that repeat those a plan before make the same plan.
+        const bool repeats =
+            plannedFrom_ + walkPlanOffsets == planStart && offsets == walkPlanOffsets &&
+            i + chunkLead_ >= walkPlanOffsets &&
+            std::memcmp(chunk + i, chunk + i - walkPlanOffsets, walkPlanBytes) == 0;
+        if (!repeats)
+            planWalks(chunk + i, classes_.data() + i, offsets, fileSize, plan);
+        plannedFrom_ = offsets == walkPlanOffsets ? planStart : ~std::uint64_t{0} - walkPlanOffsets;
+        const std::uint64_t lastOffset = planStart + offsets - 1;
+        bool moved = false;
+        if (plan.descriptorWalks != 0) {
+            const std::uint64_t end =
+                lastOffset + tableHeaderSize + descriptorStride * fieldCountLimit;
+            if (!descriptors_.holds(planStart + tableHeaderSize, end)) {
+                descriptors_.reach(reader_, planStart + tableHeaderSize, end + 1 + reachSlack,
+                                   DescriptorBlocks{});
+                moved = true;
+            }
+        }
+        if (plan.level7Walks != 0) {
+            const std::uint64_t end =
+                lastOffset + level7HeaderSize + level7DescriptorSize * plan.longestLevel7;
+            if (!level7_.holds(planStart + level7HeaderSize, end)) {
+                level7_.reach(reader_, planStart + level7HeaderSize, end + 1 + reachSlack,
+                              Level7Blocks{});
+                moved = true;
+            }
+        }
+        if (moved)
+            chunk = viewChunk();
+        std::uint64_t mayCount = plan.unsettled;
+        if (plan.descriptorWalks != 0)
+            mayCount |=
+                descriptorWalksThatMayCount(plan, descriptors_.ring(), planStart + tableHeaderSize);
+        if (plan.level7Walks != 0)
+            mayCount |= level7WalksThatMayCount(plan, level7_.ring(), planStart + level7HeaderSize);
+        if (mayCount != 0)
+            return i + static_cast<std::size_t>(std::countr_zero(mayCount));
+        i += offsets;
+        if (static_cast<std::size_t>(std::popcount(plan.descriptorWalks | plan.level7Walks)) <
+            offsets / 16) {
+            batched_ = false;
+            return i;
+        }
+    }
+    return count;
+}
+
 std::optional<HeaderScanHit> Scanner::run(std::uint64_t from, bool acceptance) {
     const std::uint64_t fileSize = reader_.fileSize();
     // Every offset from here on, up to the one being looked at, failed without acceptance.
@@ -580,9 +674,9 @@ std::optional<HeaderScanHit> Scanner::run(std::uint64_t from, bool acceptance) {
         const auto count = static_cast<std::size_t>(std::min(chunkSize, fileSize - chunkStart));
         // A period's bytes before the chunk come with it, for the repetition test.
         const std::size_t lead = static_cast<std::size_t>(std::min(chunkStart, repeatPeriod));
-        auto viewChunk = [&] {
-            return reader_.view(chunkStart - lead, lead + count + chunkMargin) + lead;
-        };
+        chunkViewStart_ = chunkStart - lead;
+        chunkViewLength_ = lead + count + chunkMargin;
+        chunkLead_ = lead;
         const std::uint8_t *chunk = viewChunk();
         classifyForScan(chunk, count + classLookAhead, classes_.data());
         for (std::size_t i = 0; i < count; ++i) {

@@ -40,7 +40,7 @@ template <std::size_t SumCount> struct SixteenFacts {
 #endif
 
 // `Blocks` classifies a block (`one`) and, where vectors are built in, sixteen blocks in a row
-// from their bytes and scan classes (`sixteen`), or declines to.
+// from their bytes and scan classes (`sixteen`).
 template <std::uint32_t Stride, std::size_t SumCount> class StrideFacts {
   public:
     static constexpr std::uint64_t none = ~std::uint64_t{0};
@@ -57,9 +57,9 @@ template <std::uint32_t Stride, std::size_t SumCount> class StrideFacts {
     // never asked about again; when everything held lies before it, the stretch starts afresh.
     template <typename Blocks>
     void reach(WindowReader &reader, std::uint64_t oldest, std::uint64_t end, Blocks) {
-        if (nextStop_.empty()) {
-            nextStop_.resize(mask_ + 1);
-            terminator_.resize(mask_ + 1);
+        if (distance_.empty()) {
+            distance_.resize(mask_ + 1);
+            terminator_.resize(mask_ + 1 + 3); // read four bytes at a time
             for (auto &sums : prefix_)
                 sums.resize(mask_ + 1);
         }
@@ -87,11 +87,27 @@ template <std::uint32_t Stride, std::size_t SumCount> class StrideFacts {
     // The first stopping block at or after `p` (held, not before `oldest`) along its residue;
     // `none` when there is none before the frontier.
     std::uint64_t nextStop(std::uint64_t p) const {
-        if (pending_[p % Stride] <= p)
-            return none;
-        auto stored = nextStop_[static_cast<std::size_t>(p) & mask_];
-        return p + static_cast<std::uint32_t>(stored - static_cast<std::uint32_t>(p));
+        const std::uint32_t distance = distance_[static_cast<std::size_t>(p) & mask_];
+        return distance < unknownDistance ? p + distance : none;
     }
+
+    // What is held, for code that reads many positions at once. Per slot (a position's low
+    // bits, `mask`): the distance to its next stop (`unknownDistance` or more: none before
+    // the frontier), whether a stop is a terminator (a byte, readable four at a time) and the
+    // running sums.
+    struct Ring {
+        const std::uint32_t *distance;
+        const std::uint8_t *terminator;
+        std::array<const std::uint32_t *, SumCount> prefix;
+        std::size_t mask;
+    };
+    Ring ring() const {
+        Ring ring{distance_.data(), terminator_.data(), {}, mask_};
+        for (std::size_t s = 0; s < SumCount; ++s)
+            ring.prefix[s] = prefix_[s].data();
+        return ring;
+    }
+    static constexpr std::uint32_t unknownDistance = 0x40000000;
     bool isTerminator(std::uint64_t stop) const {
         return terminator_[static_cast<std::size_t>(stop) & mask_];
     }
@@ -109,7 +125,8 @@ template <std::uint32_t Stride, std::size_t SumCount> class StrideFacts {
     // Whole turns of the residues go sixteen blocks at a time where `Blocks` can; the stops
     // are linked afterwards, back to front. Straight-line code throughout: over junk, whether
     // a block stops is a coin toss.
-    template <typename Blocks> void classifyPiece(const std::uint8_t *bytes, std::size_t length) {
+    template <typename Blocks>
+    [[gnu::noinline]] void classifyPiece(const std::uint8_t *bytes, std::size_t length) {
         const std::uint64_t first = frontier_;
         const auto firstResidue = static_cast<std::uint32_t>(first % Stride);
         std::array<std::uint8_t, Stride> anyStop{};
@@ -136,9 +153,10 @@ template <std::uint32_t Stride, std::size_t SumCount> class StrideFacts {
         for (; j < turnsEnd; j += Stride) {
             const std::size_t slot = static_cast<std::size_t>(first + j) & mask_;
 #if SALVORA_STRIDE_VECTORS
-            if (slot + Stride <= mask_ + 1 &&
-                turn<Blocks>(bytes + j, classes_.data() + (j - turnsStart), j, slot, anyStop))
+            if (slot + Stride <= mask_ + 1) {
+                turn<Blocks>(bytes + j, classes_.data() + (j - turnsStart), j, slot, anyStop);
                 continue;
+            }
 #endif
             for (std::uint32_t residue = 0; residue < Stride; ++residue)
                 one(j + residue, residue);
@@ -151,48 +169,46 @@ template <std::uint32_t Stride, std::size_t SumCount> class StrideFacts {
 
 #if SALVORA_STRIDE_VECTORS
     // One turn of the residues from `bytes` (residue 0 first) into the contiguous slots from
-    // `slot`; false, with nothing changed, where `Blocks` leaves a block to be classified alone.
+    // `slot`.
     template <typename Blocks>
-    bool turn(const std::uint8_t *bytes, const std::uint8_t *classes, std::size_t j,
+    void turn(const std::uint8_t *bytes, const std::uint8_t *classes, std::size_t j,
               std::size_t slot, std::array<std::uint8_t, Stride> &anyStop) {
-        constexpr std::size_t sixteens = Stride / 16;
         static_assert(Stride % 16 == 0);
-        SixteenFacts<SumCount> facts[sixteens];
-        for (std::size_t k = 0; k < sixteens; ++k)
-            if (!Blocks::sixteen(bytes + 16 * k, classes + 16 * k, facts[k]))
-                return false;
+        std::uint8_t *stops = stops_.data() + j;
+        std::uint8_t *terminators = terminator_.data() + slot;
+        std::array<std::uint32_t *, SumCount> prefix;
+        for (std::size_t s = 0; s < SumCount; ++s)
+            prefix[s] = prefix_[s].data() + slot;
         const __m128i one = _mm_set1_epi8(1);
-        for (std::size_t k = 0; k < sixteens; ++k) {
-            const std::size_t at = 16 * k;
-            store(stops_.data() + j + at, facts[k].stop);
-            store(terminator_.data() + slot + at, _mm_and_si128(facts[k].terminator, one));
-            store(anyStop.data() + at, _mm_or_si128(load(anyStop.data() + at), facts[k].stop));
+        for (std::size_t at = 0; at < Stride; at += 16) {
+            SixteenFacts<SumCount> facts;
+            Blocks::sixteen(bytes + at, classes + at, facts);
+            store(stops + at, facts.stop);
+            store(terminators + at, _mm_and_si128(facts.terminator, one));
+            store(anyStop.data() + at, _mm_or_si128(load(anyStop.data() + at), facts.stop));
             for (std::size_t s = 0; s < SumCount; ++s) {
                 for (std::size_t v = 0; v < 4; ++v) {
                     std::uint32_t *running = running_[s].data() + at + 4 * v;
                     const __m128i before = load(running);
-                    store(prefix_[s].data() + slot + at + 4 * v, before);
-                    store(running, _mm_add_epi32(before, facts[k].counts[s][v]));
+                    store(prefix[s] + at + 4 * v, before);
+                    store(running, _mm_add_epi32(before, facts.counts[s][v]));
                 }
             }
         }
-        return true;
     }
-    // The next stops of sixteen positions in a row, from those a stride on.
-    void linkSixteen(std::uint32_t here, std::size_t j, std::size_t slot, std::size_t laterSlot) {
+    // The distances of sixteen positions in a row, from those a stride on.
+    void linkSixteen(std::size_t j, std::size_t slot, std::size_t laterSlot) {
         const __m128i stops = load(stops_.data() + j);
         const __m128i halves[2] = {_mm_unpacklo_epi8(stops, stops),
                                    _mm_unpackhi_epi8(stops, stops)};
-        const __m128i base =
-            _mm_add_epi32(_mm_set1_epi32(static_cast<int>(here)), _mm_setr_epi32(0, 1, 2, 3));
+        const __m128i stride = _mm_set1_epi32(Stride);
         for (int v = 0; v < 4; ++v) {
             const __m128i half = halves[v / 2];
             const __m128i stop =
                 v % 2 == 0 ? _mm_unpacklo_epi16(half, half) : _mm_unpackhi_epi16(half, half);
-            const __m128i position = _mm_add_epi32(base, _mm_set1_epi32(4 * v));
-            const __m128i later = load(nextStop_.data() + laterSlot + 4 * v);
-            store(nextStop_.data() + slot + 4 * v,
-                  _mm_or_si128(_mm_and_si128(stop, position), _mm_andnot_si128(stop, later)));
+            const __m128i later = load(distance_.data() + laterSlot + 4 * v);
+            store(distance_.data() + slot + 4 * v,
+                  _mm_andnot_si128(stop, _mm_add_epi32(later, stride)));
         }
     }
     static __m128i load(const void *p) {
@@ -206,7 +222,7 @@ template <std::uint32_t Stride, std::size_t SumCount> class StrideFacts {
     void linkStops(std::uint64_t first, std::size_t length, std::uint32_t firstResidue,
                    const std::array<std::uint8_t, Stride> &anyStop) {
         // A position's next stop is itself or the next one's along its residue; those past the
-        // piece's last stop on their residue stay pending.
+        // piece's last stop on their residue stay unknown.
         const std::size_t ring = mask_ + 1;
         for (std::size_t j = length; j > 0;) {
 #if SALVORA_STRIDE_VECTORS
@@ -214,8 +230,7 @@ template <std::uint32_t Stride, std::size_t SumCount> class StrideFacts {
                 const std::size_t slot = static_cast<std::size_t>(first + j - 16) & mask_;
                 const std::size_t laterSlot = (slot + Stride) & mask_;
                 if (slot + 16 <= ring && laterSlot + 16 <= ring) {
-                    linkSixteen(static_cast<std::uint32_t>(first + j - 16), j - 16, slot,
-                                laterSlot);
+                    linkSixteen(j - 16, slot, laterSlot);
                     j -= 16;
                     continue;
                 }
@@ -225,10 +240,9 @@ template <std::uint32_t Stride, std::size_t SumCount> class StrideFacts {
             const std::size_t slot = static_cast<std::size_t>(first + j) & mask_;
             const std::uint32_t later =
                 j + Stride < length
-                    ? nextStop_[static_cast<std::size_t>(first + j + Stride) & mask_]
-                    : 0;
-            const auto here = static_cast<std::uint32_t>(first + j);
-            nextStop_[slot] = later ^ ((later ^ here) & (0u - std::uint32_t{stops_[j] != 0}));
+                    ? distance_[static_cast<std::size_t>(first + j + Stride) & mask_] + Stride
+                    : unknownDistance;
+            distance_[slot] = later & (std::uint32_t{stops_[j] == 0} * ~0u);
         }
         for (std::uint32_t r = 0; r < Stride; ++r) {
             if (anyStop[r] == 0)
@@ -238,12 +252,14 @@ template <std::uint32_t Stride, std::size_t SumCount> class StrideFacts {
             while (stops_[last] == 0)
                 last -= Stride;
             // Positions before the piece still waiting for their stop get their residue's first.
-            const std::uint32_t firstStop =
-                nextStop_[static_cast<std::size_t>(first + firstOfResidue) & mask_];
+            const std::uint64_t firstStop =
+                first + firstOfResidue +
+                distance_[static_cast<std::size_t>(first + firstOfResidue) & mask_];
             std::uint64_t from = std::max(pending_[r], oldest_);
             from += (r + Stride - static_cast<std::uint32_t>(from % Stride)) % Stride;
             for (std::uint64_t p = from; p < first; p += Stride)
-                nextStop_[static_cast<std::size_t>(p) & mask_] = firstStop;
+                distance_[static_cast<std::size_t>(p) & mask_] =
+                    static_cast<std::uint32_t>(firstStop - p);
             pending_[r] = first + last + Stride;
         }
     }
@@ -253,10 +269,11 @@ template <std::uint32_t Stride, std::size_t SumCount> class StrideFacts {
     bool started_ = false;
     std::uint64_t frontier_ = 0;
     std::uint64_t oldest_ = 0;
-    // Per residue: the first position whose stop is not known yet.
+    // Per residue: the first position whose stop is not known yet, and so whose distance reads
+    // as unknown.
     std::array<std::uint64_t, Stride> pending_{};
     std::array<std::array<std::uint32_t, Stride>, SumCount> running_{};
-    std::vector<std::uint32_t> nextStop_;
+    std::vector<std::uint32_t> distance_;
     std::vector<std::uint8_t> terminator_;
     std::array<std::uint8_t, pieceLength> stops_{}; // 0xFF where a block stops
 #if SALVORA_STRIDE_VECTORS

@@ -452,6 +452,42 @@ TEST_F(HeaderSearchTest, RandomMixesMatchTheSlowSearch) {
     EXPECT_GT(searchedThrough, 15);
 }
 
+// The sum of the lengths a walk from `start` adds up, as the search takes it.
+std::uint32_t walkLengthSum(const Bytes &file, std::size_t start, std::uint32_t limit,
+                            bool level7) {
+    std::uint32_t sum = 0;
+    if (!level7) {
+        for (std::uint32_t i = 0; i < limit; ++i) {
+            const std::uint8_t *d = file.data() + start + 32 * i;
+            if (start + 32 * i + 32 > file.size() || d[0] == 0x0D || d[0] == 0x1A ||
+                !isAcceptedFieldType(d))
+                break;
+            sum += d[11] == 'C' ? d[17] * 256u + d[16] : d[16];
+        }
+        return sum;
+    }
+    std::uint32_t collected = 0;
+    for (std::uint32_t reads = 0; reads < 4096; ++reads) {
+        const std::uint8_t *d = file.data() + start + 48 * reads;
+        if (start + 48 * reads + 48 > file.size() || d[0] == 0x0D)
+            break;
+        std::uint8_t probe[32] = {};
+        std::memcpy(probe, d, 11);
+        probe[11] = d[32];
+        if (!isAcceptedFieldType(probe))
+            return 0u;
+        if (d[33] != 0) {
+            if (d[0] == 0x1A)
+                break; // the walk over the collected list ends here
+            sum += d[32] == 'C' ? d[34] * 256u + d[33] : d[33];
+            ++collected;
+        }
+        if (collected >= limit)
+            break;
+    }
+    return sum;
+}
+
 // Descriptors whose bytes are blanks and zeros but for their name's first letter, type and
 // length: read as deletion flags, they pass, so a candidate among them is accepted exactly
 // when its record length is the one its walk adds up. Candidates are planted with that length
@@ -480,39 +516,8 @@ Bytes descriptorRunWithCandidates(std::mt19937 &random, bool level7) {
             std::memcpy(d.data(), "_NULLFLAGS", 11);
         file.insert(file.end(), d.begin(), d.end());
     }
-    // The walks as the search takes them, over what the file holds now.
     auto lengthSum = [&](std::size_t start, std::uint32_t limit) {
-        std::uint32_t sum = 0;
-        if (!level7) {
-            for (std::uint32_t i = 0; i < limit; ++i) {
-                const std::uint8_t *d = file.data() + start + 32 * i;
-                if (start + 32 * i + 32 > file.size() || d[0] == 0x0D || d[0] == 0x1A ||
-                    !isAcceptedFieldType(d))
-                    break;
-                sum += d[11] == 'C' ? d[17] * 256u + d[16] : d[16];
-            }
-            return sum;
-        }
-        std::uint32_t collected = 0;
-        for (std::uint32_t reads = 0; reads < 4096; ++reads) {
-            const std::uint8_t *d = file.data() + start + 48 * reads;
-            if (start + 48 * reads + 48 > file.size() || d[0] == 0x0D)
-                break;
-            std::uint8_t probe[32] = {};
-            std::memcpy(probe, d, 11);
-            probe[11] = d[32];
-            if (!isAcceptedFieldType(probe))
-                return 0u;
-            if (d[33] != 0) {
-                if (d[0] == 0x1A)
-                    break; // the walk over the collected list ends here
-                sum += d[32] == 'C' ? d[34] * 256u + d[33] : d[33];
-                ++collected;
-            }
-            if (collected >= limit)
-                break;
-        }
-        return sum;
+        return walkLengthSum(file, start, limit, level7);
     };
     std::vector<std::size_t> slots;
     for (std::uint32_t n = 3 + pick(12); n > 0; --n)
@@ -557,6 +562,61 @@ TEST_F(HeaderSearchTest, CandidatesWhoseLengthsAgreeAfterLongWalksMatchTheSlowSe
         foundLate += found && found->offset > 64;
     }
     EXPECT_GT(foundLate, 12);
+}
+
+// Runs of one type byte, in blocks some of which have a name starting with an end-of-file
+// marker or a terminator, a length of 0 or no type, and a few other bytes anywhere: every
+// offset walks hundreds of blocks. Behind the run, blank blocks of one field each, which read
+// as deletion flags. A few offsets in the run have a header whose walk reaches the blank
+// blocks and whose record length is the one the walk adds up, or one off.
+TEST_F(HeaderSearchTest, DenseWalksMatchTheSlowSearch) {
+    std::mt19937 random(41);
+    for (int round = 0; round < 18; ++round) {
+        const bool level7 = round % 2 == 1;
+        const std::size_t stride = level7 ? 48 : 32;
+        const std::size_t letterAt = level7 ? 32 : 11;
+        const std::size_t lengthAt = level7 ? 33 : 16;
+        const std::size_t runBlocks = 300 + random() % 400;
+        Bytes file(64, 0);
+        file.resize(64 + stride * runBlocks, level7 ? 'D' : '+');
+        // Some rounds hold only names that start with a marker, some only lengths of 0.
+        const int only = round / 2 % 3;
+        for (std::size_t block = 64; block < file.size(); block += stride) {
+            if (only != 2 && random() % 80 == 0)
+                file[block] = static_cast<std::uint8_t>(only == 1 || random() % 8 ? 0x1A : 0x0D);
+            if (only != 1 && random() % 80 == 0)
+                file[block + lengthAt] = 0;
+            if (only == 0 && random() % 800 == 0)
+                file[block + letterAt] = 'x';
+        }
+        for (std::size_t i = 64; i < file.size() && only == 0; ++i)
+            if (random() % 3000 == 0)
+                file[i] = static_cast<std::uint8_t>("\x1a\x0d\x00x"[random() % 4]);
+        Bytes blank(stride, ' ');
+        blank[letterAt] = 'N';
+        for (int i = 0; i < 400; ++i)
+            file.insert(file.end(), blank.begin(), blank.end());
+        std::vector<std::size_t> blocks;
+        for (int n = 0; n < 6; ++n)
+            blocks.push_back(runBlocks - 1 - random() % std::min<std::size_t>(runBlocks - 2, 250));
+        std::sort(blocks.rbegin(), blocks.rend());
+        for (std::size_t block : blocks) {
+            const std::size_t at = 64 + stride * block - (level7 ? 68 : 32);
+            const auto count = static_cast<std::uint32_t>(runBlocks - block + 1 + random() % 100);
+            const std::uint32_t headerLength =
+                level7 ? 68 + 48 * count + random() % 48 : 32 + 32 * count + random() % 32;
+            const std::uint32_t recordLength =
+                walkLengthSum(file, at + (level7 ? 68 : 32), count, level7) + random() % 3;
+            file[at + 8] = static_cast<std::uint8_t>(headerLength);
+            file[at + 9] = static_cast<std::uint8_t>(headerLength >> 8);
+            file[at + 10] = static_cast<std::uint8_t>(recordLength);
+            file[at + 11] = static_cast<std::uint8_t>(recordLength >> 8);
+        }
+        expectSameAsReference(file, std::string(level7 ? "level 7 " : "") + "dense " +
+                                        std::to_string(round));
+        if (HasFailure())
+            return;
+    }
 }
 
 TEST_F(HeaderSearchTest, ShuffledBytesMatchTheSlowSearch) {
