@@ -51,8 +51,8 @@ inline BlockFacts<1> classifyDescriptor(const std::uint8_t *d) {
     return facts;
 }
 
-inline BlockFacts<3> classifyLevel7(const std::uint8_t *b) {
-    BlockFacts<3> facts;
+inline BlockFacts<2> classifyLevel7(const std::uint8_t *b) {
+    BlockFacts<2> facts;
     const bool terminator = b[0] == headerTerminator;
     bool accepted = acceptedTypeLetters[b[32]];
     if ((b[0] == '_') & !accepted) [[unlikely]] {
@@ -66,8 +66,8 @@ inline BlockFacts<3> classifyLevel7(const std::uint8_t *b) {
     const bool collected = !facts.stop & (b[33] != 0);
     const std::uint32_t high = (b[34] << 8) & (0u - std::uint32_t{b[32] == 'C'});
     facts.counts[level7Length] = (b[33] | high) & (0u - std::uint32_t{collected});
-    facts.counts[level7Collected] = collected;
-    facts.counts[level7Marked] = collected & (b[0] == endOfFileMarker);
+    facts.counts[level7Tally] =
+        collected + level7MarkedUnit * (collected & (b[0] == endOfFileMarker));
     return facts;
 }
 
@@ -133,10 +133,10 @@ struct DescriptorBlocks {
 };
 
 struct Level7Blocks {
-    static BlockFacts<3> one(const std::uint8_t *b) { return classifyLevel7(b); }
+    static BlockFacts<2> one(const std::uint8_t *b) { return classifyLevel7(b); }
 #if SALVORA_STRIDE_VECTORS
     static void sixteen(const std::uint8_t *b, const std::uint8_t *classes,
-                        SixteenFacts<3> &facts) {
+                        SixteenFacts<2> &facts) {
         const __m128i first = loadBytes(b);
         const __m128i noLetter = withNullFlags(b, first, noLetterAt(classes + 32), 32);
         facts.terminator = byteIs(first, static_cast<char>(headerTerminator));
@@ -149,11 +149,15 @@ struct Level7Blocks {
         const __m128i zero = _mm_setzero_si128();
         const __m128i ones = _mm_set1_epi8(1);
         widenCounts(_mm_and_si128(collected, length), high, facts.counts[level7Length]);
-        widenCounts(_mm_and_si128(collected, ones), zero, facts.counts[level7Collected]);
+        __m128i marked[4];
+        widenCounts(_mm_and_si128(collected, ones), zero, facts.counts[level7Tally]);
         widenCounts(
             _mm_and_si128(
                 _mm_and_si128(collected, byteIs(first, static_cast<char>(endOfFileMarker))), ones),
-            zero, facts.counts[level7Marked]);
+            zero, marked);
+        for (int v = 0; v < 4; ++v)
+            facts.counts[level7Tally][v] =
+                _mm_or_si128(facts.counts[level7Tally][v], _mm_slli_epi32(marked[v], 16));
     }
 #endif
 };
@@ -162,8 +166,8 @@ struct Level7Blocks {
 // reads follows from them (to a stop, until it has collected its descriptors, or to the limit).
 std::uint64_t level7ExtentInRepetition(const std::uint8_t *header) {
     static_assert(repeatPeriod == 2 * level7DescriptorSize);
-    const BlockFacts<3> even = classifyLevel7(header + level7HeaderSize);
-    const BlockFacts<3> odd = classifyLevel7(header + level7HeaderSize + level7DescriptorSize);
+    const BlockFacts<2> even = classifyLevel7(header + level7HeaderSize);
+    const BlockFacts<2> odd = classifyLevel7(header + level7HeaderSize + level7DescriptorSize);
     std::uint64_t blocks = level7ReadLimit + 1;
     if (even.stop) {
         blocks = 1;
@@ -176,7 +180,7 @@ std::uint64_t level7ExtentInRepetition(const std::uint8_t *header) {
                                           : 0;
         const std::uint64_t target = std::min<std::uint64_t>(maximum, level7ReadLimit);
         const std::uint32_t collectedPerPair =
-            even.counts[level7Collected] + odd.counts[level7Collected];
+            collectedOf(even.counts[level7Tally]) + collectedOf(odd.counts[level7Tally]);
         if (collectedPerPair == 2)
             blocks = target + 1;
         else if (collectedPerPair == 1)
@@ -266,7 +270,7 @@ bool level7InPlace(const std::uint8_t *first, std::uint32_t maximum, Walk &walk)
     std::uint32_t collected = 0;
     bool marked = false;
     for (int i = 0; i < directBlocks; ++i) {
-        BlockFacts<3> facts = classifyLevel7(first + i * level7DescriptorSize);
+        BlockFacts<2> facts = classifyLevel7(first + i * level7DescriptorSize);
         if (facts.stop) {
             if (!facts.terminator) {
                 walk = Walk{};
@@ -274,9 +278,9 @@ bool level7InPlace(const std::uint8_t *first, std::uint32_t maximum, Walk &walk)
             }
             break;
         }
-        if (facts.counts[level7Collected] != 0) {
+        if (collectedOf(facts.counts[level7Tally]) != 0) {
             ++collected;
-            marked |= facts.counts[level7Marked] != 0;
+            marked |= markedOf(facts.counts[level7Tally]) != 0;
             if (!marked) {
                 ++walk.fieldCount;
                 walk.lengthSum += facts.counts[level7Length];
@@ -323,14 +327,16 @@ class Scanner {
     // May move the reader's window: `chunk` is viewed again when it does.
     std::size_t firstThatMayCount(const std::uint8_t *&chunk, std::uint64_t chunkStart,
                                   std::size_t i, std::size_t count, std::uint64_t fileSize) {
-        // The filter pays where most offsets fail it. Where many pass it, their walks are
-        // settled many at a time; without the vectors for that, the filter is skipped while
-        // offsets walk one after the other.
+        // The filter pays where most offsets fail it. Where more than a third pass it, their
+        // walks are settled a plan at a time, until fewer than an eighth of a plan's offsets
+        // walk; without the vectors for that, the filter is skipped while offsets walk one
+        // after the other.
+        constexpr std::size_t batchFrom = walkPlanOffsets * 3 / 8;
         int walksInARow = 0;
         for (;; ++i) {
             if (batched_) {
                 i = settleWalks(chunk, chunkStart, i, count, fileSize);
-            } else if (walksInARow < 8) {
+            } else if (walksInARow < 8 || walkBatchesAvailable()) {
                 std::size_t next = firstPastFilter(classes_.data(), i, count);
                 walksInARow = next == i ? walksInARow + 1 : 0;
                 const std::uint64_t at = chunkStart + next;
@@ -338,7 +344,7 @@ class Scanner {
                     passWindowStart_ = at;
                     passedInWindow_ = 0;
                 }
-                batched_ = ++passedInWindow_ >= walkPlanOffsets / 8 && walkBatchesAvailable();
+                batched_ = ++passedInWindow_ >= batchFrom && walkBatchesAvailable();
                 i = next;
             }
             if (i == count)
@@ -429,8 +435,8 @@ class Scanner {
         if (target == 0 || !level7_.holds(start, end))
             return false;
         std::uint64_t stop = level7_.nextStop(start);
-        if (stop < end || level7_.sum(level7Collected, start, end) != target ||
-            level7_.sum(level7Marked, start, end) != 0)
+        const std::uint32_t tally = level7_.sum(level7Tally, start, end);
+        if (stop < end || collectedOf(tally) != target || markedOf(tally) != 0)
             return false;
         walk.fieldCount = static_cast<std::int32_t>(target);
         walk.lengthSum = level7_.sum(level7Length, start, end);
@@ -471,7 +477,7 @@ class Scanner {
     WindowReader &reader_;
     WindowReader &sampler_;
     StrideFacts<descriptorStride, 1> descriptors_;
-    StrideFacts<level7DescriptorSize, 3> level7_;
+    StrideFacts<level7DescriptorSize, 2> level7_;
     // Where the repetition last measured ends; none is looked for again before it.
     std::uint64_t repetitionKnownEnd_ = 0;
     // Whether offsets are settled a plan at a time (see `firstThatMayCount`): where the last
@@ -550,14 +556,19 @@ Walk Scanner::level7Walk(const std::uint8_t *first, std::uint64_t start, std::ui
 
 Walk Scanner::level7FromFacts(std::uint64_t start, std::uint32_t target) {
     auto blocksEnd = [start](std::uint64_t n) { return start + level7DescriptorSize * n; };
-    auto count = [&](Level7Count which, std::uint64_t n) {
-        return level7_.sum(which, start, blocksEnd(n));
+    // Over the first n blocks: the blocks collected, the names marked, the lengths added.
+    auto collected = [&](std::uint64_t n) {
+        return collectedOf(level7_.sum(level7Tally, start, blocksEnd(n)));
     };
+    auto marked = [&](std::uint64_t n) {
+        return markedOf(level7_.sum(level7Tally, start, blocksEnd(n)));
+    };
+    auto lengths = [&](std::uint64_t n) { return level7_.sum(level7Length, start, blocksEnd(n)); };
     reachLevel7(start, blocksEnd(target) + 1);
     std::uint64_t stop = level7_.nextStop(start);
     std::uint64_t consumed = 0;
     std::uint32_t converted = 0;
-    if (stop == level7_.none && count(level7Collected, target) == target) {
+    if (stop == level7_.none && collected(target) == target) {
         consumed = target;
         converted = target;
     } else {
@@ -568,7 +579,7 @@ Walk Scanner::level7FromFacts(std::uint64_t start, std::uint32_t target) {
         std::uint64_t readable =
             stop == level7_.none ? level7ReadLimit
                                  : std::min((stop - start) / level7DescriptorSize, level7ReadLimit);
-        std::uint32_t reached = count(level7Collected, readable);
+        std::uint32_t reached = collected(readable);
         if (reached < target) {
             if (readable < level7ReadLimit && !level7_.isTerminator(stop))
                 return Walk{};
@@ -578,7 +589,7 @@ Walk Scanner::level7FromFacts(std::uint64_t start, std::uint32_t target) {
             std::uint64_t low = target, high = readable;
             while (low < high) {
                 std::uint64_t middle = (low + high) / 2;
-                if (count(level7Collected, middle) >= target)
+                if (collected(middle) >= target)
                     high = middle;
                 else
                     low = middle + 1;
@@ -588,21 +599,21 @@ Walk Scanner::level7FromFacts(std::uint64_t start, std::uint32_t target) {
         }
     }
     Walk walk;
-    if (count(level7Marked, consumed) == 0) {
+    if (marked(consumed) == 0) {
         walk.fieldCount = static_cast<std::int32_t>(converted);
-        walk.lengthSum = count(level7Length, consumed);
+        walk.lengthSum = lengths(consumed);
         return walk;
     }
     std::uint64_t low = 1, high = consumed;
     while (low < high) {
         std::uint64_t middle = (low + high) / 2;
-        if (count(level7Marked, middle) >= 1)
+        if (marked(middle) >= 1)
             high = middle;
         else
             low = middle + 1;
     }
-    walk.fieldCount = static_cast<std::int32_t>(count(level7Collected, low - 1));
-    walk.lengthSum = count(level7Length, low - 1);
+    walk.fieldCount = static_cast<std::int32_t>(collected(low - 1));
+    walk.lengthSum = lengths(low - 1);
     return walk;
 }
 
@@ -656,7 +667,7 @@ std::size_t Scanner::settleWalks(const std::uint8_t *&chunk, std::uint64_t chunk
             return i + static_cast<std::size_t>(std::countr_zero(mayCount));
         i += offsets;
         if (static_cast<std::size_t>(std::popcount(plan.descriptorWalks | plan.level7Walks)) <
-            offsets / 16) {
+            offsets / 8) {
             batched_ = false;
             return i;
         }

@@ -199,7 +199,7 @@ descriptorWalksThatMayCount(const WalkPlan &plan, const StrideFacts<32, 1>::Ring
 }
 
 [[gnu::target("avx2")]] std::uint64_t level7WalksThatMayCount(const WalkPlan &plan,
-                                                              const StrideFacts<48, 3>::Ring &ring,
+                                                              const StrideFacts<48, 2>::Ring &ring,
                                                               std::uint64_t firstStart) {
     std::uint64_t mayCount = 0;
     const __m256i one = _mm256_set1_epi32(1);
@@ -225,12 +225,12 @@ descriptorWalksThatMayCount(const WalkPlan &plan, const StrideFacts<32, 1>::Ring
         const __m256i length =
             _mm256_sub_epi32(sumsAt(ring.prefix[level7Length], slot, reach, ring.mask),
                              load8x32(ring.prefix[level7Length] + slot));
+        const __m256i tally =
+            _mm256_sub_epi32(sumsAt(ring.prefix[level7Tally], slot, reach, ring.mask),
+                             load8x32(ring.prefix[level7Tally] + slot));
         const __m256i collected =
-            _mm256_sub_epi32(sumsAt(ring.prefix[level7Collected], slot, reach, ring.mask),
-                             load8x32(ring.prefix[level7Collected] + slot));
-        const __m256i marked =
-            _mm256_sub_epi32(sumsAt(ring.prefix[level7Marked], slot, reach, ring.mask),
-                             load8x32(ring.prefix[level7Marked] + slot));
+            _mm256_and_si256(tally, _mm256_set1_epi32(static_cast<int>(level7MarkedUnit - 1)));
+        const __m256i marked = _mm256_srli_epi32(tally, 16);
         __m256i terminator = zero;
         if (_mm256_movemask_epi8(stopInside) != 0)
             terminator = _mm256_and_si256(
@@ -264,7 +264,7 @@ std::uint64_t descriptorWalksThatMayCount(const WalkPlan &, const StrideFacts<32
                                           std::uint64_t) {
     return ~std::uint64_t{0};
 }
-std::uint64_t level7WalksThatMayCount(const WalkPlan &, const StrideFacts<48, 3>::Ring &,
+std::uint64_t level7WalksThatMayCount(const WalkPlan &, const StrideFacts<48, 2>::Ring &,
                                       std::uint64_t) {
     return ~std::uint64_t{0};
 }

@@ -14,9 +14,17 @@ namespace salvora {
 
 inline constexpr std::size_t walkPlanOffsets = 64;
 
-// Counts of a level 7 block: the length it adds, whether it is collected (a length byte of
-// 0 makes one that is skipped), and whether its name starts with an end-of-file marker.
-enum Level7Count { level7Length, level7Collected, level7Marked };
+// Counts of a level 7 block: the length it adds, and a tally of two in one: whether it is
+// collected (a length byte of 0 makes one that is skipped) and whether its name starts with
+// an end-of-file marker. Sums of tallies over fewer than 65,536 blocks keep the two apart.
+enum Level7Count { level7Length, level7Tally };
+inline constexpr std::uint32_t level7MarkedUnit = 1u << 16;
+constexpr std::uint32_t collectedOf(std::uint32_t tally) {
+    return tally & (level7MarkedUnit - 1);
+}
+constexpr std::uint32_t markedOf(std::uint32_t tally) {
+    return tally >> 16;
+}
 
 struct WalkPlan {
     // Bit k stands for the k-th offset from the first.
@@ -46,7 +54,7 @@ void planWalks(const std::uint8_t *headers, const std::uint8_t *classes, std::si
 std::uint64_t descriptorWalksThatMayCount(const WalkPlan &plan,
                                           const StrideFacts<32, 1>::Ring &ring,
                                           std::uint64_t firstStart);
-std::uint64_t level7WalksThatMayCount(const WalkPlan &plan, const StrideFacts<48, 3>::Ring &ring,
+std::uint64_t level7WalksThatMayCount(const WalkPlan &plan, const StrideFacts<48, 2>::Ring &ring,
                                       std::uint64_t firstStart);
 
 } // namespace salvora
