@@ -335,7 +335,7 @@ class Scanner {
         int walksInARow = 0;
         for (;; ++i) {
             if (batched_) {
-                i = settleWalks(chunk, chunkStart, i, count, fileSize);
+                i = settleWalks(chunk, chunkStart, i, count);
             } else if (walksInARow < 8 || walkBatchesAvailable()) {
                 std::size_t next = firstPastFilter(classes_.data(), i, count);
                 walksInARow = next == i ? walksInARow + 1 : 0;
@@ -443,7 +443,7 @@ class Scanner {
         return true;
     }
     std::size_t settleWalks(const std::uint8_t *&chunk, std::uint64_t chunkStart, std::size_t i,
-                            std::size_t count, std::uint64_t fileSize);
+                            std::size_t count);
     const std::uint8_t *viewChunk() {
         return reader_.view(chunkViewStart_, chunkViewLength_) + chunkLead_;
     }
@@ -622,7 +622,7 @@ Walk Scanner::level7FromFacts(std::uint64_t start, std::uint32_t target) {
 // `i` on that is not settled so, or `count`; where few offsets of a plan walk, the filter
 // takes over again after it.
 std::size_t Scanner::settleWalks(const std::uint8_t *&chunk, std::uint64_t chunkStart,
-                                 std::size_t i, std::size_t count, std::uint64_t fileSize) {
+                                 std::size_t i, std::size_t count) {
     WalkPlan &plan = plan_;
     while (i < count) {
         const std::size_t offsets = std::min(count - i, walkPlanOffsets);
@@ -633,7 +633,7 @@ std::size_t Scanner::settleWalks(const std::uint8_t *&chunk, std::uint64_t chunk
             i + chunkLead_ >= walkPlanOffsets &&
             std::memcmp(chunk + i, chunk + i - walkPlanOffsets, walkPlanBytes) == 0;
         if (!repeats)
-            planWalks(chunk + i, classes_.data() + i, offsets, fileSize, plan);
+            planWalks(chunk + i, classes_.data() + i, offsets, plan);
         plannedFrom_ = offsets == walkPlanOffsets ? planStart : ~std::uint64_t{0} - walkPlanOffsets;
         const std::uint64_t lastOffset = planStart + offsets - 1;
         bool moved = false;

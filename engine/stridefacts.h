@@ -150,17 +150,12 @@ template <std::uint32_t Stride, std::size_t SumCount> class StrideFacts {
         if (turnsEnd > j)
             classifyForScan(bytes + j, turnsEnd - j + Stride, classes_.data());
 #endif
-        for (; j < turnsEnd; j += Stride) {
-            const std::size_t slot = static_cast<std::size_t>(first + j) & mask_;
 #if SALVORA_STRIDE_VECTORS
-            if (slot + Stride <= mask_ + 1) {
-                turn<Blocks>(bytes + j, classes_.data() + (j - turnsStart), j, slot, anyStop);
-                continue;
-            }
+        j = turns<Blocks>(bytes, j, turnsEnd, turnsStart, first, anyStop);
 #endif
+        for (; j < turnsEnd; j += Stride)
             for (std::uint32_t residue = 0; residue < Stride; ++residue)
                 one(j + residue, residue);
-        }
         for (std::uint32_t residue = 0; j < length; ++residue, ++j)
             one(j, residue);
         linkStops(first, length, firstResidue, anyStop);
@@ -168,33 +163,57 @@ template <std::uint32_t Stride, std::size_t SumCount> class StrideFacts {
     }
 
 #if SALVORA_STRIDE_VECTORS
-    // One turn of the residues from `bytes` (residue 0 first) into the contiguous slots from
-    // `slot`.
+    static constexpr std::size_t vectors = Stride / 4; // of running sums, per count
+    static_assert(Stride % 16 == 0);
+
+    // Whole turns of the residues from `j` (residue 0) up to `end`, the running sums held in
+    // registers; where the ring turns over, the turn is left to the caller, and the position
+    // it starts at is returned.
     template <typename Blocks>
-    void turn(const std::uint8_t *bytes, const std::uint8_t *classes, std::size_t j,
-              std::size_t slot, std::array<std::uint8_t, Stride> &anyStop) {
-        static_assert(Stride % 16 == 0);
-        std::uint8_t *stops = stops_.data() + j;
-        std::uint8_t *terminators = terminator_.data() + slot;
-        std::array<std::uint32_t *, SumCount> prefix;
+    std::size_t turns(const std::uint8_t *bytes, std::size_t j, std::size_t end,
+                      std::size_t classesStart, std::uint64_t first,
+                      std::array<std::uint8_t, Stride> &anyStop) {
+        __m128i running[SumCount][vectors];
+        __m128i stopped[Stride / 16];
         for (std::size_t s = 0; s < SumCount; ++s)
-            prefix[s] = prefix_[s].data() + slot;
+            for (std::size_t v = 0; v < vectors; ++v)
+                running[s][v] = load(running_[s].data() + 4 * v);
+        for (std::size_t k = 0; k < Stride / 16; ++k)
+            stopped[k] = load(anyStop.data() + 16 * k);
+        // Stores through vectors may alias anything: what the loop writes through is held here.
+        std::uint32_t *prefix[SumCount];
+        for (std::size_t s = 0; s < SumCount; ++s)
+            prefix[s] = prefix_[s].data();
+        std::uint8_t *const stops = stops_.data();
+        std::uint8_t *const terminators = terminator_.data();
+        const std::uint8_t *const classes = classes_.data() - classesStart;
+        const std::size_t mask = mask_;
         const __m128i one = _mm_set1_epi8(1);
-        for (std::size_t at = 0; at < Stride; at += 16) {
-            SixteenFacts<SumCount> facts;
-            Blocks::sixteen(bytes + at, classes + at, facts);
-            store(stops + at, facts.stop);
-            store(terminators + at, _mm_and_si128(facts.terminator, one));
-            store(anyStop.data() + at, _mm_or_si128(load(anyStop.data() + at), facts.stop));
-            for (std::size_t s = 0; s < SumCount; ++s) {
-                for (std::size_t v = 0; v < 4; ++v) {
-                    std::uint32_t *running = running_[s].data() + at + 4 * v;
-                    const __m128i before = load(running);
-                    store(prefix[s] + at + 4 * v, before);
-                    store(running, _mm_add_epi32(before, facts.counts[s][v]));
+        for (; j < end; j += Stride) {
+            const std::size_t slot = static_cast<std::size_t>(first + j) & mask;
+            if (slot + Stride > mask + 1)
+                break;
+            for (std::size_t at = 0; at < Stride; at += 16) {
+                SixteenFacts<SumCount> facts;
+                Blocks::sixteen(bytes + j + at, classes + j + at, facts);
+                store(stops + j + at, facts.stop);
+                store(terminators + slot + at, _mm_and_si128(facts.terminator, one));
+                stopped[at / 16] = _mm_or_si128(stopped[at / 16], facts.stop);
+                for (std::size_t s = 0; s < SumCount; ++s) {
+                    for (std::size_t v = 0; v < 4; ++v) {
+                        __m128i &sums = running[s][at / 4 + v];
+                        store(prefix[s] + slot + at + 4 * v, sums);
+                        sums = _mm_add_epi32(sums, facts.counts[s][v]);
+                    }
                 }
             }
         }
+        for (std::size_t s = 0; s < SumCount; ++s)
+            for (std::size_t v = 0; v < vectors; ++v)
+                store(running_[s].data() + 4 * v, running[s][v]);
+        for (std::size_t k = 0; k < Stride / 16; ++k)
+            store(anyStop.data() + 16 * k, stopped[k]);
+        return j;
     }
     // The distances of sixteen positions in a row, from those a stride on.
     void linkSixteen(std::size_t j, std::size_t slot, std::size_t laterSlot) {

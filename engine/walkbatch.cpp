@@ -28,18 +28,8 @@ SALVORA_AVX2 __m256i wideWord(const std::uint8_t *p) {
 SALVORA_AVX2 __m256i is16(__m256i lanes, int value) {
     return _mm256_cmpeq_epi16(lanes, _mm256_set1_epi16(static_cast<short>(value)));
 }
-SALVORA_AVX2 __m256i atLeast16(__m256i lanes, int value) {
-    return _mm256_cmpeq_epi16(_mm256_max_epu16(lanes, _mm256_set1_epi16(static_cast<short>(value))),
-                              lanes);
-}
 SALVORA_AVX2 __m256i not256(__m256i lanes) {
     return _mm256_xor_si256(lanes, _mm256_set1_epi32(-1));
-}
-// Sixteen 16-bit lane masks as sixteen bits.
-SALVORA_AVX2 std::uint64_t bits16(__m256i mask) {
-    const auto bytes =
-        static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_packs_epi16(mask, mask)));
-    return (bytes & 0xFF) | ((bytes >> 8) & 0xFF00);
 }
 
 SALVORA_AVX2 __m256i load8x32(const std::uint32_t *p) {
@@ -62,20 +52,27 @@ SALVORA_AVX2 __m256i slotsAfter(std::size_t slot, __m256i distance, std::size_t 
                             _mm256_set1_epi32(static_cast<int>(mask)));
 }
 
-// The running sums where eight walks in a row from `slot` end, `reach` after their starts.
-// Where they all reach as far (a run of alike headers with no stop ahead), their ends are in
-// a row too.
-SALVORA_AVX2 __m256i sumsAt(const std::uint32_t *prefix, std::size_t slot, __m256i reach,
-                            std::size_t mask) {
+// Where eight walks in a row from `slot` end, `reach` after their starts. Where they all
+// reach as far (a run of alike headers with no stop ahead), their ends are in a row too.
+struct WalkEnds {
+    __m256i slots;
+    std::size_t first; // the first of eight slots in a row, or `none`
+    static constexpr std::size_t none = ~std::size_t{0};
+};
+SALVORA_AVX2 WalkEnds walkEnds(std::size_t slot, __m256i reach, std::size_t mask) {
+    WalkEnds ends{slotsAfter(slot, reach, mask), WalkEnds::none};
     const __m256i same =
         _mm256_cmpeq_epi32(reach, _mm256_permutevar8x32_epi32(reach, _mm256_setzero_si256()));
     if (_mm256_movemask_epi8(same) == -1) {
-        const std::size_t end =
-            (slot + static_cast<std::uint32_t>(_mm256_cvtsi256_si32(reach))) & mask;
+        const std::size_t end = static_cast<std::uint32_t>(_mm256_cvtsi256_si32(ends.slots));
         if (end + 8 <= mask + 1)
-            return load8x32(prefix + end);
+            ends.first = end;
     }
-    return gather(prefix, slotsAfter(slot, reach, mask));
+    return ends;
+}
+SALVORA_AVX2 __m256i sumsAt(const std::uint32_t *prefix, const WalkEnds &ends) {
+    return ends.first != WalkEnds::none ? load8x32(prefix + ends.first)
+                                        : gather(prefix, ends.slots);
 }
 
 } // namespace
@@ -85,83 +82,108 @@ bool walkBatchesAvailable() {
     return available;
 }
 
-[[gnu::target("avx2")]] void planWalks(const std::uint8_t *headers, const std::uint8_t *classes,
-                                       std::size_t count, std::uint64_t fileSize, WalkPlan &plan) {
-    const int largest = static_cast<int>(std::min<std::uint64_t>(fileSize, 0xFFFF));
+namespace {
+
+// What sixteen offsets in a row ask. Only what decides is exact: a walk the one-offset search
+// would not take for another reason (a header longer than the file, a first block that stops
+// it) is taken all the same, and adds up no more than the lengths it meets; its record length
+// is then one that cannot agree, or it is left to that search.
+struct SixteenPlans {
+    __m256i descriptorWalks;
+    __m256i level7Walks;
+    __m256i unsettled;
+};
+SALVORA_AVX2 SixteenPlans planSixteen(const std::uint8_t *p, const std::uint8_t *c,
+                                      std::uint16_t *recordLengths, std::uint16_t *blocks,
+                                      __m256i &longest) {
     const __m256i letter = _mm256_set1_epi16(letterClass);
-    const __m256i zero = _mm256_setzero_si256();
-    plan = WalkPlan{};
-    __m256i longest = zero;
-    for (std::size_t group = 0; group < walkPlanOffsets / 16; ++group) {
-        const std::uint8_t *p = headers + 16 * group;
-        const std::uint8_t *c = classes + 16 * group;
-        const __m256i type = wide(p);
-        const __m256i headerLength = wideWord(p + 8);
-        const __m256i recordLength = wideWord(p + 10);
-        const __m256i level7 = is16(_mm256_and_si256(type, _mm256_set1_epi16(7)), 4);
-        const __m256i visualFoxPro =
-            _mm256_or_si256(is16(type, 0x30), _mm256_or_si256(is16(type, 0x31), is16(type, 0x32)));
-        const __m256i plausible = _mm256_andnot_si256(
-            is16(recordLength, 0),
-            _mm256_and_si256(
-                atLeast16(headerLength, 2 * tableHeaderSize),
-                _mm256_cmpeq_epi16(
-                    _mm256_min_epu16(headerLength, _mm256_set1_epi16(static_cast<short>(largest))),
-                    headerLength)));
-        // 1 to 500 descriptors: 32 to 16,031 bytes past the table header, or past the 296 bytes
-        // of a Visual FoxPro one.
-        const __m256i fieldCountFits = _mm256_blendv_epi8(
-            not256(atLeast16(headerLength, 32 + 32 * (fieldCountLimit + 1))),
-            _mm256_andnot_si256(atLeast16(headerLength, 296 + 32 * (fieldCountLimit + 1)),
-                                atLeast16(headerLength, 296 + 32)),
-            visualFoxPro);
-        const __m256i fieldCount = _mm256_blendv_epi8(
-            _mm256_srli_epi16(_mm256_sub_epi16(headerLength, _mm256_set1_epi16(32)), 5),
-            _mm256_srli_epi16(_mm256_sub_epi16(headerLength, _mm256_set1_epi16(296)), 5),
-            visualFoxPro);
-        const __m256i firstByte = wide(p + tableHeaderSize);
-        const __m256i firstMayPass = _mm256_andnot_si256(
-            _mm256_or_si256(is16(firstByte, headerTerminator), is16(firstByte, endOfFileMarker)),
-            _mm256_or_si256(
-                not256(is16(_mm256_and_si256(wide(c + tableHeaderSize + 11), letter), 0)),
-                is16(firstByte, '_')));
-        const __m256i descriptorWalk = _mm256_and_si256(
-            _mm256_andnot_si256(level7, plausible), _mm256_and_si256(fieldCountFits, firstMayPass));
-        const __m256i blockByte = wide(p + level7HeaderSize);
-        const __m256i blockMayPass = _mm256_andnot_si256(
-            is16(blockByte, headerTerminator),
-            _mm256_or_si256(
-                not256(is16(_mm256_and_si256(wide(c + level7HeaderSize + 32), letter), 0)),
-                is16(blockByte, '_')));
-        const __m256i level7Walk =
-            _mm256_and_si256(_mm256_and_si256(level7, plausible), blockMayPass);
-        // (length - 68) / 48 as ((length - 68) / 16) / 3, the last by multiplying.
-        const __m256i target = _mm256_srli_epi16(
-            _mm256_mulhi_epu16(
-                _mm256_srli_epi16(_mm256_sub_epi16(headerLength, _mm256_set1_epi16(68)), 4),
-                _mm256_set1_epi16(static_cast<short>(0xAAAB))),
-            1);
-        // Below 68 bytes the count wraps around; a walk that collects nothing is taken in place.
-        const __m256i odd = _mm256_and_si256(
-            level7Walk,
-            _mm256_or_si256(not256(atLeast16(headerLength, level7HeaderSize)), is16(target, 0)));
-        const __m256i unsettled = _mm256_or_si256(is16(recordLength, 1), odd);
-        longest = _mm256_max_epu16(longest, _mm256_and_si256(level7Walk, target));
-        _mm256_storeu_si256(reinterpret_cast<__m256i *>(plan.recordLength.data() + 16 * group),
-                            recordLength);
-        _mm256_storeu_si256(reinterpret_cast<__m256i *>(plan.blocks.data() + 16 * group),
-                            _mm256_blendv_epi8(fieldCount, target, level7));
-        plan.descriptorWalks |= bits16(descriptorWalk) << (16 * group);
-        plan.level7Walks |= bits16(level7Walk) << (16 * group);
-        plan.unsettled |= bits16(unsettled) << (16 * group);
+    const __m256i type = wide(p);
+    const __m256i headerLength = wideWord(p + 8);
+    const __m256i recordLength = wideWord(p + 10);
+    const __m256i level7 = is16(_mm256_and_si256(type, _mm256_set1_epi16(7)), 4);
+    const __m256i afterVisualFoxPro = _mm256_sub_epi16(type, _mm256_set1_epi16(0x30));
+    const __m256i visualFoxPro = _mm256_cmpeq_epi16(
+        _mm256_min_epu16(afterVisualFoxPro, _mm256_set1_epi16(2)), afterVisualFoxPro);
+    const __m256i descriptorsFrom =
+        _mm256_blendv_epi8(_mm256_set1_epi16(32), _mm256_set1_epi16(296), visualFoxPro);
+    const __m256i fieldCount =
+        _mm256_srli_epi16(_mm256_subs_epu16(headerLength, descriptorsFrom), 5);
+    // 1 to 500 descriptors and a record of some length: anything else fails before it walks.
+    const __m256i fieldCountBelow = _mm256_sub_epi16(fieldCount, _mm256_set1_epi16(1));
+    const __m256i mayWalk = _mm256_andnot_si256(
+        is16(recordLength, 0),
+        _mm256_cmpeq_epi16(
+            _mm256_min_epu16(fieldCountBelow, _mm256_set1_epi16(fieldCountLimit - 1)),
+            fieldCountBelow));
+    // (length - 68) / 48 as ((length - 68) / 16) / 3, the last by multiplying.
+    const __m256i target = _mm256_srli_epi16(
+        _mm256_mulhi_epu16(
+            _mm256_srli_epi16(_mm256_subs_epu16(headerLength, _mm256_set1_epi16(68)), 4),
+            _mm256_set1_epi16(static_cast<short>(0xAAAB))),
+        1);
+    const __m256i firstByte = wide(p + tableHeaderSize);
+    const __m256i blockByte = wide(p + level7HeaderSize);
+    SixteenPlans plans;
+    const __m256i firstMayPass =
+        _mm256_or_si256(not256(is16(_mm256_and_si256(wide(c + tableHeaderSize + 11), letter), 0)),
+                        is16(firstByte, '_'));
+    plans.descriptorWalks = _mm256_andnot_si256(level7, _mm256_and_si256(mayWalk, firstMayPass));
+    // Below 64 bytes no header can be; from 64 to 67 the count wraps around, and up to 115 a
+    // walk collects nothing: both are taken in place.
+    const __m256i afterShortest = _mm256_sub_epi16(headerLength, _mm256_set1_epi16(64));
+    const __m256i inPlace = _mm256_cmpeq_epi16(
+        _mm256_min_epu16(afterShortest, _mm256_set1_epi16(115 - 64)), afterShortest);
+    const __m256i level7MayWalk = _mm256_andnot_si256(
+        _mm256_or_si256(is16(recordLength, 0),
+                        not256(_mm256_cmpeq_epi16(
+                            _mm256_max_epu16(headerLength, _mm256_set1_epi16(64)), headerLength))),
+        level7);
+    const __m256i blockMayPass =
+        _mm256_or_si256(not256(is16(_mm256_and_si256(wide(c + level7HeaderSize + 32), letter), 0)),
+                        is16(blockByte, '_'));
+    plans.level7Walks = _mm256_and_si256(level7MayWalk, blockMayPass);
+    plans.unsettled =
+        _mm256_or_si256(is16(recordLength, 1), _mm256_and_si256(plans.level7Walks, inPlace));
+    longest = _mm256_max_epu16(longest, _mm256_and_si256(plans.level7Walks, target));
+    _mm256_storeu_si256(reinterpret_cast<__m256i *>(recordLengths), recordLength);
+    _mm256_storeu_si256(reinterpret_cast<__m256i *>(blocks),
+                        _mm256_blendv_epi8(fieldCount, target, level7));
+    return plans;
+}
+
+// Thirty-two 16-bit lane masks, sixteen in each, as thirty-two bits.
+SALVORA_AVX2 std::uint64_t bits32of16(__m256i low, __m256i high) {
+    const __m256i bytes = _mm256_permute4x64_epi64(_mm256_packs_epi16(low, high), 0xD8);
+    return static_cast<std::uint32_t>(_mm256_movemask_epi8(bytes));
+}
+
+} // namespace
+
+[[gnu::target("avx2")]] void planWalks(const std::uint8_t *headers, const std::uint8_t *classes,
+                                       std::size_t count, WalkPlan &plan) {
+    __m256i longest = _mm256_setzero_si256();
+    plan.descriptorWalks = plan.level7Walks = plan.unsettled = 0;
+    for (std::size_t half = 0; half < walkPlanOffsets; half += 32) {
+        const SixteenPlans low =
+            planSixteen(headers + half, classes + half, plan.recordLength.data() + half,
+                        plan.blocks.data() + half, longest);
+        const SixteenPlans high = planSixteen(headers + half + 16, classes + half + 16,
+                                              plan.recordLength.data() + half + 16,
+                                              plan.blocks.data() + half + 16, longest);
+        plan.descriptorWalks |= bits32of16(low.descriptorWalks, high.descriptorWalks) << half;
+        plan.level7Walks |= bits32of16(low.level7Walks, high.level7Walks) << half;
+        plan.unsettled |= bits32of16(low.unsettled, high.unsettled) << half;
     }
-    const std::uint64_t counted = count >= 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << count) - 1;
+    const std::uint64_t counted =
+        count >= walkPlanOffsets ? ~std::uint64_t{0} : (std::uint64_t{1} << count) - 1;
     plan.descriptorWalks &= counted;
     plan.level7Walks &= counted;
     plan.unsettled &= counted;
-    alignas(32) std::array<std::uint16_t, 16> lanes;
-    _mm256_store_si256(reinterpret_cast<__m256i *>(lanes.data()), longest);
-    plan.longestLevel7 = *std::max_element(lanes.begin(), lanes.end());
+    const __m128i folded =
+        _mm_max_epu16(_mm256_castsi256_si128(longest), _mm256_extracti128_si256(longest, 1));
+    // The largest of eight: the smallest of their complements, which the processor finds.
+    plan.longestLevel7 = static_cast<std::uint16_t>(
+        ~_mm_cvtsi128_si32(_mm_minpos_epu16(_mm_xor_si128(folded, _mm_set1_epi16(-1)))));
 }
 
 [[gnu::target("avx2")]] std::uint64_t
@@ -179,8 +201,9 @@ descriptorWalksThatMayCount(const WalkPlan &plan, const StrideFacts<32, 1>::Ring
         std::uint64_t agree = 0;
         if (slot + 8 <= ring.mask + 1) {
             const __m256i reach = _mm256_min_epu32(load8x32(ring.distance + slot), walkLength);
-            const __m256i sum = _mm256_sub_epi32(sumsAt(ring.prefix[0], slot, reach, ring.mask),
-                                                 load8x32(ring.prefix[0] + slot));
+            const __m256i sum =
+                _mm256_sub_epi32(sumsAt(ring.prefix[0], walkEnds(slot, reach, ring.mask)),
+                                 load8x32(ring.prefix[0] + slot));
             agree = bits32(
                 _mm256_cmpeq_epi32(recordLength, _mm256_add_epi32(sum, _mm256_set1_epi32(1))));
         } else {
@@ -222,21 +245,20 @@ descriptorWalksThatMayCount(const WalkPlan &plan, const StrideFacts<32, 1>::Ring
         const __m256i distance = load8x32(ring.distance + slot);
         const __m256i stopInside = _mm256_cmpgt_epi32(walkLength, distance);
         const __m256i reach = _mm256_min_epu32(distance, walkLength);
-        const __m256i length =
-            _mm256_sub_epi32(sumsAt(ring.prefix[level7Length], slot, reach, ring.mask),
-                             load8x32(ring.prefix[level7Length] + slot));
-        const __m256i tally =
-            _mm256_sub_epi32(sumsAt(ring.prefix[level7Tally], slot, reach, ring.mask),
-                             load8x32(ring.prefix[level7Tally] + slot));
+        const WalkEnds ends = walkEnds(slot, reach, ring.mask);
+        const __m256i length = _mm256_sub_epi32(sumsAt(ring.prefix[level7Length], ends),
+                                                load8x32(ring.prefix[level7Length] + slot));
+        const __m256i tally = _mm256_sub_epi32(sumsAt(ring.prefix[level7Tally], ends),
+                                               load8x32(ring.prefix[level7Tally] + slot));
         const __m256i collected =
             _mm256_and_si256(tally, _mm256_set1_epi32(static_cast<int>(level7MarkedUnit - 1)));
         const __m256i marked = _mm256_srli_epi32(tally, 16);
         __m256i terminator = zero;
         if (_mm256_movemask_epi8(stopInside) != 0)
-            terminator = _mm256_and_si256(
-                _mm256_i32gather_epi32(reinterpret_cast<const int *>(ring.terminator),
-                                       slotsAfter(slot, reach, ring.mask), 1),
-                _mm256_set1_epi32(0xFF));
+            terminator =
+                _mm256_and_si256(_mm256_i32gather_epi32(
+                                     reinterpret_cast<const int *>(ring.terminator), ends.slots, 1),
+                                 _mm256_set1_epi32(0xFF));
         const __m256i notTerminator = _mm256_cmpeq_epi32(terminator, zero);
         const __m256i noneMarked = _mm256_cmpeq_epi32(marked, zero);
         // A stop inside the walk: a bad block leaves nothing collected, a terminator what was
@@ -258,8 +280,7 @@ descriptorWalksThatMayCount(const WalkPlan &plan, const StrideFacts<32, 1>::Ring
 bool walkBatchesAvailable() {
     return false;
 }
-void planWalks(const std::uint8_t *, const std::uint8_t *, std::size_t, std::uint64_t, WalkPlan &) {
-}
+void planWalks(const std::uint8_t *, const std::uint8_t *, std::size_t, WalkPlan &) {}
 std::uint64_t descriptorWalksThatMayCount(const WalkPlan &, const StrideFacts<32, 1>::Ring &,
                                           std::uint64_t) {
     return ~std::uint64_t{0};

@@ -44,9 +44,9 @@ inline constexpr std::size_t walkPlanClasses = walkPlanOffsets + 116;
 bool walkBatchesAvailable();
 
 // The plan for the `count` (at most 64) offsets from `headers`, whose scan classes are
-// `classes`. A header whose walk cannot make its lengths agree is settled here.
+// `classes`. An offset whose first block is no descriptor is settled here.
 void planWalks(const std::uint8_t *headers, const std::uint8_t *classes, std::size_t count,
-               std::uint64_t fileSize, WalkPlan &plan);
+               WalkPlan &plan);
 
 // The plan's walks whose record length may be the one the walk adds up, or that the blocks'
 // facts alone do not settle. `firstStart`: where the first offset's walk would start (its
