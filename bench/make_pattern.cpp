@@ -1,6 +1,6 @@
 // Writes MIB MiB in which no table header can be found, in one of the patterns that make a
 // header search work hardest:
-//   salvora_make_pattern PATH MIB ff05|plus|cdn|descriptors|random|plusruns|druns
+//   salvora_make_pattern PATH MIB PATTERN, one of:
 //   ff05         0x05 bytes throughout
 //   plus         64 zero bytes, then '+' bytes
 //   cdn          a third each of 'C', 'D' and 'N' bytes
@@ -8,8 +8,10 @@
 //   random       random bytes (a fixed seed)
 //   plusruns     runs of 4,000 '+' bytes, each ended by one 'x'
 //   druns        runs of 17,000 'D' bytes, each ended by one 'x'
-// The last two are shorter than what a header made of their byte reaches, so that no offset
-// lies deep enough inside a run to be settled with the run.
+//   plusdigits   '+' and '0' bytes at random: every other offset walks a few descriptors
+//   letters      'C', 'D', 'N' and '+' bytes at random: most offsets walk hundreds of blocks
+// The runs are shorter than what a header made of their byte reaches, so that no offset lies
+// deep enough inside a run to be settled with the run.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -19,7 +21,9 @@
 
 int main(int argc, char **argv) {
     if (argc != 4) {
-        std::fprintf(stderr, "usage: %s PATH MIB ff05|plus|cdn|descriptors|random|plusruns|druns\n",
+        std::fprintf(stderr,
+                     "usage: %s PATH MIB "
+                     "ff05|plus|cdn|descriptors|random|plusruns|druns|plusdigits|letters\n",
                      argv[0]);
         return 2;
     }
@@ -51,6 +55,15 @@ int main(int argc, char **argv) {
             const std::uint64_t run = pattern == "plusruns" ? 4000 : 17000;
             for (std::size_t i = 0; i < chunk.size(); ++i)
                 chunk[i] = (at + i) % (run + 1) == run ? 'x' : pattern == "plusruns" ? '+' : 'D';
+        } else if (pattern == "plusdigits" || pattern == "letters") {
+            const char *alphabet = pattern == "letters" ? "CDN+" : "+0";
+            const std::size_t size = std::strlen(alphabet);
+            for (std::uint8_t &byte : chunk) {
+                state ^= state << 13;
+                state ^= state >> 7;
+                state ^= state << 17;
+                byte = static_cast<std::uint8_t>(alphabet[(state >> 32) % size]);
+            }
         } else if (pattern == "random") {
             for (std::uint8_t &byte : chunk) {
                 state ^= state << 13;
