@@ -101,6 +101,15 @@ __attribute__((target("ssse3"))) void classifyByShuffles(const std::uint8_t *byt
 
 } // namespace
 
+bool wideVectors() {
+#if SALVORA_SCAN_SHUFFLES
+    static const bool available = __builtin_cpu_supports("avx2");
+    return available;
+#else
+    return false;
+#endif
+}
+
 void classifyForScan(const std::uint8_t *bytes, std::size_t count, std::uint8_t *classes) {
 #if SALVORA_SCAN_SHUFFLES
     static const bool shuffles = __builtin_cpu_supports("ssse3");

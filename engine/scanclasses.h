@@ -25,6 +25,9 @@ constexpr std::uint8_t scanClassOf(std::uint8_t b) {
         (b == 1 ? oneClass : 0) | (b == 0 ? zeroClass : 0));
 }
 
+// Whether the processor has 256-bit integer vectors (AVX2), for code that has a version for them.
+bool wideVectors();
+
 // classes[k] = scanClassOf(bytes[k]) for every k below `count`.
 void classifyForScan(const std::uint8_t *bytes, std::size_t count, std::uint8_t *classes);
 

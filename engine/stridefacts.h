@@ -17,8 +17,8 @@
 #include "engine/bufferedio.h"
 #include "engine/scanclasses.h"
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
+#if defined(__SSE2__) && defined(__GNUC__)
+#include <immintrin.h>
 #define SALVORA_STRIDE_VECTORS 1
 #endif
 
@@ -215,6 +215,32 @@ template <std::uint32_t Stride, std::size_t SumCount> class StrideFacts {
             store(anyStop.data() + 16 * k, stopped[k]);
         return j;
     }
+    // As `linkSixteen`, eight positions a vector, for the sixteen positions before `j` and on
+    // down while the ring allows; where it stopped.
+    [[gnu::target("avx2")]] std::size_t linkWide(std::uint64_t first, std::size_t j,
+                                                 std::size_t length) {
+        std::uint32_t *const distance = distance_.data();
+        const std::uint8_t *const stops = stops_.data();
+        const std::size_t mask = mask_;
+        const __m256i stride = _mm256_set1_epi32(Stride);
+        for (; j >= 16 && j + Stride <= length; j -= 16) {
+            const std::size_t slot = static_cast<std::size_t>(first + j - 16) & mask;
+            const std::size_t laterSlot = (slot + Stride) & mask;
+            if (slot + 16 > mask + 1 || laterSlot + 16 > mask + 1)
+                break;
+            const __m128i stop = load(stops + j - 16);
+            const __m256i halves[2] = {_mm256_cvtepi8_epi32(stop),
+                                       _mm256_cvtepi8_epi32(_mm_srli_si128(stop, 8))};
+            for (int h = 0; h < 2; ++h) {
+                const __m256i later = _mm256_loadu_si256(
+                    reinterpret_cast<const __m256i *>(distance + laterSlot + 8 * h));
+                _mm256_storeu_si256(
+                    reinterpret_cast<__m256i *>(distance + slot + 8 * h),
+                    _mm256_andnot_si256(halves[h], _mm256_add_epi32(later, stride)));
+            }
+        }
+        return j;
+    }
     // The distances of sixteen positions in a row, from those a stride on.
     void linkSixteen(std::size_t j, std::size_t slot, std::size_t laterSlot) {
         const __m128i stops = load(stops_.data() + j);
@@ -245,6 +271,13 @@ template <std::uint32_t Stride, std::size_t SumCount> class StrideFacts {
         const std::size_t ring = mask_ + 1;
         for (std::size_t j = length; j > 0;) {
 #if SALVORA_STRIDE_VECTORS
+            if (j >= 16 && j + Stride <= length && wideVectors()) {
+                const std::size_t linked = linkWide(first, j, length);
+                if (linked != j) {
+                    j = linked;
+                    continue;
+                }
+            }
             if (j >= 16 && j + Stride <= length) {
                 const std::size_t slot = static_cast<std::size_t>(first + j - 16) & mask_;
                 const std::size_t laterSlot = (slot + Stride) & mask_;

@@ -78,8 +78,7 @@ SALVORA_AVX2 __m256i sumsAt(const std::uint32_t *prefix, const WalkEnds &ends) {
 } // namespace
 
 bool walkBatchesAvailable() {
-    static const bool available = __builtin_cpu_supports("avx2");
-    return available;
+    return wideVectors();
 }
 
 namespace {
