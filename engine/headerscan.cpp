@@ -113,9 +113,59 @@ inline __m128i withNullFlags(const std::uint8_t *blocks, __m128i first, __m128i 
 }
 #endif
 
+#define SALVORA_AVX2 [[gnu::target("avx2"), gnu::always_inline]] inline
+SALVORA_AVX2 __m256i bytesAt(const std::uint8_t *p) {
+    return _mm256_loadu_si256(reinterpret_cast<const __m256i *>(p));
+}
+SALVORA_AVX2 __m256i is(__m256i bytes, int value) {
+    return _mm256_cmpeq_epi8(bytes, _mm256_set1_epi8(static_cast<char>(value)));
+}
+
+// `noLetter`, thirty-two blocks' worth, as `withNullFlags`.
+[[gnu::target("avx2")]] inline __m256i withNullFlags32(const std::uint8_t *blocks, __m256i first,
+                                                       __m256i noLetter, std::size_t letterAt) {
+    auto named = static_cast<std::uint32_t>(_mm256_movemask_epi8(
+        _mm256_and_si256(_mm256_cmpeq_epi8(first, _mm256_set1_epi8('_')), noLetter)));
+    if (named == 0) [[likely]]
+        return noLetter;
+    alignas(32) std::array<std::uint8_t, 32> accepted{};
+    for (; named != 0; named &= named - 1) {
+        const int lane = std::countr_zero(named);
+        std::array<std::uint8_t, fieldDescriptorSize> probe{};
+        std::memcpy(probe.data(), blocks + lane, 11);
+        probe[11] = blocks[lane + letterAt];
+        accepted[static_cast<std::size_t>(lane)] = isAcceptedFieldType(probe.data()) ? 0xFF : 0;
+    }
+    return _mm256_andnot_si256(
+        _mm256_load_si256(reinterpret_cast<const __m256i *>(accepted.data())), noLetter);
+}
+
 // The classifications as `StrideFacts` takes them.
 struct DescriptorBlocks {
     static BlockFacts<1> one(const std::uint8_t *d) { return classifyDescriptor(d); }
+    [[gnu::target("avx2")]] static void
+    thirtyTwo(const std::uint8_t *d, const std::uint8_t *classes, ThirtyTwoFacts<1> &facts) {
+        const __m256i first = bytesAt(d);
+        const __m256i noLetter = withNullFlags32(
+            d, first, is(_mm256_and_si256(bytesAt(classes + 11), _mm256_set1_epi8(letterClass)), 0),
+            11);
+        facts.terminator = _mm256_or_si256(is(first, headerTerminator), is(first, endOfFileMarker));
+        facts.stop = _mm256_or_si256(facts.terminator, noLetter);
+        const __m256i low = _mm256_andnot_si256(facts.stop, bytesAt(d + 16));
+        const __m256i high = _mm256_andnot_si256(
+            facts.stop, _mm256_and_si256(bytesAt(d + 17), is(bytesAt(d + 11), 'C')));
+        for (int h = 0; h < 2; ++h) {
+            const __m128i lowHalf =
+                h == 0 ? _mm256_castsi256_si128(low) : _mm256_extracti128_si256(low, 1);
+            const __m128i highHalf =
+                h == 0 ? _mm256_castsi256_si128(high) : _mm256_extracti128_si256(high, 1);
+            const __m256i words =
+                _mm256_or_si256(_mm256_cvtepu8_epi16(lowHalf),
+                                _mm256_slli_epi16(_mm256_cvtepu8_epi16(highHalf), 8));
+            facts.counts[0][2 * h] = _mm256_cvtepu16_epi32(_mm256_castsi256_si128(words));
+            facts.counts[0][2 * h + 1] = _mm256_cvtepu16_epi32(_mm256_extracti128_si256(words, 1));
+        }
+    }
 #if SALVORA_STRIDE_VECTORS
     static void sixteen(const std::uint8_t *d, const std::uint8_t *classes,
                         SixteenFacts<1> &facts) {

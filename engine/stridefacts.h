@@ -37,6 +37,12 @@ template <std::size_t SumCount> struct SixteenFacts {
     __m128i terminator;
     __m128i counts[SumCount][4];
 };
+// The same for thirty-two blocks, eight a vector (AVX2).
+template <std::size_t SumCount> struct ThirtyTwoFacts {
+    __m256i stop;
+    __m256i terminator;
+    __m256i counts[SumCount][4];
+};
 #endif
 
 // `Blocks` classifies a block (`one`) and, where vectors are built in, sixteen blocks in a row
@@ -151,6 +157,9 @@ template <std::uint32_t Stride, std::size_t SumCount> class StrideFacts {
             classifyForScan(bytes + j, turnsEnd - j + Stride, classes_.data());
 #endif
 #if SALVORA_STRIDE_VECTORS
+        if constexpr (Stride == 32)
+            if (wideVectors())
+                j = wideTurns<Blocks>(bytes, j, turnsEnd, turnsStart, first, anyStop);
         j = turns<Blocks>(bytes, j, turnsEnd, turnsStart, first, anyStop);
 #endif
         for (; j < turnsEnd; j += Stride)
@@ -213,6 +222,53 @@ template <std::uint32_t Stride, std::size_t SumCount> class StrideFacts {
                 store(running_[s].data() + 4 * v, running[s][v]);
         for (std::size_t k = 0; k < Stride / 16; ++k)
             store(anyStop.data() + 16 * k, stopped[k]);
+        return j;
+    }
+    [[gnu::target("avx2"), gnu::always_inline]] static __m256i load256(const void *p) {
+        return _mm256_loadu_si256(static_cast<const __m256i *>(p));
+    }
+    [[gnu::target("avx2"), gnu::always_inline]] static void store256(void *p, __m256i v) {
+        _mm256_storeu_si256(static_cast<__m256i *>(p), v);
+    }
+    // As `turns`, a turn of thirty-two blocks at once (AVX2).
+    template <typename Blocks>
+    [[gnu::target("avx2")]] std::size_t
+    wideTurns(const std::uint8_t *bytes, std::size_t j, std::size_t end, std::size_t classesStart,
+              std::uint64_t first, std::array<std::uint8_t, Stride> &anyStop) {
+        static_assert(Stride == 32);
+        __m256i running[SumCount][4];
+        for (std::size_t s = 0; s < SumCount; ++s)
+            for (std::size_t v = 0; v < 4; ++v)
+                running[s][v] = load256(running_[s].data() + 8 * v);
+        __m256i stopped = load256(anyStop.data());
+        std::uint32_t *prefix[SumCount];
+        for (std::size_t s = 0; s < SumCount; ++s)
+            prefix[s] = prefix_[s].data();
+        std::uint8_t *const stops = stops_.data();
+        std::uint8_t *const terminators = terminator_.data();
+        const std::uint8_t *const classes = classes_.data() - classesStart;
+        const std::size_t mask = mask_;
+        const __m256i one = _mm256_set1_epi8(1);
+        for (; j < end; j += Stride) {
+            const std::size_t slot = static_cast<std::size_t>(first + j) & mask;
+            if (slot + Stride > mask + 1)
+                break;
+            ThirtyTwoFacts<SumCount> facts;
+            Blocks::thirtyTwo(bytes + j, classes + j, facts);
+            store256(stops + j, facts.stop);
+            store256(terminators + slot, _mm256_and_si256(facts.terminator, one));
+            stopped = _mm256_or_si256(stopped, facts.stop);
+            for (std::size_t s = 0; s < SumCount; ++s) {
+                for (std::size_t v = 0; v < 4; ++v) {
+                    store256(prefix[s] + slot + 8 * v, running[s][v]);
+                    running[s][v] = _mm256_add_epi32(running[s][v], facts.counts[s][v]);
+                }
+            }
+        }
+        for (std::size_t s = 0; s < SumCount; ++s)
+            for (std::size_t v = 0; v < 4; ++v)
+                store256(running_[s].data() + 8 * v, running[s][v]);
+        store256(anyStop.data(), stopped);
         return j;
     }
     // As `linkSixteen`, eight positions a vector, for the sixteen positions before `j` and on
