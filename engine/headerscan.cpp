@@ -117,6 +117,9 @@ inline __m128i withNullFlags(const std::uint8_t *blocks, __m128i first, __m128i 
 SALVORA_AVX2 __m256i bytesAt(const std::uint8_t *p) {
     return _mm256_loadu_si256(reinterpret_cast<const __m256i *>(p));
 }
+SALVORA_AVX2 __m128i halfOf(__m256i bytes, int half) {
+    return half == 0 ? _mm256_castsi256_si128(bytes) : _mm256_extracti128_si256(bytes, 1);
+}
 SALVORA_AVX2 __m256i is(__m256i bytes, int value) {
     return _mm256_cmpeq_epi8(bytes, _mm256_set1_epi8(static_cast<char>(value)));
 }
@@ -155,10 +158,8 @@ struct DescriptorBlocks {
         const __m256i high = _mm256_andnot_si256(
             facts.stop, _mm256_and_si256(bytesAt(d + 17), is(bytesAt(d + 11), 'C')));
         for (int h = 0; h < 2; ++h) {
-            const __m128i lowHalf =
-                h == 0 ? _mm256_castsi256_si128(low) : _mm256_extracti128_si256(low, 1);
-            const __m128i highHalf =
-                h == 0 ? _mm256_castsi256_si128(high) : _mm256_extracti128_si256(high, 1);
+            const __m128i lowHalf = halfOf(low, h);
+            const __m128i highHalf = halfOf(high, h);
             const __m256i words =
                 _mm256_or_si256(_mm256_cvtepu8_epi16(lowHalf),
                                 _mm256_slli_epi16(_mm256_cvtepu8_epi16(highHalf), 8));
@@ -208,6 +209,46 @@ struct Level7Blocks {
         for (int v = 0; v < 4; ++v)
             facts.counts[level7Tally][v] =
                 _mm_or_si128(facts.counts[level7Tally][v], _mm_slli_epi32(marked[v], 16));
+    }
+    [[gnu::target("avx2")]] static void
+    thirtyTwo(const std::uint8_t *b, const std::uint8_t *classes, ThirtyTwoFacts<2> &facts) {
+        const __m256i first = bytesAt(b);
+        const __m256i noLetter = withNullFlags32(
+            b, first, is(_mm256_and_si256(bytesAt(classes + 32), _mm256_set1_epi8(letterClass)), 0),
+            32);
+        facts.terminator = is(first, headerTerminator);
+        facts.stop = _mm256_or_si256(facts.terminator, noLetter);
+        const __m256i length = bytesAt(b + 33);
+        const __m256i collected =
+            _mm256_xor_si256(_mm256_or_si256(facts.stop, is(length, 0)), _mm256_set1_epi8(-1));
+        const __m256i high = _mm256_and_si256(
+            collected, _mm256_and_si256(bytesAt(b + 34), is(bytesAt(b + 32), 'C')));
+        const __m256i low = _mm256_and_si256(collected, length);
+        // A tally's low byte is 1 where collected; its third byte 1 where also marked.
+        const __m256i ones = _mm256_set1_epi8(1);
+        const __m256i tally = _mm256_and_si256(collected, ones);
+        const __m256i marked =
+            _mm256_and_si256(_mm256_and_si256(collected, is(first, endOfFileMarker)), ones);
+        for (int h = 0; h < 2; ++h) {
+            const __m128i lowHalf = halfOf(low, h);
+            const __m128i highHalf = halfOf(high, h);
+            const __m128i tallyHalf = halfOf(tally, h);
+            const __m128i markedHalf = halfOf(marked, h);
+            const __m256i words =
+                _mm256_or_si256(_mm256_cvtepu8_epi16(lowHalf),
+                                _mm256_slli_epi16(_mm256_cvtepu8_epi16(highHalf), 8));
+            facts.counts[level7Length][2 * h] =
+                _mm256_cvtepu16_epi32(_mm256_castsi256_si128(words));
+            facts.counts[level7Length][2 * h + 1] =
+                _mm256_cvtepu16_epi32(_mm256_extracti128_si256(words, 1));
+            for (int q = 0; q < 2; ++q) {
+                const __m128i tallies = q == 0 ? tallyHalf : _mm_srli_si128(tallyHalf, 8);
+                const __m128i marks = q == 0 ? markedHalf : _mm_srli_si128(markedHalf, 8);
+                facts.counts[level7Tally][2 * h + q] =
+                    _mm256_or_si256(_mm256_cvtepu8_epi32(tallies),
+                                    _mm256_slli_epi32(_mm256_cvtepu8_epi32(marks), 16));
+            }
+        }
     }
 #endif
 };

@@ -157,9 +157,8 @@ template <std::uint32_t Stride, std::size_t SumCount> class StrideFacts {
             classifyForScan(bytes + j, turnsEnd - j + Stride, classes_.data());
 #endif
 #if SALVORA_STRIDE_VECTORS
-        if constexpr (Stride == 32)
-            if (wideVectors())
-                j = wideTurns<Blocks>(bytes, j, turnsEnd, turnsStart, first, anyStop);
+        if (wideVectors())
+            j = wideTurns<Blocks>(bytes, j, turnsEnd, turnsStart, first, anyStop);
         j = turns<Blocks>(bytes, j, turnsEnd, turnsStart, first, anyStop);
 #endif
         for (; j < turnsEnd; j += Stride)
@@ -230,17 +229,23 @@ template <std::uint32_t Stride, std::size_t SumCount> class StrideFacts {
     [[gnu::target("avx2"), gnu::always_inline]] static void store256(void *p, __m256i v) {
         _mm256_storeu_si256(static_cast<__m256i *>(p), v);
     }
-    // As `turns`, a turn of thirty-two blocks at once (AVX2).
+    // As `turns`, thirty-two blocks a vector (AVX2): a round of whole turns that is a whole
+    // number of vectors at a time, each vector's eight-block pieces added to the running sums
+    // of their residues.
     template <typename Blocks>
     [[gnu::target("avx2")]] std::size_t
     wideTurns(const std::uint8_t *bytes, std::size_t j, std::size_t end, std::size_t classesStart,
               std::uint64_t first, std::array<std::uint8_t, Stride> &anyStop) {
-        static_assert(Stride == 32);
-        __m256i running[SumCount][4];
+        static_assert(Stride % 16 == 0 && (Stride * 2) % 32 == 0);
+        constexpr std::size_t round = Stride % 32 == 0 ? Stride : 2 * Stride;
+        constexpr std::size_t perRound = round / 32;
+        __m256i running[SumCount][Stride / 8];
         for (std::size_t s = 0; s < SumCount; ++s)
-            for (std::size_t v = 0; v < 4; ++v)
+            for (std::size_t v = 0; v < Stride / 8; ++v)
                 running[s][v] = load256(running_[s].data() + 8 * v);
-        __m256i stopped = load256(anyStop.data());
+        __m256i stopped[perRound];
+        for (auto &vector : stopped)
+            vector = _mm256_setzero_si256();
         std::uint32_t *prefix[SumCount];
         for (std::size_t s = 0; s < SumCount; ++s)
             prefix[s] = prefix_[s].data();
@@ -249,26 +254,35 @@ template <std::uint32_t Stride, std::size_t SumCount> class StrideFacts {
         const std::uint8_t *const classes = classes_.data() - classesStart;
         const std::size_t mask = mask_;
         const __m256i one = _mm256_set1_epi8(1);
-        for (; j < end; j += Stride) {
+        for (; j + round <= end; j += round) {
             const std::size_t slot = static_cast<std::size_t>(first + j) & mask;
-            if (slot + Stride > mask + 1)
+            if (slot + round > mask + 1)
                 break;
-            ThirtyTwoFacts<SumCount> facts;
-            Blocks::thirtyTwo(bytes + j, classes + j, facts);
-            store256(stops + j, facts.stop);
-            store256(terminators + slot, _mm256_and_si256(facts.terminator, one));
-            stopped = _mm256_or_si256(stopped, facts.stop);
-            for (std::size_t s = 0; s < SumCount; ++s) {
-                for (std::size_t v = 0; v < 4; ++v) {
-                    store256(prefix[s] + slot + 8 * v, running[s][v]);
-                    running[s][v] = _mm256_add_epi32(running[s][v], facts.counts[s][v]);
+            for (std::size_t q = 0; q < perRound; ++q) {
+                const std::size_t at = 32 * q;
+                ThirtyTwoFacts<SumCount> facts;
+                Blocks::thirtyTwo(bytes + j + at, classes + j + at, facts);
+                store256(stops + j + at, facts.stop);
+                store256(terminators + slot + at, _mm256_and_si256(facts.terminator, one));
+                stopped[q] = _mm256_or_si256(stopped[q], facts.stop);
+                for (std::size_t g = 0; g < 4; ++g) {
+                    const std::size_t residues = (at + 8 * g) % Stride / 8;
+                    for (std::size_t s = 0; s < SumCount; ++s) {
+                        store256(prefix[s] + slot + at + 8 * g, running[s][residues]);
+                        running[s][residues] =
+                            _mm256_add_epi32(running[s][residues], facts.counts[s][g]);
+                    }
                 }
             }
         }
         for (std::size_t s = 0; s < SumCount; ++s)
-            for (std::size_t v = 0; v < 4; ++v)
+            for (std::size_t v = 0; v < Stride / 8; ++v)
                 store256(running_[s].data() + 8 * v, running[s][v]);
-        store256(anyStop.data(), stopped);
+        alignas(32) std::array<std::uint8_t, round> stoppedBytes;
+        for (std::size_t q = 0; q < perRound; ++q)
+            store256(stoppedBytes.data() + 32 * q, stopped[q]);
+        for (std::size_t k = 0; k < round; ++k)
+            anyStop[k % Stride] |= stoppedBytes[k];
         return j;
     }
     // As `linkSixteen`, eight positions a vector, for the sixteen positions before `j` and on
