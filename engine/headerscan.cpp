@@ -37,37 +37,41 @@ constexpr std::uint64_t reachSlack = 4096;
 constexpr std::uint64_t repeatPeriod = 96;
 constexpr std::size_t repeatCheckInterval = 4096;
 
-// Both classifiers are straight-line code: over junk, whether a block stops is a coin toss.
 inline BlockFacts<1> classifyDescriptor(const std::uint8_t *d) {
     BlockFacts<1> facts;
-    const bool terminator = (d[0] == headerTerminator) | (d[0] == endOfFileMarker);
-    bool accepted = acceptedTypeLetters[d[11]];
-    if ((d[0] == '_') & !accepted) [[unlikely]]
-        accepted = isAcceptedFieldType(d);
-    facts.stop = terminator | !accepted;
-    facts.terminator = terminator;
-    const std::uint32_t high = (d[17] << 8) & (0u - std::uint32_t{d[11] == 'C'});
-    facts.counts[0] = (d[16] | high) & (std::uint32_t{facts.stop} - 1u);
+    if (d[0] == headerTerminator || d[0] == endOfFileMarker) {
+        facts.stop = true;
+        facts.terminator = true;
+    } else if (!acceptedTypeLetters[d[11]] && !(d[0] == '_' && isAcceptedFieldType(d))) {
+        facts.stop = true;
+    } else {
+        facts.counts[0] = d[11] == 'C' ? d[17] * 256u + d[16] : d[16];
+    }
     return facts;
 }
 
 inline BlockFacts<2> classifyLevel7(const std::uint8_t *b) {
     BlockFacts<2> facts;
-    const bool terminator = b[0] == headerTerminator;
+    if (b[0] == headerTerminator) {
+        facts.stop = true;
+        facts.terminator = true;
+        return facts;
+    }
     bool accepted = acceptedTypeLetters[b[32]];
-    if ((b[0] == '_') & !accepted) [[unlikely]] {
+    if (!accepted && b[0] == '_') {
         std::array<std::uint8_t, fieldDescriptorSize> probe{};
         std::memcpy(probe.data(), b, 11);
         probe[11] = b[32];
         accepted = isAcceptedFieldType(probe.data());
     }
-    facts.stop = terminator | !accepted;
-    facts.terminator = terminator;
-    const bool collected = !facts.stop & (b[33] != 0);
-    const std::uint32_t high = (b[34] << 8) & (0u - std::uint32_t{b[32] == 'C'});
-    facts.counts[level7Length] = (b[33] | high) & (0u - std::uint32_t{collected});
-    facts.counts[level7Tally] =
-        collected + level7MarkedUnit * (collected & (b[0] == endOfFileMarker));
+    if (!accepted) {
+        facts.stop = true;
+        return facts;
+    }
+    if (b[33] != 0) {
+        facts.counts[level7Length] = b[32] == 'C' ? b[34] * 256u + b[33] : b[33];
+        facts.counts[level7Tally] = 1 + (b[0] == endOfFileMarker ? level7MarkedUnit : 0);
+    }
     return facts;
 }
 
@@ -338,7 +342,8 @@ struct Walk {
 
 // A descriptor walk over its first blocks, read in place (`first` has `directBlocks` of them):
 // false when it goes on past them.
-bool descriptorsInPlace(const std::uint8_t *first, std::int32_t limit, Walk &walk) {
+[[gnu::always_inline]] inline bool descriptorsInPlace(const std::uint8_t *first, std::int32_t limit,
+                                                      Walk &walk) {
     walk.fieldCount = limit;
     for (int i = 0; i < std::min(limit, directBlocks); ++i) {
         BlockFacts<1> facts = classifyDescriptor(first + i * descriptorStride);
@@ -357,7 +362,8 @@ bool descriptorsInPlace(const std::uint8_t *first, std::int32_t limit, Walk &wal
 // them. It collects descriptors of nonzero length until `maximum` of them, a terminator or
 // 4096 reads; one of no accepted type leaves nothing. The walk over what it collected stops
 // at a name starting with an end-of-file marker.
-bool level7InPlace(const std::uint8_t *first, std::uint32_t maximum, Walk &walk) {
+[[gnu::always_inline]] inline bool level7InPlace(const std::uint8_t *first, std::uint32_t maximum,
+                                                 Walk &walk) {
     std::uint32_t collected = 0;
     bool marked = false;
     for (int i = 0; i < directBlocks; ++i) {
@@ -427,7 +433,7 @@ class Scanner {
         for (;; ++i) {
             if (batched_) {
                 i = settleWalks(chunk, chunkStart, i, count);
-            } else if (walksInARow < 8 || walkBatchesAvailable()) {
+            } else if (walksInARow < 8 || batches_) {
                 std::size_t next = firstPastFilter(classes_.data(), i, count);
                 walksInARow = next == i ? walksInARow + 1 : 0;
                 const std::uint64_t at = chunkStart + next;
@@ -435,7 +441,7 @@ class Scanner {
                     passWindowStart_ = at;
                     passedInWindow_ = 0;
                 }
-                batched_ = ++passedInWindow_ >= batchFrom && walkBatchesAvailable();
+                batched_ = ++passedInWindow_ >= batchFrom && batches_;
                 i = next;
             }
             if (i == count)
@@ -571,8 +577,9 @@ class Scanner {
     StrideFacts<level7DescriptorSize, 2> level7_;
     // Where the repetition last measured ends; none is looked for again before it.
     std::uint64_t repetitionKnownEnd_ = 0;
-    // Whether offsets are settled a plan at a time (see `firstThatMayCount`): where the last
-    // few offsets that passed the filter lie.
+    // Whether offsets may be settled a plan at a time, and are (see `firstThatMayCount`);
+    // where the last few offsets that passed the filter lie.
+    const bool batches_ = walkBatchesAvailable();
     bool batched_ = false;
     std::uint64_t passWindowStart_ = 0;
     std::size_t passedInWindow_ = 0;
