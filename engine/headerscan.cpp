@@ -124,6 +124,18 @@ SALVORA_AVX2 __m256i bytesAt(const std::uint8_t *p) {
 SALVORA_AVX2 __m128i halfOf(__m256i bytes, int half) {
     return half == 0 ? _mm256_castsi256_si128(bytes) : _mm256_extracti128_si256(bytes, 1);
 }
+// 0xFF where the byte is no accepted type letter.
+SALVORA_AVX2 __m256i noLetterIn(__m256i bytes) {
+    const __m256i low = _mm256_broadcastsi128_si256(
+        _mm_loadu_si128(reinterpret_cast<const __m128i *>(letterNibbles.low.data())));
+    const __m256i high = _mm256_broadcastsi128_si256(
+        _mm_loadu_si128(reinterpret_cast<const __m128i *>(letterNibbles.high.data())));
+    const __m256i nibble = _mm256_set1_epi8(0x0F);
+    const __m256i shared = _mm256_and_si256(
+        _mm256_shuffle_epi8(low, _mm256_and_si256(bytes, nibble)),
+        _mm256_shuffle_epi8(high, _mm256_and_si256(_mm256_srli_epi16(bytes, 4), nibble)));
+    return _mm256_cmpeq_epi8(shared, _mm256_setzero_si256());
+}
 SALVORA_AVX2 __m256i is(__m256i bytes, int value) {
     return _mm256_cmpeq_epi8(bytes, _mm256_set1_epi8(static_cast<char>(value)));
 }
@@ -150,12 +162,9 @@ SALVORA_AVX2 __m256i is(__m256i bytes, int value) {
 // The classifications as `StrideFacts` takes them.
 struct DescriptorBlocks {
     static BlockFacts<1> one(const std::uint8_t *d) { return classifyDescriptor(d); }
-    [[gnu::target("avx2")]] static void
-    thirtyTwo(const std::uint8_t *d, const std::uint8_t *classes, ThirtyTwoFacts<1> &facts) {
+    [[gnu::target("avx2")]] static void thirtyTwo(const std::uint8_t *d, ThirtyTwoFacts<1> &facts) {
         const __m256i first = bytesAt(d);
-        const __m256i noLetter = withNullFlags32(
-            d, first, is(_mm256_and_si256(bytesAt(classes + 11), _mm256_set1_epi8(letterClass)), 0),
-            11);
+        const __m256i noLetter = withNullFlags32(d, first, noLetterIn(bytesAt(d + 11)), 11);
         facts.terminator = _mm256_or_si256(is(first, headerTerminator), is(first, endOfFileMarker));
         facts.stop = _mm256_or_si256(facts.terminator, noLetter);
         const __m256i low = _mm256_andnot_si256(facts.stop, bytesAt(d + 16));
@@ -214,12 +223,9 @@ struct Level7Blocks {
             facts.counts[level7Tally][v] =
                 _mm_or_si128(facts.counts[level7Tally][v], _mm_slli_epi32(marked[v], 16));
     }
-    [[gnu::target("avx2")]] static void
-    thirtyTwo(const std::uint8_t *b, const std::uint8_t *classes, ThirtyTwoFacts<2> &facts) {
+    [[gnu::target("avx2")]] static void thirtyTwo(const std::uint8_t *b, ThirtyTwoFacts<2> &facts) {
         const __m256i first = bytesAt(b);
-        const __m256i noLetter = withNullFlags32(
-            b, first, is(_mm256_and_si256(bytesAt(classes + 32), _mm256_set1_epi8(letterClass)), 0),
-            32);
+        const __m256i noLetter = withNullFlags32(b, first, noLetterIn(bytesAt(b + 32)), 32);
         facts.terminator = is(first, headerTerminator);
         facts.stop = _mm256_or_si256(facts.terminator, noLetter);
         const __m256i length = bytesAt(b + 33);

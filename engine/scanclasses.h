@@ -2,6 +2,7 @@
 // at a time.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 
@@ -24,6 +25,38 @@ constexpr std::uint8_t scanClassOf(std::uint8_t b) {
         (isLevel7Type(b) ? level7Class : 0) | (b < 0x40 ? smallClass : 0) |
         (b == 1 ? oneClass : 0) | (b == 0 ? zeroClass : 0));
 }
+
+// The accepted type letters by nibbles, for tests of many bytes at once: a byte is one when the
+// entries for its low and its high nibble share a bit.
+struct LetterNibbles {
+    std::array<std::uint8_t, 16> low{};
+    std::array<std::uint8_t, 16> high{};
+};
+inline constexpr LetterNibbles letterNibbles = [] {
+    LetterNibbles tables;
+    std::uint8_t nextBit = 1;
+    for (unsigned high = 0; high < 16; ++high) {
+        bool any = false;
+        for (unsigned low = 0; low < 16; ++low) {
+            if (acceptedTypeLetters[high << 4 | low]) {
+                tables.low[low] |= nextBit;
+                any = true;
+            }
+        }
+        if (any) {
+            tables.high[high] = nextBit;
+            nextBit = static_cast<std::uint8_t>(nextBit << 1);
+        }
+    }
+    return tables;
+}();
+static_assert([] {
+    for (unsigned b = 0; b < 256; ++b)
+        if (((letterNibbles.low[b & 15] & letterNibbles.high[b >> 4]) != 0) !=
+            acceptedTypeLetters[b])
+            return false;
+    return true;
+}());
 
 // Whether the processor has 256-bit integer vectors (AVX2), for code that has a version for them.
 bool wideVectors();

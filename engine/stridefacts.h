@@ -46,7 +46,8 @@ template <std::size_t SumCount> struct ThirtyTwoFacts {
 #endif
 
 // `Blocks` classifies a block (`one`) and, where vectors are built in, sixteen blocks in a row
-// from their bytes and scan classes (`sixteen`).
+// from their bytes and scan classes (`sixteen`), or thirty-two from their bytes (`thirtyTwo`,
+// AVX2).
 template <std::uint32_t Stride, std::size_t SumCount> class StrideFacts {
   public:
     static constexpr std::uint64_t none = ~std::uint64_t{0};
@@ -150,16 +151,15 @@ template <std::uint32_t Stride, std::size_t SumCount> class StrideFacts {
         std::size_t j = 0;
         for (std::uint32_t residue = firstResidue; residue < Stride && j < length; ++residue, ++j)
             one(j, residue);
-        const std::size_t turnsStart = j;
         const std::size_t turnsEnd = j + (length - j) / Stride * Stride;
 #if SALVORA_STRIDE_VECTORS
-        if (turnsEnd > j)
-            classifyForScan(bytes + j, turnsEnd - j + Stride, classes_.data());
-#endif
-#if SALVORA_STRIDE_VECTORS
         if (wideVectors())
-            j = wideTurns<Blocks>(bytes, j, turnsEnd, turnsStart, first, anyStop);
-        j = turns<Blocks>(bytes, j, turnsEnd, turnsStart, first, anyStop);
+            j = wideTurns<Blocks>(bytes, j, turnsEnd, first, anyStop);
+        if (turnsEnd > j) {
+            // Sixteen at a time, the letters come from the scan classes.
+            classifyForScan(bytes + j, turnsEnd - j + Stride, classes_.data());
+            j = turns<Blocks>(bytes, j, turnsEnd, j, first, anyStop);
+        }
 #endif
         for (; j < turnsEnd; j += Stride)
             for (std::uint32_t residue = 0; residue < Stride; ++residue)
@@ -233,9 +233,9 @@ template <std::uint32_t Stride, std::size_t SumCount> class StrideFacts {
     // number of vectors at a time, each vector's eight-block pieces added to the running sums
     // of their residues.
     template <typename Blocks>
-    [[gnu::target("avx2")]] std::size_t
-    wideTurns(const std::uint8_t *bytes, std::size_t j, std::size_t end, std::size_t classesStart,
-              std::uint64_t first, std::array<std::uint8_t, Stride> &anyStop) {
+    [[gnu::target("avx2")]] std::size_t wideTurns(const std::uint8_t *bytes, std::size_t j,
+                                                  std::size_t end, std::uint64_t first,
+                                                  std::array<std::uint8_t, Stride> &anyStop) {
         static_assert(Stride % 16 == 0 && (Stride * 2) % 32 == 0);
         constexpr std::size_t round = Stride % 32 == 0 ? Stride : 2 * Stride;
         constexpr std::size_t perRound = round / 32;
@@ -251,7 +251,6 @@ template <std::uint32_t Stride, std::size_t SumCount> class StrideFacts {
             prefix[s] = prefix_[s].data();
         std::uint8_t *const stops = stops_.data();
         std::uint8_t *const terminators = terminator_.data();
-        const std::uint8_t *const classes = classes_.data() - classesStart;
         const std::size_t mask = mask_;
         const __m256i one = _mm256_set1_epi8(1);
         for (; j + round <= end; j += round) {
@@ -261,7 +260,7 @@ template <std::uint32_t Stride, std::size_t SumCount> class StrideFacts {
             for (std::size_t q = 0; q < perRound; ++q) {
                 const std::size_t at = 32 * q;
                 ThirtyTwoFacts<SumCount> facts;
-                Blocks::thirtyTwo(bytes + j + at, classes + j + at, facts);
+                Blocks::thirtyTwo(bytes + j + at, facts);
                 store256(stops + j + at, facts.stop);
                 store256(terminators + slot + at, _mm256_and_si256(facts.terminator, one));
                 stopped[q] = _mm256_or_si256(stopped[q], facts.stop);
