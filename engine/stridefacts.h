@@ -17,7 +17,7 @@
 #include "engine/bufferedio.h"
 #include "engine/scanclasses.h"
 
-#if defined(__SSE2__) && defined(__GNUC__)
+#if (defined(__x86_64__) || defined(__i386__)) && defined(__GNUC__)
 #include <immintrin.h>
 #define SALVORA_STRIDE_VECTORS 1
 #endif
@@ -31,13 +31,8 @@ template <std::size_t SumCount> struct BlockFacts {
 };
 
 #if SALVORA_STRIDE_VECTORS
-// Facts of sixteen blocks in a row: masks (0xFF per block) and counts, four blocks a vector.
-template <std::size_t SumCount> struct SixteenFacts {
-    __m128i stop;
-    __m128i terminator;
-    __m128i counts[SumCount][4];
-};
-// The same for thirty-two blocks, eight a vector (AVX2).
+// Facts of thirty-two blocks in a row: masks (0xFF per block) and counts, eight blocks a
+// vector.
 template <std::size_t SumCount> struct ThirtyTwoFacts {
     __m256i stop;
     __m256i terminator;
@@ -45,9 +40,8 @@ template <std::size_t SumCount> struct ThirtyTwoFacts {
 };
 #endif
 
-// `Blocks` classifies a block (`one`) and, where vectors are built in, sixteen blocks in a row
-// from their bytes and scan classes (`sixteen`), or thirty-two from their bytes (`thirtyTwo`,
-// AVX2).
+// `Blocks` classifies a block (`one`) and, where the processor has AVX2, thirty-two blocks in
+// a row (`thirtyTwo`).
 template <std::uint32_t Stride, std::size_t SumCount> class StrideFacts {
   public:
     static constexpr std::uint64_t none = ~std::uint64_t{0};
@@ -129,9 +123,9 @@ template <std::uint32_t Stride, std::size_t SumCount> class StrideFacts {
     static constexpr std::size_t pieceLength = 4096;
 
     // Classifies [frontier, frontier + length) from `bytes` and moves the frontier past it.
-    // Whole turns of the residues go sixteen blocks at a time where `Blocks` can; the stops
-    // are linked afterwards, back to front. Straight-line code throughout: over junk, whether
-    // a block stops is a coin toss.
+    // Whole turns of the residues go thirty-two blocks at a time where the processor can; the
+    // stops are linked afterwards, back to front, with no branch on what a block holds: over
+    // junk, whether a block stops is a coin toss.
     template <typename Blocks>
     [[gnu::noinline]] void classifyPiece(const std::uint8_t *bytes, std::size_t length) {
         const std::uint64_t first = frontier_;
@@ -155,11 +149,6 @@ template <std::uint32_t Stride, std::size_t SumCount> class StrideFacts {
 #if SALVORA_STRIDE_VECTORS
         if (wideVectors())
             j = wideTurns<Blocks>(bytes, j, turnsEnd, first, anyStop);
-        if (turnsEnd > j) {
-            // Sixteen at a time, the letters come from the scan classes.
-            classifyForScan(bytes + j, turnsEnd - j + Stride, classes_.data());
-            j = turns<Blocks>(bytes, j, turnsEnd, j, first, anyStop);
-        }
 #endif
         for (; j < turnsEnd; j += Stride)
             for (std::uint32_t residue = 0; residue < Stride; ++residue)
@@ -171,67 +160,17 @@ template <std::uint32_t Stride, std::size_t SumCount> class StrideFacts {
     }
 
 #if SALVORA_STRIDE_VECTORS
-    static constexpr std::size_t vectors = Stride / 4; // of running sums, per count
-    static_assert(Stride % 16 == 0);
-
-    // Whole turns of the residues from `j` (residue 0) up to `end`, the running sums held in
-    // registers; where the ring turns over, the turn is left to the caller, and the position
-    // it starts at is returned.
-    template <typename Blocks>
-    std::size_t turns(const std::uint8_t *bytes, std::size_t j, std::size_t end,
-                      std::size_t classesStart, std::uint64_t first,
-                      std::array<std::uint8_t, Stride> &anyStop) {
-        __m128i running[SumCount][vectors];
-        __m128i stopped[Stride / 16];
-        for (std::size_t s = 0; s < SumCount; ++s)
-            for (std::size_t v = 0; v < vectors; ++v)
-                running[s][v] = load(running_[s].data() + 4 * v);
-        for (std::size_t k = 0; k < Stride / 16; ++k)
-            stopped[k] = load(anyStop.data() + 16 * k);
-        // Stores through vectors may alias anything: what the loop writes through is held here.
-        std::uint32_t *prefix[SumCount];
-        for (std::size_t s = 0; s < SumCount; ++s)
-            prefix[s] = prefix_[s].data();
-        std::uint8_t *const stops = stops_.data();
-        std::uint8_t *const terminators = terminator_.data();
-        const std::uint8_t *const classes = classes_.data() - classesStart;
-        const std::size_t mask = mask_;
-        const __m128i one = _mm_set1_epi8(1);
-        for (; j < end; j += Stride) {
-            const std::size_t slot = static_cast<std::size_t>(first + j) & mask;
-            if (slot + Stride > mask + 1)
-                break;
-            for (std::size_t at = 0; at < Stride; at += 16) {
-                SixteenFacts<SumCount> facts;
-                Blocks::sixteen(bytes + j + at, classes + j + at, facts);
-                store(stops + j + at, facts.stop);
-                store(terminators + slot + at, _mm_and_si128(facts.terminator, one));
-                stopped[at / 16] = _mm_or_si128(stopped[at / 16], facts.stop);
-                for (std::size_t s = 0; s < SumCount; ++s) {
-                    for (std::size_t v = 0; v < 4; ++v) {
-                        __m128i &sums = running[s][at / 4 + v];
-                        store(prefix[s] + slot + at + 4 * v, sums);
-                        sums = _mm_add_epi32(sums, facts.counts[s][v]);
-                    }
-                }
-            }
-        }
-        for (std::size_t s = 0; s < SumCount; ++s)
-            for (std::size_t v = 0; v < vectors; ++v)
-                store(running_[s].data() + 4 * v, running[s][v]);
-        for (std::size_t k = 0; k < Stride / 16; ++k)
-            store(anyStop.data() + 16 * k, stopped[k]);
-        return j;
-    }
     [[gnu::target("avx2"), gnu::always_inline]] static __m256i load256(const void *p) {
         return _mm256_loadu_si256(static_cast<const __m256i *>(p));
     }
     [[gnu::target("avx2"), gnu::always_inline]] static void store256(void *p, __m256i v) {
         _mm256_storeu_si256(static_cast<__m256i *>(p), v);
     }
-    // As `turns`, thirty-two blocks a vector (AVX2): a round of whole turns that is a whole
-    // number of vectors at a time, each vector's eight-block pieces added to the running sums
-    // of their residues.
+    // Whole turns of the residues from `j` (residue 0) up to `end`, thirty-two blocks a vector:
+    // a round of whole turns that is a whole number of vectors at a time, each vector's
+    // eight-block pieces added to the running sums of their residues, which are held in
+    // registers. Where the ring turns over, the round is left to the caller, and the position
+    // it starts at is returned.
     template <typename Blocks>
     [[gnu::target("avx2")]] std::size_t wideTurns(const std::uint8_t *bytes, std::size_t j,
                                                   std::size_t end, std::uint64_t first,
@@ -284,8 +223,8 @@ template <std::uint32_t Stride, std::size_t SumCount> class StrideFacts {
             anyStop[k % Stride] |= stoppedBytes[k];
         return j;
     }
-    // As `linkSixteen`, eight positions a vector, for the sixteen positions before `j` and on
-    // down while the ring allows; where it stopped.
+    // The distances of the sixteen positions before `j` from those a stride on, eight a
+    // vector, and on down while the ring allows; where it stopped.
     [[gnu::target("avx2")]] std::size_t linkWide(std::uint64_t first, std::size_t j,
                                                  std::size_t length) {
         std::uint32_t *const distance = distance_.data();
@@ -297,7 +236,7 @@ template <std::uint32_t Stride, std::size_t SumCount> class StrideFacts {
             const std::size_t laterSlot = (slot + Stride) & mask;
             if (slot + 16 > mask + 1 || laterSlot + 16 > mask + 1)
                 break;
-            const __m128i stop = load(stops + j - 16);
+            const __m128i stop = _mm_loadu_si128(reinterpret_cast<const __m128i *>(stops + j - 16));
             const __m256i halves[2] = {_mm256_cvtepi8_epi32(stop),
                                        _mm256_cvtepi8_epi32(_mm_srli_si128(stop, 8))};
             for (int h = 0; h < 2; ++h) {
@@ -310,49 +249,18 @@ template <std::uint32_t Stride, std::size_t SumCount> class StrideFacts {
         }
         return j;
     }
-    // The distances of sixteen positions in a row, from those a stride on.
-    void linkSixteen(std::size_t j, std::size_t slot, std::size_t laterSlot) {
-        const __m128i stops = load(stops_.data() + j);
-        const __m128i halves[2] = {_mm_unpacklo_epi8(stops, stops),
-                                   _mm_unpackhi_epi8(stops, stops)};
-        const __m128i stride = _mm_set1_epi32(Stride);
-        for (int v = 0; v < 4; ++v) {
-            const __m128i half = halves[v / 2];
-            const __m128i stop =
-                v % 2 == 0 ? _mm_unpacklo_epi16(half, half) : _mm_unpackhi_epi16(half, half);
-            const __m128i later = load(distance_.data() + laterSlot + 4 * v);
-            store(distance_.data() + slot + 4 * v,
-                  _mm_andnot_si128(stop, _mm_add_epi32(later, stride)));
-        }
-    }
-    static __m128i load(const void *p) {
-        return _mm_loadu_si128(static_cast<const __m128i *>(p));
-    }
-    static void store(void *p, __m128i v) {
-        _mm_storeu_si128(static_cast<__m128i *>(p), v);
-    }
 #endif
 
     void linkStops(std::uint64_t first, std::size_t length, std::uint32_t firstResidue,
                    const std::array<std::uint8_t, Stride> &anyStop) {
         // A position's next stop is itself or the next one's along its residue; those past the
         // piece's last stop on their residue stay unknown.
-        const std::size_t ring = mask_ + 1;
         for (std::size_t j = length; j > 0;) {
 #if SALVORA_STRIDE_VECTORS
             if (j >= 16 && j + Stride <= length && wideVectors()) {
                 const std::size_t linked = linkWide(first, j, length);
                 if (linked != j) {
                     j = linked;
-                    continue;
-                }
-            }
-            if (j >= 16 && j + Stride <= length) {
-                const std::size_t slot = static_cast<std::size_t>(first + j - 16) & mask_;
-                const std::size_t laterSlot = (slot + Stride) & mask_;
-                if (slot + 16 <= ring && laterSlot + 16 <= ring) {
-                    linkSixteen(j - 16, slot, laterSlot);
-                    j -= 16;
                     continue;
                 }
             }
@@ -397,9 +305,6 @@ template <std::uint32_t Stride, std::size_t SumCount> class StrideFacts {
     std::vector<std::uint32_t> distance_;
     std::vector<std::uint8_t> terminator_;
     std::array<std::uint8_t, pieceLength> stops_{}; // 0xFF where a block stops
-#if SALVORA_STRIDE_VECTORS
-    std::array<std::uint8_t, pieceLength + Stride> classes_{};
-#endif
     std::array<std::vector<std::uint32_t>, SumCount> prefix_;
 };
 
