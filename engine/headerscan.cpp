@@ -202,8 +202,8 @@ class Scanner {
     }
     // The first offset from `i` on that may count without acceptance, or `count`: walks over
     // blocks classified already are settled here, in one loop with the filter.
-    // May move the reader's window: `chunk` is viewed again when it does.
-    std::size_t firstThatMayCount(const std::uint8_t *&chunk, std::uint64_t chunkStart,
+    // May move the reader's window.
+    std::size_t firstThatMayCount(const std::uint8_t *chunk, std::uint64_t chunkStart,
                                   std::size_t i, std::size_t count, std::uint64_t fileSize) {
         // The filter pays where most offsets fail it. Where more than a third pass it, their
         // walks are settled a plan at a time, until fewer than an eighth of a plan's offsets
@@ -213,7 +213,10 @@ class Scanner {
         int walksInARow = 0;
         for (;; ++i) {
             if (batched_) {
-                i = settleWalks(chunk, chunkStart, i, count);
+                const Settled settled = settleWalks(chunk, chunkStart, i, count);
+                i = settled.next;
+                if (settled.moved)
+                    chunk = viewChunk();
             } else if (walksInARow < 8 || batches_) {
                 std::size_t next = firstPastFilter(classes_.data(), i, count);
                 walksInARow = next == i ? walksInARow + 1 : 0;
@@ -320,8 +323,13 @@ class Scanner {
         walk.lengthSum = level7_.sum(level7Length, start, end);
         return true;
     }
-    std::size_t settleWalks(const std::uint8_t *&chunk, std::uint64_t chunkStart, std::size_t i,
-                            std::size_t count);
+    // Where `settleWalks` stopped, and whether it moved the reader's window.
+    struct Settled {
+        std::size_t next;
+        bool moved;
+    };
+    Settled settleWalks(const std::uint8_t *chunk, std::uint64_t chunkStart, std::size_t i,
+                        std::size_t count);
     const std::uint8_t *viewChunk() {
         return reader_.view(chunkViewStart_, chunkViewLength_) + chunkLead_;
     }
@@ -500,9 +508,10 @@ Walk Scanner::level7FromFacts(std::uint64_t start, std::uint32_t target) {
 // `planWalks`), with every block their walks cover classified first. The first offset from
 // `i` on that is not settled so, or `count`; where few offsets of a plan walk, the filter
 // takes over again after it.
-std::size_t Scanner::settleWalks(const std::uint8_t *&chunk, std::uint64_t chunkStart,
-                                 std::size_t i, std::size_t count) {
+Scanner::Settled Scanner::settleWalks(const std::uint8_t *chunk, std::uint64_t chunkStart,
+                                      std::size_t i, std::size_t count) {
     WalkPlan &plan = plan_;
+    bool movedAny = false;
     while (i < count) {
         const std::size_t offsets = std::min(count - i, walkPlanOffsets);
         const std::uint64_t planStart = chunkStart + i;
@@ -534,8 +543,10 @@ std::size_t Scanner::settleWalks(const std::uint8_t *&chunk, std::uint64_t chunk
                 moved = true;
             }
         }
-        if (moved)
+        if (moved) {
             chunk = viewChunk();
+            movedAny = true;
+        }
         std::uint64_t mayCount = plan.unsettled;
         if (plan.descriptorWalks != 0)
             mayCount |=
@@ -543,15 +554,15 @@ std::size_t Scanner::settleWalks(const std::uint8_t *&chunk, std::uint64_t chunk
         if (plan.level7Walks != 0)
             mayCount |= level7WalksThatMayCount(plan, level7_.ring(), planStart + level7HeaderSize);
         if (mayCount != 0)
-            return i + static_cast<std::size_t>(std::countr_zero(mayCount));
+            return {i + static_cast<std::size_t>(std::countr_zero(mayCount)), movedAny};
         i += offsets;
         if (static_cast<std::size_t>(std::popcount(plan.descriptorWalks | plan.level7Walks)) <
             offsets / 8) {
             batched_ = false;
-            return i;
+            return {i, movedAny};
         }
     }
-    return count;
+    return {count, movedAny};
 }
 
 std::optional<HeaderScanHit> Scanner::run(std::uint64_t from, bool acceptance) {
@@ -585,6 +596,7 @@ std::optional<HeaderScanHit> Scanner::run(std::uint64_t from, bool acceptance) {
                 // Now and then the repetition is looked for again, even when nothing counts.
                 const std::size_t stretchEnd = std::min(count, i + repeatCheckInterval);
                 i = firstThatMayCount(chunk, chunkStart, i, stretchEnd, fileSize);
+                chunk = viewChunk();
                 if (i == count)
                     break;
                 if (i == stretchEnd) {

@@ -88,14 +88,15 @@ template <std::uint32_t Stride, std::size_t SumCount> class StrideFacts {
     // The first stopping block at or after `p` (held, not before `oldest`) along its residue;
     // `none` when there is none before the frontier.
     std::uint64_t nextStop(std::uint64_t p) const {
-        const std::uint32_t distance = distance_[static_cast<std::size_t>(p) & mask_];
-        return distance < unknownDistance ? p + distance : none;
+        if (pending_[p % Stride] <= p)
+            return none;
+        return p + distance_[static_cast<std::size_t>(p) & mask_];
     }
 
-    // What is held, for code that reads many positions at once. Per slot (a position's low
-    // bits, `mask`): the distance to its next stop (`unknownDistance` or more: none before
-    // the frontier), whether a stop is a terminator (a byte, readable four at a time) and the
-    // running sums.
+    // What is held, for code that reads many positions at once (classified thirty-two at a
+    // time). Per slot (a position's low bits, `mask`): the distance to its next stop
+    // (`unknownDistance` or more: none before the frontier), whether a stop is a terminator (a
+    // byte, readable four at a time) and the running sums.
     struct Ring {
         const std::uint32_t *distance;
         const std::uint8_t *terminator;
@@ -128,6 +129,10 @@ template <std::uint32_t Stride, std::size_t SumCount> class StrideFacts {
     // junk, whether a block stops is a coin toss.
     template <typename Blocks>
     [[gnu::noinline]] void classifyPiece(const std::uint8_t *bytes, std::size_t length) {
+        if (!wideVectors()) {
+            classifyInOrder<Blocks>(bytes, length);
+            return;
+        }
         const std::uint64_t first = frontier_;
         const auto firstResidue = static_cast<std::uint32_t>(first % Stride);
         std::array<std::uint8_t, Stride> anyStop{};
@@ -157,6 +162,42 @@ template <std::uint32_t Stride, std::size_t SumCount> class StrideFacts {
             one(j, residue);
         linkStops(first, length, firstResidue, anyStop);
         frontier_ = first + length;
+    }
+
+    // Without the vectors, block by block in order: a stop settles the positions of its
+    // residue that wait for one, back to the oldest asked about. Runs of blocks that do not
+    // stop, the costly case, meet no branch they mispredict.
+    template <typename Blocks> void classifyInOrder(const std::uint8_t *bytes, std::size_t length) {
+        // Byte stores may alias anything: what the loop reads or writes through is held here.
+        std::uint32_t *prefix[SumCount];
+        for (std::size_t s = 0; s < SumCount; ++s)
+            prefix[s] = prefix_[s].data();
+        std::uint32_t *const distance = distance_.data();
+        std::uint8_t *const terminators = terminator_.data();
+        const std::size_t mask = mask_;
+        const std::uint64_t oldest = oldest_;
+        const std::uint64_t end = frontier_ + length;
+        auto residue = static_cast<std::uint32_t>(frontier_ % Stride);
+        for (std::uint64_t q = frontier_; q < end; ++q, ++bytes) {
+            const BlockFacts<SumCount> facts = Blocks::one(bytes);
+            const std::size_t slot = static_cast<std::size_t>(q) & mask;
+            for (std::size_t s = 0; s < SumCount; ++s) {
+                prefix[s][slot] = running_[s][residue];
+                running_[s][residue] += facts.counts[s];
+            }
+            if (facts.stop) {
+                terminators[slot] = facts.terminator;
+                std::uint64_t from = std::min(std::max(pending_[residue], oldest), q);
+                from += (residue + Stride - static_cast<std::uint32_t>(from % Stride)) % Stride;
+                for (std::uint64_t p = from; p <= q; p += Stride)
+                    distance[static_cast<std::size_t>(p) & mask] =
+                        static_cast<std::uint32_t>(q - p);
+                pending_[residue] = q + Stride;
+            }
+            if (++residue == Stride)
+                residue = 0;
+        }
+        frontier_ = end;
     }
 
 #if SALVORA_STRIDE_VECTORS
