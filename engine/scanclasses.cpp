@@ -1,6 +1,7 @@
 #include "engine/scanclasses.h"
 
 #include <array>
+#include <atomic>
 
 #if (defined(__x86_64__) || defined(__i386__)) && defined(__GNUC__)
 #include <immintrin.h>
@@ -101,13 +102,21 @@ __attribute__((target("ssse3"))) void classifyByShuffles(const std::uint8_t *byt
 
 } // namespace
 
+namespace {
+std::atomic<bool> wideVectorsAllowed{true};
+}
+
 bool wideVectors() {
 #if SALVORA_SCAN_SHUFFLES
     static const bool available = __builtin_cpu_supports("avx2");
-    return available;
+    return available && wideVectorsAllowed.load(std::memory_order_relaxed);
 #else
     return false;
 #endif
+}
+
+void allowWideVectors(bool allowed) {
+    wideVectorsAllowed.store(allowed);
 }
 
 void classifyForScan(const std::uint8_t *bytes, std::size_t count, std::uint8_t *classes) {

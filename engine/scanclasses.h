@@ -58,8 +58,10 @@ static_assert([] {
     return true;
 }());
 
-// Whether the processor has 256-bit integer vectors (AVX2), for code that has a version for them.
+// Whether the processor has 256-bit integer vectors (AVX2), for code that has a version for
+// them, and they are allowed. Tests of the other version disallow them, between searches.
 bool wideVectors();
+void allowWideVectors(bool allowed);
 
 // classes[k] = scanClassOf(bytes[k]) for every k below `count`.
 void classifyForScan(const std::uint8_t *bytes, std::size_t count, std::uint8_t *classes);

@@ -568,55 +568,71 @@ TEST_F(HeaderSearchTest, CandidatesWhoseLengthsAgreeAfterLongWalksMatchTheSlowSe
 // marker or a terminator, a length of 0 or no type, and a few other bytes anywhere: every
 // offset walks hundreds of blocks. Behind the run, blank blocks of one field each, which read
 // as deletion flags. A few offsets in the run have a header whose walk reaches the blank
-// blocks and whose record length is the one the walk adds up, or one off.
+// blocks and whose record length is the one the walk adds up, or one off. Some rounds hold
+// only names that start with a marker (`only` 1), some only lengths of 0 (2).
+Bytes denseWalks(std::mt19937 &random, bool level7, int only) {
+    const std::size_t stride = level7 ? 48 : 32;
+    const std::size_t letterAt = level7 ? 32 : 11;
+    const std::size_t lengthAt = level7 ? 33 : 16;
+    const std::size_t runBlocks = 300 + random() % 400;
+    Bytes file(64, 0);
+    file.resize(64 + stride * runBlocks, level7 ? 'D' : '+');
+    for (std::size_t block = 64; block < file.size(); block += stride) {
+        if (only != 2 && random() % 80 == 0)
+            file[block] = static_cast<std::uint8_t>(only == 1 || random() % 8 ? 0x1A : 0x0D);
+        if (only != 1 && random() % 80 == 0)
+            file[block + lengthAt] = 0;
+        if (only == 0 && random() % 800 == 0)
+            file[block + letterAt] = 'x';
+    }
+    for (std::size_t i = 64; i < file.size() && only == 0; ++i)
+        if (random() % 3000 == 0)
+            file[i] = static_cast<std::uint8_t>("\x1a\x0d\x00x"[random() % 4]);
+    Bytes blank(stride, ' ');
+    blank[letterAt] = 'N';
+    for (int i = 0; i < 400; ++i)
+        file.insert(file.end(), blank.begin(), blank.end());
+    std::vector<std::size_t> blocks;
+    for (int n = 0; n < 6; ++n)
+        blocks.push_back(runBlocks - 1 - random() % std::min<std::size_t>(runBlocks - 2, 250));
+    std::sort(blocks.rbegin(), blocks.rend());
+    for (std::size_t block : blocks) {
+        const std::size_t at = 64 + stride * block - (level7 ? 68 : 32);
+        const auto count = static_cast<std::uint32_t>(runBlocks - block + 1 + random() % 100);
+        const std::uint32_t headerLength =
+            level7 ? 68 + 48 * count + random() % 48 : 32 + 32 * count + random() % 32;
+        const std::uint32_t recordLength =
+            walkLengthSum(file, at + (level7 ? 68 : 32), count, level7) + random() % 3;
+        file[at + 8] = static_cast<std::uint8_t>(headerLength);
+        file[at + 9] = static_cast<std::uint8_t>(headerLength >> 8);
+        file[at + 10] = static_cast<std::uint8_t>(recordLength);
+        file[at + 11] = static_cast<std::uint8_t>(recordLength >> 8);
+    }
+    return file;
+}
+
 TEST_F(HeaderSearchTest, DenseWalksMatchTheSlowSearch) {
     std::mt19937 random(41);
-    for (int round = 0; round < 18; ++round) {
-        const bool level7 = round % 2 == 1;
-        const std::size_t stride = level7 ? 48 : 32;
-        const std::size_t letterAt = level7 ? 32 : 11;
-        const std::size_t lengthAt = level7 ? 33 : 16;
-        const std::size_t runBlocks = 300 + random() % 400;
-        Bytes file(64, 0);
-        file.resize(64 + stride * runBlocks, level7 ? 'D' : '+');
-        // Some rounds hold only names that start with a marker, some only lengths of 0.
-        const int only = round / 2 % 3;
-        for (std::size_t block = 64; block < file.size(); block += stride) {
-            if (only != 2 && random() % 80 == 0)
-                file[block] = static_cast<std::uint8_t>(only == 1 || random() % 8 ? 0x1A : 0x0D);
-            if (only != 1 && random() % 80 == 0)
-                file[block + lengthAt] = 0;
-            if (only == 0 && random() % 800 == 0)
-                file[block + letterAt] = 'x';
-        }
-        for (std::size_t i = 64; i < file.size() && only == 0; ++i)
-            if (random() % 3000 == 0)
-                file[i] = static_cast<std::uint8_t>("\x1a\x0d\x00x"[random() % 4]);
-        Bytes blank(stride, ' ');
-        blank[letterAt] = 'N';
-        for (int i = 0; i < 400; ++i)
-            file.insert(file.end(), blank.begin(), blank.end());
-        std::vector<std::size_t> blocks;
-        for (int n = 0; n < 6; ++n)
-            blocks.push_back(runBlocks - 1 - random() % std::min<std::size_t>(runBlocks - 2, 250));
-        std::sort(blocks.rbegin(), blocks.rend());
-        for (std::size_t block : blocks) {
-            const std::size_t at = 64 + stride * block - (level7 ? 68 : 32);
-            const auto count = static_cast<std::uint32_t>(runBlocks - block + 1 + random() % 100);
-            const std::uint32_t headerLength =
-                level7 ? 68 + 48 * count + random() % 48 : 32 + 32 * count + random() % 32;
-            const std::uint32_t recordLength =
-                walkLengthSum(file, at + (level7 ? 68 : 32), count, level7) + random() % 3;
-            file[at + 8] = static_cast<std::uint8_t>(headerLength);
-            file[at + 9] = static_cast<std::uint8_t>(headerLength >> 8);
-            file[at + 10] = static_cast<std::uint8_t>(recordLength);
-            file[at + 11] = static_cast<std::uint8_t>(recordLength >> 8);
-        }
-        expectSameAsReference(file, std::string(level7 ? "level 7 " : "") + "dense " +
-                                        std::to_string(round));
-        if (HasFailure())
-            return;
-    }
+    for (int round = 0; round < 18 && !HasFailure(); ++round)
+        expectSameAsReference(denseWalks(random, round % 2 == 1, round / 2 % 3),
+                              "dense " + std::to_string(round));
+}
+
+TEST_F(HeaderSearchTest, WithoutWideVectorsTheSearchFindsTheSame) {
+    // The block-by-block classification the search falls back on, over the walks that are
+    // settled many at a time where it can.
+    allowWideVectors(false);
+    std::mt19937 random(43);
+    for (int round = 0; round < 12 && !HasFailure(); ++round)
+        expectSameAsReference(denseWalks(random, round % 2 == 1, round / 2 % 3),
+                              "dense " + std::to_string(round));
+    for (int round = 0; round < 8 && !HasFailure(); ++round)
+        expectSameAsReference(randomMix(random, 20000, round % 2 == 0),
+                              "mix " + std::to_string(round));
+    for (int round = 0; round < 12 && !HasFailure(); ++round)
+        expectSameAsReference(descriptorRunWithCandidates(random, round % 2 == 1),
+                              "run " + std::to_string(round));
+    allowWideVectors(true);
 }
 
 TEST_F(HeaderSearchTest, ShuffledBytesMatchTheSlowSearch) {
