@@ -621,7 +621,10 @@ TEST_F(HeaderSearchTest, DenseWalksMatchTheSlowSearch) {
 TEST_F(HeaderSearchTest, WithoutWideVectorsTheSearchFindsTheSame) {
     // The block-by-block classification the search falls back on, over the walks that are
     // settled many at a time where it can.
-    allowWideVectors(false);
+    struct WithoutWideVectors {
+        WithoutWideVectors() { allowWideVectors(false); }
+        ~WithoutWideVectors() { allowWideVectors(true); }
+    } narrow;
     std::mt19937 random(43);
     for (int round = 0; round < 12 && !HasFailure(); ++round)
         expectSameAsReference(denseWalks(random, round % 2 == 1, round / 2 % 3),
@@ -632,7 +635,6 @@ TEST_F(HeaderSearchTest, WithoutWideVectorsTheSearchFindsTheSame) {
     for (int round = 0; round < 12 && !HasFailure(); ++round)
         expectSameAsReference(descriptorRunWithCandidates(random, round % 2 == 1),
                               "run " + std::to_string(round));
-    allowWideVectors(true);
 }
 
 TEST_F(HeaderSearchTest, ShuffledBytesMatchTheSlowSearch) {
