@@ -34,6 +34,8 @@ constexpr int directBlocks = 8;
 constexpr std::size_t chunkMargin = level7HeaderSize + directBlocks * level7DescriptorSize + 64;
 // Blocks classified ahead of need, so that a long walk asks for more only now and then.
 constexpr std::uint64_t reachSlack = 4096;
+// Where offsets are settled a plan at a time, every block ahead is asked about.
+constexpr std::uint64_t planReachSlack = 12288;
 // Runs of one byte and repeated 32- and 48-byte blocks all repeat with this period.
 constexpr std::uint64_t repeatPeriod = 96;
 constexpr std::size_t repeatCheckInterval = 4096;
@@ -177,7 +179,7 @@ struct Walk {
 class Scanner {
   public:
     Scanner(WindowReader &reader, WindowReader &sampler)
-        : reader_(reader), sampler_(sampler), descriptors_(15, reader.fileSize()),
+        : reader_(reader), sampler_(sampler), descriptors_(16, reader.fileSize()),
           level7_(18, reader.fileSize()) {}
 
     std::optional<HeaderScanHit> run(std::uint64_t from, bool acceptance);
@@ -529,7 +531,7 @@ Scanner::Settled Scanner::settleWalks(const std::uint8_t *chunk, std::uint64_t c
             const std::uint64_t end =
                 lastOffset + tableHeaderSize + descriptorStride * fieldCountLimit;
             if (!descriptors_.holds(planStart + tableHeaderSize, end)) {
-                descriptors_.reach(reader_, planStart + tableHeaderSize, end + 1 + reachSlack,
+                descriptors_.reach(reader_, planStart + tableHeaderSize, end + 1 + planReachSlack,
                                    DescriptorBlocks{});
                 moved = true;
             }
@@ -538,7 +540,7 @@ Scanner::Settled Scanner::settleWalks(const std::uint8_t *chunk, std::uint64_t c
             const std::uint64_t end =
                 lastOffset + level7HeaderSize + level7DescriptorSize * plan.longestLevel7;
             if (!level7_.holds(planStart + level7HeaderSize, end)) {
-                level7_.reach(reader_, planStart + level7HeaderSize, end + 1 + reachSlack,
+                level7_.reach(reader_, planStart + level7HeaderSize, end + 1 + planReachSlack,
                               Level7Blocks{});
                 moved = true;
             }

@@ -121,7 +121,7 @@ template <std::uint32_t Stride, std::size_t SumCount> class StrideFacts {
     }
 
   private:
-    static constexpr std::size_t pieceLength = 4096;
+    static constexpr std::size_t pieceLength = 16384;
 
     // Classifies [frontier, frontier + length) from `bytes` and moves the frontier past it.
     // Whole turns of the residues go thirty-two blocks at a time where the processor can; the
