@@ -22,6 +22,9 @@ namespace {
 SALVORA_AVX2 __m256i wide(const std::uint8_t *p) {
     return _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i *>(p)));
 }
+SALVORA_AVX2 __m256i bytes32(const std::uint8_t *p) {
+    return _mm256_loadu_si256(reinterpret_cast<const __m256i *>(p));
+}
 SALVORA_AVX2 __m256i wideWord(const std::uint8_t *p) {
     return _mm256_or_si256(wide(p), _mm256_slli_epi16(wide(p + 1), 8));
 }
@@ -92,58 +95,68 @@ struct SixteenPlans {
     __m256i level7Walks;
     __m256i unsettled;
 };
+// Where no offset of a plan has a level 7 type (`Level7s`), or every one has (`!Others`), what
+// only the others ask is not worked out.
+template <bool Level7s, bool Others>
 SALVORA_AVX2 SixteenPlans planSixteen(const std::uint8_t *p, const std::uint8_t *c,
                                       std::uint16_t *recordLengths, std::uint16_t *blocks,
                                       __m256i &longest) {
     const __m256i letter = _mm256_set1_epi16(letterClass);
+    const __m256i zero = _mm256_setzero_si256();
     const __m256i type = wide(p);
     const __m256i headerLength = wideWord(p + 8);
     const __m256i recordLength = wideWord(p + 10);
     const __m256i level7 = is16(_mm256_and_si256(type, _mm256_set1_epi16(7)), 4);
-    const __m256i afterVisualFoxPro = _mm256_sub_epi16(type, _mm256_set1_epi16(0x30));
-    const __m256i visualFoxPro = _mm256_cmpeq_epi16(
-        _mm256_min_epu16(afterVisualFoxPro, _mm256_set1_epi16(2)), afterVisualFoxPro);
-    const __m256i descriptorsFrom =
-        _mm256_blendv_epi8(_mm256_set1_epi16(32), _mm256_set1_epi16(296), visualFoxPro);
-    const __m256i fieldCount =
-        _mm256_srli_epi16(_mm256_subs_epu16(headerLength, descriptorsFrom), 5);
-    // 1 to 500 descriptors and a record of some length: anything else fails before it walks.
-    const __m256i fieldCountBelow = _mm256_sub_epi16(fieldCount, _mm256_set1_epi16(1));
-    const __m256i mayWalk = _mm256_andnot_si256(
-        is16(recordLength, 0),
-        _mm256_cmpeq_epi16(
-            _mm256_min_epu16(fieldCountBelow, _mm256_set1_epi16(fieldCountLimit - 1)),
-            fieldCountBelow));
-    // (length - 68) / 48 as ((length - 68) / 16) / 3, the last by multiplying.
-    const __m256i target = _mm256_srli_epi16(
-        _mm256_mulhi_epu16(
-            _mm256_srli_epi16(_mm256_subs_epu16(headerLength, _mm256_set1_epi16(68)), 4),
-            _mm256_set1_epi16(static_cast<short>(0xAAAB))),
-        1);
-    const __m256i firstByte = wide(p + tableHeaderSize);
-    const __m256i blockByte = wide(p + level7HeaderSize);
-    SixteenPlans plans;
-    const __m256i firstMayPass =
-        _mm256_or_si256(not256(is16(_mm256_and_si256(wide(c + tableHeaderSize + 11), letter), 0)),
-                        is16(firstByte, '_'));
-    plans.descriptorWalks = _mm256_andnot_si256(level7, _mm256_and_si256(mayWalk, firstMayPass));
-    // Below 64 bytes no header can be; from 64 to 67 the count wraps around, and up to 115 a
-    // walk collects nothing: both are taken in place.
-    const __m256i afterShortest = _mm256_sub_epi16(headerLength, _mm256_set1_epi16(64));
-    const __m256i inPlace = _mm256_cmpeq_epi16(
-        _mm256_min_epu16(afterShortest, _mm256_set1_epi16(115 - 64)), afterShortest);
-    const __m256i level7MayWalk = _mm256_andnot_si256(
-        _mm256_or_si256(is16(recordLength, 0),
-                        not256(_mm256_cmpeq_epi16(
-                            _mm256_max_epu16(headerLength, _mm256_set1_epi16(64)), headerLength))),
-        level7);
-    const __m256i blockMayPass =
-        _mm256_or_si256(not256(is16(_mm256_and_si256(wide(c + level7HeaderSize + 32), letter), 0)),
-                        is16(blockByte, '_'));
-    plans.level7Walks = _mm256_and_si256(level7MayWalk, blockMayPass);
-    plans.unsettled =
-        _mm256_or_si256(is16(recordLength, 1), _mm256_and_si256(plans.level7Walks, inPlace));
-    longest = _mm256_max_epu16(longest, _mm256_and_si256(plans.level7Walks, target));
+    SixteenPlans plans{zero, zero, is16(recordLength, 1)};
+    __m256i fieldCount = zero;
+    if constexpr (Others) {
+        const __m256i afterVisualFoxPro = _mm256_sub_epi16(type, _mm256_set1_epi16(0x30));
+        const __m256i visualFoxPro = _mm256_cmpeq_epi16(
+            _mm256_min_epu16(afterVisualFoxPro, _mm256_set1_epi16(2)), afterVisualFoxPro);
+        const __m256i descriptorsFrom =
+            _mm256_blendv_epi8(_mm256_set1_epi16(32), _mm256_set1_epi16(296), visualFoxPro);
+        fieldCount = _mm256_srli_epi16(_mm256_subs_epu16(headerLength, descriptorsFrom), 5);
+        // 1 to 500 descriptors and a record of some length: anything else fails before it
+        // walks.
+        const __m256i fieldCountBelow = _mm256_sub_epi16(fieldCount, _mm256_set1_epi16(1));
+        const __m256i mayWalk = _mm256_andnot_si256(
+            is16(recordLength, 0),
+            _mm256_cmpeq_epi16(
+                _mm256_min_epu16(fieldCountBelow, _mm256_set1_epi16(fieldCountLimit - 1)),
+                fieldCountBelow));
+        const __m256i firstMayPass = _mm256_or_si256(
+            not256(is16(_mm256_and_si256(wide(c + tableHeaderSize + 11), letter), 0)),
+            is16(wide(p + tableHeaderSize), '_'));
+        plans.descriptorWalks =
+            _mm256_andnot_si256(level7, _mm256_and_si256(mayWalk, firstMayPass));
+    }
+    __m256i target = zero;
+    if constexpr (Level7s) {
+        // (length - 68) / 48 as ((length - 68) / 16) / 3, the last by multiplying.
+        target = _mm256_srli_epi16(
+            _mm256_mulhi_epu16(
+                _mm256_srli_epi16(_mm256_subs_epu16(headerLength, _mm256_set1_epi16(68)), 4),
+                _mm256_set1_epi16(static_cast<short>(0xAAAB))),
+            1);
+        // Below 64 bytes no header can be; from 64 to 67 the count wraps around, and up to 115
+        // a walk collects nothing: both are taken in place.
+        const __m256i afterShortest = _mm256_sub_epi16(headerLength, _mm256_set1_epi16(64));
+        const __m256i inPlace = _mm256_cmpeq_epi16(
+            _mm256_min_epu16(afterShortest, _mm256_set1_epi16(115 - 64)), afterShortest);
+        const __m256i level7MayWalk = _mm256_andnot_si256(
+            _mm256_or_si256(
+                is16(recordLength, 0),
+                not256(_mm256_cmpeq_epi16(_mm256_max_epu16(headerLength, _mm256_set1_epi16(64)),
+                                          headerLength))),
+            level7);
+        const __m256i blockMayPass = _mm256_or_si256(
+            not256(is16(_mm256_and_si256(wide(c + level7HeaderSize + 32), letter), 0)),
+            is16(wide(p + level7HeaderSize), '_'));
+        plans.level7Walks = _mm256_and_si256(level7MayWalk, blockMayPass);
+        plans.unsettled =
+            _mm256_or_si256(plans.unsettled, _mm256_and_si256(plans.level7Walks, inPlace));
+        longest = _mm256_max_epu16(longest, _mm256_and_si256(plans.level7Walks, target));
+    }
     _mm256_storeu_si256(reinterpret_cast<__m256i *>(recordLengths), recordLength);
     _mm256_storeu_si256(reinterpret_cast<__m256i *>(blocks),
                         _mm256_blendv_epi8(fieldCount, target, level7));
@@ -156,25 +169,45 @@ SALVORA_AVX2 std::uint64_t bits32of16(__m256i low, __m256i high) {
     return static_cast<std::uint32_t>(_mm256_movemask_epi8(bytes));
 }
 
+template <bool Level7s, bool Others>
+SALVORA_AVX2 void planThirtyTwo(const std::uint8_t *headers, const std::uint8_t *classes,
+                                std::size_t half, WalkPlan &plan, __m256i &longest) {
+    const SixteenPlans low = planSixteen<Level7s, Others>(headers + half, classes + half,
+                                                          plan.recordLength.data() + half,
+                                                          plan.blocks.data() + half, longest);
+    const SixteenPlans high = planSixteen<Level7s, Others>(headers + half + 16, classes + half + 16,
+                                                           plan.recordLength.data() + half + 16,
+                                                           plan.blocks.data() + half + 16, longest);
+    plan.descriptorWalks |= bits32of16(low.descriptorWalks, high.descriptorWalks) << half;
+    plan.level7Walks |= bits32of16(low.level7Walks, high.level7Walks) << half;
+    plan.unsettled |= bits32of16(low.unsettled, high.unsettled) << half;
+}
+
 } // namespace
 
 [[gnu::target("avx2")]] void planWalks(const std::uint8_t *headers, const std::uint8_t *classes,
                                        std::size_t count, WalkPlan &plan) {
     __m256i longest = _mm256_setzero_si256();
     plan.descriptorWalks = plan.level7Walks = plan.unsettled = 0;
-    for (std::size_t half = 0; half < walkPlanOffsets; half += 32) {
-        const SixteenPlans low =
-            planSixteen(headers + half, classes + half, plan.recordLength.data() + half,
-                        plan.blocks.data() + half, longest);
-        const SixteenPlans high = planSixteen(headers + half + 16, classes + half + 16,
-                                              plan.recordLength.data() + half + 16,
-                                              plan.blocks.data() + half + 16, longest);
-        plan.descriptorWalks |= bits32of16(low.descriptorWalks, high.descriptorWalks) << half;
-        plan.level7Walks |= bits32of16(low.level7Walks, high.level7Walks) << half;
-        plan.unsettled |= bits32of16(low.unsettled, high.unsettled) << half;
-    }
+    const __m256i seven = _mm256_set1_epi8(7);
+    const __m256i four = _mm256_set1_epi8(4);
+    std::uint64_t level7Types = 0;
+    for (std::size_t half = 0; half < walkPlanOffsets; half += 32)
+        level7Types |=
+            std::uint64_t{static_cast<std::uint32_t>(_mm256_movemask_epi8(
+                _mm256_cmpeq_epi8(_mm256_and_si256(bytes32(headers + half), seven), four)))}
+            << half;
     const std::uint64_t counted =
         count >= walkPlanOffsets ? ~std::uint64_t{0} : (std::uint64_t{1} << count) - 1;
+    level7Types &= counted;
+    for (std::size_t half = 0; half < walkPlanOffsets; half += 32) {
+        if (level7Types == 0)
+            planThirtyTwo<false, true>(headers, classes, half, plan, longest);
+        else if (level7Types == counted)
+            planThirtyTwo<true, false>(headers, classes, half, plan, longest);
+        else
+            planThirtyTwo<true, true>(headers, classes, half, plan, longest);
+    }
     plan.descriptorWalks &= counted;
     plan.level7Walks &= counted;
     plan.unsettled &= counted;
