@@ -27,42 +27,7 @@ void classifyByTable(const std::uint8_t *__restrict bytes, std::size_t count,
 
 #if SALVORA_SCAN_SHUFFLES
 
-// Sixteen bytes at a time, a class is the bits that both its low and its high nibble allow.
-// Every class but the letters is such a product; the letters take three bits, one for each
-// high nibble they have (2, 4 and 5), which are folded into one afterwards.
-constexpr std::uint8_t foldedLetters = 0xC1;
 constexpr std::uint8_t keptAsTheyAre = 0x3E;
-
-struct NibbleTables {
-    std::array<std::uint8_t, 16> low{};
-    std::array<std::uint8_t, 16> high{};
-};
-
-constexpr NibbleTables nibbleTables = [] {
-    NibbleTables tables;
-    for (unsigned b = 0; b < 256; ++b) {
-        if (!acceptedTypeLetters[b])
-            continue;
-        const unsigned high = b >> 4;
-        const std::uint8_t bit = high == 2 ? 0x01 : high == 4 ? 0x40 : high == 5 ? 0x80 : 0;
-        tables.low[b & 15] |= bit;
-        tables.high[high] |= bit;
-    }
-    tables.low[15] |= underscoreClass;
-    tables.high[5] |= underscoreClass;
-    for (unsigned n = 0; n < 16; ++n) {
-        tables.high[n] |= level7Class;
-        tables.low[n] |= smallClass;
-    }
-    tables.low[4] |= level7Class;
-    tables.low[12] |= level7Class;
-    for (unsigned n = 0; n < 4; ++n)
-        tables.high[n] |= smallClass;
-    tables.low[1] |= oneClass;
-    tables.low[0] |= zeroClass;
-    tables.high[0] |= oneClass | zeroClass;
-    return tables;
-}();
 
 constexpr bool nibblesAgreeWithTable() {
     for (unsigned b = 0; b < 256; ++b) {

@@ -26,37 +26,41 @@ constexpr std::uint8_t scanClassOf(std::uint8_t b) {
         (b == 1 ? oneClass : 0) | (b == 0 ? zeroClass : 0));
 }
 
-// The accepted type letters by nibbles, for tests of many bytes at once: a byte is one when the
-// entries for its low and its high nibble share a bit.
-struct LetterNibbles {
+// Sixteen bytes at a time, a class is the bits that both its low and its high nibble allow
+// (two table look-ups a vector). Every class but the letters is such a product; the letters
+// take three bits, one for each high nibble they have (2, 4 and 5), which fold into one.
+inline constexpr std::uint8_t foldedLetters = 0xC1;
+
+struct NibbleTables {
     std::array<std::uint8_t, 16> low{};
     std::array<std::uint8_t, 16> high{};
 };
-inline constexpr LetterNibbles letterNibbles = [] {
-    LetterNibbles tables;
-    std::uint8_t nextBit = 1;
-    for (unsigned high = 0; high < 16; ++high) {
-        bool any = false;
-        for (unsigned low = 0; low < 16; ++low) {
-            if (acceptedTypeLetters[high << 4 | low]) {
-                tables.low[low] |= nextBit;
-                any = true;
-            }
-        }
-        if (any) {
-            tables.high[high] = nextBit;
-            nextBit = static_cast<std::uint8_t>(nextBit << 1);
-        }
+
+inline constexpr NibbleTables nibbleTables = [] {
+    NibbleTables tables;
+    for (unsigned b = 0; b < 256; ++b) {
+        if (!acceptedTypeLetters[b])
+            continue;
+        const unsigned high = b >> 4;
+        const std::uint8_t bit = high == 2 ? 0x01 : high == 4 ? 0x40 : high == 5 ? 0x80 : 0;
+        tables.low[b & 15] |= bit;
+        tables.high[high] |= bit;
     }
+    tables.low[15] |= underscoreClass;
+    tables.high[5] |= underscoreClass;
+    for (unsigned n = 0; n < 16; ++n) {
+        tables.high[n] |= level7Class;
+        tables.low[n] |= smallClass;
+    }
+    tables.low[4] |= level7Class;
+    tables.low[12] |= level7Class;
+    for (unsigned n = 0; n < 4; ++n)
+        tables.high[n] |= smallClass;
+    tables.low[1] |= oneClass;
+    tables.low[0] |= zeroClass;
+    tables.high[0] |= oneClass | zeroClass;
     return tables;
 }();
-static_assert([] {
-    for (unsigned b = 0; b < 256; ++b)
-        if (((letterNibbles.low[b & 15] & letterNibbles.high[b >> 4]) != 0) !=
-            acceptedTypeLetters[b])
-            return false;
-    return true;
-}());
 
 // Whether the processor has 256-bit integer vectors (AVX2), for code that has a version for
 // them, and they are allowed. Tests of the other version disallow them, between searches.

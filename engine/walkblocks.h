@@ -66,14 +66,16 @@ SALVORA_WIDE __m128i halfOf(__m256i bytes, int half) {
 // 0xFF where the byte is no accepted type letter.
 SALVORA_WIDE __m256i noLetterIn(__m256i bytes) {
     const __m256i low = _mm256_broadcastsi128_si256(
-        _mm_loadu_si128(reinterpret_cast<const __m128i *>(letterNibbles.low.data())));
+        _mm_loadu_si128(reinterpret_cast<const __m128i *>(nibbleTables.low.data())));
     const __m256i high = _mm256_broadcastsi128_si256(
-        _mm_loadu_si128(reinterpret_cast<const __m128i *>(letterNibbles.high.data())));
+        _mm_loadu_si128(reinterpret_cast<const __m128i *>(nibbleTables.high.data())));
     const __m256i nibble = _mm256_set1_epi8(0x0F);
     const __m256i shared = _mm256_and_si256(
         _mm256_shuffle_epi8(low, _mm256_and_si256(bytes, nibble)),
         _mm256_shuffle_epi8(high, _mm256_and_si256(_mm256_srli_epi16(bytes, 4), nibble)));
-    return _mm256_cmpeq_epi8(shared, _mm256_setzero_si256());
+    return _mm256_cmpeq_epi8(
+        _mm256_and_si256(shared, _mm256_set1_epi8(static_cast<char>(foldedLetters))),
+        _mm256_setzero_si256());
 }
 SALVORA_WIDE __m256i is(__m256i bytes, int value) {
     return _mm256_cmpeq_epi8(bytes, _mm256_set1_epi8(static_cast<char>(value)));
