@@ -370,7 +370,7 @@ class Scanner {
     std::uint64_t repetitionKnownEnd_ = 0;
     // Whether offsets may be settled a plan at a time, and are (see `firstThatMayCount`);
     // where the last few offsets that passed the filter lie.
-    const bool batches_ = walkBatchesAvailable();
+    const bool batches_ = wideVectors();
     bool batched_ = false;
     std::uint64_t passWindowStart_ = 0;
     std::size_t passedInWindow_ = 0;

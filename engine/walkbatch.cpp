@@ -78,14 +78,6 @@ SALVORA_AVX2 __m256i sumsAt(const std::uint32_t *prefix, const WalkEnds &ends) {
                                         : gather(prefix, ends.slots);
 }
 
-} // namespace
-
-bool walkBatchesAvailable() {
-    return wideVectors();
-}
-
-namespace {
-
 // What sixteen offsets in a row ask. Only what decides is exact: a walk the one-offset search
 // would not take for another reason (a header longer than the file, a first block that stops
 // it) is taken all the same, and adds up no more than the lengths it meets; its record length
@@ -230,24 +222,17 @@ descriptorWalksThatMayCount(const WalkPlan &plan, const StrideFacts<32, 1>::Ring
         const std::size_t slot = static_cast<std::size_t>(start) & ring.mask;
         const __m256i recordLength = wide8(plan.recordLength.data() + 8 * group);
         const __m256i walkLength = _mm256_slli_epi32(wide8(plan.blocks.data() + 8 * group), 5);
-        std::uint64_t agree = 0;
-        if (slot + 8 <= ring.mask + 1) {
-            const __m256i reach = _mm256_min_epu32(load8x32(ring.distance + slot), walkLength);
-            const __m256i sum =
-                _mm256_sub_epi32(sumsAt(ring.prefix[0], walkEnds(slot, reach, ring.mask)),
-                                 load8x32(ring.prefix[0] + slot));
-            agree = bits32(
-                _mm256_cmpeq_epi32(recordLength, _mm256_add_epi32(sum, _mm256_set1_epi32(1))));
-        } else {
-            for (std::size_t lane = 0; lane < 8; ++lane) {
-                const std::size_t from = (slot + lane) & ring.mask;
-                const std::uint32_t reach = std::min<std::uint32_t>(
-                    ring.distance[from], 32u * plan.blocks[8 * group + lane]);
-                const std::uint32_t sum =
-                    ring.prefix[0][(from + reach) & ring.mask] - ring.prefix[0][from];
-                agree |= std::uint64_t{plan.recordLength[8 * group + lane] == sum + 1} << lane;
-            }
+        if (slot + 8 > ring.mask + 1) {
+            // Where the ring turns over: left to the one-offset search.
+            mayCount |= walks << (8 * group);
+            continue;
         }
+        const __m256i reach = _mm256_min_epu32(load8x32(ring.distance + slot), walkLength);
+        const __m256i sum =
+            _mm256_sub_epi32(sumsAt(ring.prefix[0], walkEnds(slot, reach, ring.mask)),
+                             load8x32(ring.prefix[0] + slot));
+        const std::uint64_t agree =
+            bits32(_mm256_cmpeq_epi32(recordLength, _mm256_add_epi32(sum, _mm256_set1_epi32(1))));
         mayCount |= (agree & walks) << (8 * group);
     }
     return mayCount;
@@ -309,9 +294,7 @@ descriptorWalksThatMayCount(const WalkPlan &plan, const StrideFacts<32, 1>::Ring
 
 #else
 
-bool walkBatchesAvailable() {
-    return false;
-}
+// Never asked: without the vectors there are no plans.
 void planWalks(const std::uint8_t *, const std::uint8_t *, std::size_t, WalkPlan &) {}
 std::uint64_t descriptorWalksThatMayCount(const WalkPlan &, const StrideFacts<32, 1>::Ring &,
                                           std::uint64_t) {

@@ -1,7 +1,7 @@
 // The header search's offsets that walk, settled sixty-four at a time where the processor has
-// the vectors for it: first what each offset's header asks (which walk, how far), then each
-// walk from the classified blocks it covers. Exactly what the one-offset search decides; an
-// offset these do not settle is left to it.
+// the vectors for it (`wideVectors`): first what each offset's header asks (which walk, how far),
+// then each walk from the classified blocks it covers. Exactly what the one-offset search decides;
+// an offset these do not settle is left to it.
 #pragma once
 
 #include <array>
@@ -40,8 +40,6 @@ struct WalkPlan {
 // Bytes past an offset that a plan reads, and scan classes past it.
 inline constexpr std::size_t walkPlanBytes = walkPlanOffsets + 132;
 inline constexpr std::size_t walkPlanClasses = walkPlanOffsets + 116;
-
-bool walkBatchesAvailable();
 
 // The plan for the `count` (at most 64) offsets from `headers`, whose scan classes are
 // `classes`. An offset whose first block is no descriptor is settled here.
