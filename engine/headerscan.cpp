@@ -374,9 +374,9 @@ class Scanner {
     bool batched_ = false;
     std::uint64_t passWindowStart_ = 0;
     std::size_t passedInWindow_ = 0;
-    // The last plan of `settleWalks`, and where its offsets start.
+    // The last plan of `settleWalks`, and where a plan may repeat it (0: nowhere).
     WalkPlan plan_;
-    std::uint64_t plannedFrom_ = ~std::uint64_t{0} - walkPlanOffsets;
+    std::uint64_t repeatableAt_ = 0;
     // The chunk's view: where it starts, how long it is, and how far into it the chunk starts.
     std::uint64_t chunkViewStart_ = 0;
     std::size_t chunkViewLength_ = 0;
@@ -519,12 +519,12 @@ Scanner::Settled Scanner::settleWalks(const std::uint8_t *chunk, std::uint64_t c
         const std::uint64_t planStart = chunkStart + i;
         // Bytes that repeat those a plan before make the same plan.
         const bool repeats =
-            plannedFrom_ + walkPlanOffsets == planStart && offsets == walkPlanOffsets &&
+            repeatableAt_ == planStart && offsets == walkPlanOffsets &&
             i + chunkLead_ >= walkPlanOffsets &&
             std::memcmp(chunk + i, chunk + i - walkPlanOffsets, walkPlanBytes) == 0;
         if (!repeats)
             planWalks(chunk + i, classes_.data() + i, offsets, plan);
-        plannedFrom_ = offsets == walkPlanOffsets ? planStart : ~std::uint64_t{0} - walkPlanOffsets;
+        repeatableAt_ = offsets == walkPlanOffsets ? planStart + walkPlanOffsets : 0;
         const std::uint64_t lastOffset = planStart + offsets - 1;
         bool moved = false;
         if (plan.descriptorWalks != 0) {

@@ -123,8 +123,13 @@ template <std::uint32_t Stride, std::size_t SumCount> class StrideFacts {
   private:
     static constexpr std::size_t pieceLength = 16384;
 
+    // The first position at or after `p` on `residue`.
+    static std::uint64_t onResidueFrom(std::uint64_t p, std::uint32_t residue) {
+        return p + (residue + Stride - static_cast<std::uint32_t>(p % Stride)) % Stride;
+    }
+
     // Classifies [frontier, frontier + length) from `bytes` and moves the frontier past it.
-    // Whole turns of the residues go thirty-two blocks at a time where the processor can; the
+    // With the vectors, whole turns of the residues go thirty-two blocks at a time, and the
     // stops are linked afterwards, back to front, with no branch on what a block holds: over
     // junk, whether a block stops is a coin toss.
     template <typename Blocks>
@@ -152,8 +157,7 @@ template <std::uint32_t Stride, std::size_t SumCount> class StrideFacts {
             one(j, residue);
         const std::size_t turnsEnd = j + (length - j) / Stride * Stride;
 #if SALVORA_STRIDE_VECTORS
-        if (wideVectors())
-            j = wideTurns<Blocks>(bytes, j, turnsEnd, first, anyStop);
+        j = wideTurns<Blocks>(bytes, j, turnsEnd, first, anyStop);
 #endif
         for (; j < turnsEnd; j += Stride)
             for (std::uint32_t residue = 0; residue < Stride; ++residue)
@@ -187,9 +191,9 @@ template <std::uint32_t Stride, std::size_t SumCount> class StrideFacts {
             }
             if (facts.stop) {
                 terminators[slot] = facts.terminator;
-                std::uint64_t from = std::min(std::max(pending_[residue], oldest), q);
-                from += (residue + Stride - static_cast<std::uint32_t>(from % Stride)) % Stride;
-                for (std::uint64_t p = from; p <= q; p += Stride)
+                for (std::uint64_t p =
+                         onResidueFrom(std::min(std::max(pending_[residue], oldest), q), residue);
+                     p <= q; p += Stride)
                     distance[static_cast<std::size_t>(p) & mask] =
                         static_cast<std::uint32_t>(q - p);
                 pending_[residue] = q + Stride;
@@ -298,7 +302,7 @@ template <std::uint32_t Stride, std::size_t SumCount> class StrideFacts {
         // piece's last stop on their residue stay unknown.
         for (std::size_t j = length; j > 0;) {
 #if SALVORA_STRIDE_VECTORS
-            if (j >= 16 && j + Stride <= length && wideVectors()) {
+            if (j >= 16 && j + Stride <= length) {
                 const std::size_t linked = linkWide(first, j, length);
                 if (linked != j) {
                     j = linked;
@@ -325,9 +329,8 @@ template <std::uint32_t Stride, std::size_t SumCount> class StrideFacts {
             const std::uint64_t firstStop =
                 first + firstOfResidue +
                 distance_[static_cast<std::size_t>(first + firstOfResidue) & mask_];
-            std::uint64_t from = std::max(pending_[r], oldest_);
-            from += (r + Stride - static_cast<std::uint32_t>(from % Stride)) % Stride;
-            for (std::uint64_t p = from; p < first; p += Stride)
+            for (std::uint64_t p = onResidueFrom(std::max(pending_[r], oldest_), r); p < first;
+                 p += Stride)
                 distance_[static_cast<std::size_t>(p) & mask_] =
                     static_cast<std::uint32_t>(firstStop - p);
             pending_[r] = first + last + Stride;

@@ -15,6 +15,14 @@
 
 namespace salvora {
 
+// Whether a block's name and its type letter, at `letterAt`, make an accepted field type.
+inline bool acceptedType(const std::uint8_t *block, std::size_t letterAt) {
+    std::array<std::uint8_t, fieldDescriptorSize> probe{};
+    std::memcpy(probe.data(), block, 11);
+    probe[11] = block[letterAt];
+    return isAcceptedFieldType(probe.data());
+}
+
 inline BlockFacts<1> classifyDescriptor(const std::uint8_t *d) {
     BlockFacts<1> facts;
     if (d[0] == headerTerminator || d[0] == endOfFileMarker) {
@@ -35,14 +43,7 @@ inline BlockFacts<2> classifyLevel7(const std::uint8_t *b) {
         facts.terminator = true;
         return facts;
     }
-    bool accepted = acceptedTypeLetters[b[32]];
-    if (!accepted && b[0] == '_') {
-        std::array<std::uint8_t, fieldDescriptorSize> probe{};
-        std::memcpy(probe.data(), b, 11);
-        probe[11] = b[32];
-        accepted = isAcceptedFieldType(probe.data());
-    }
-    if (!accepted) {
+    if (!acceptedTypeLetters[b[32]] && !(b[0] == '_' && acceptedType(b, 32))) {
         facts.stop = true;
         return facts;
     }
@@ -92,10 +93,7 @@ SALVORA_WIDE __m256i is(__m256i bytes, int value) {
     alignas(32) std::array<std::uint8_t, 32> accepted{};
     for (; named != 0; named &= named - 1) {
         const int lane = std::countr_zero(named);
-        std::array<std::uint8_t, fieldDescriptorSize> probe{};
-        std::memcpy(probe.data(), blocks + lane, 11);
-        probe[11] = blocks[lane + letterAt];
-        accepted[static_cast<std::size_t>(lane)] = isAcceptedFieldType(probe.data()) ? 0xFF : 0;
+        accepted[static_cast<std::size_t>(lane)] = acceptedType(blocks + lane, letterAt) ? 0xFF : 0;
     }
     return _mm256_andnot_si256(
         _mm256_load_si256(reinterpret_cast<const __m256i *>(accepted.data())), noLetter);
