@@ -204,19 +204,19 @@ struct Search {
             const std::uint8_t *block = reader.view(offset, fieldDescriptorSize);
             // Names in a national code page (UTF-8, cp1251) start with bytes above 0x7F.
             if (block[0] > 0x20 && isAcceptedFieldType(block)) {
-                if (candidates.size() <= rebuiltFieldLimit) {
-                    FieldDescriptor field;
-                    std::memcpy(field.bytes.data(), block, fieldDescriptorSize);
-                    candidates.push_back(field);
-                }
-                ++candidateCount;
+                // A list too long for the 16-bit header fields cannot be written back
+                // faithfully, whatever follows it.
+                if (++candidateCount > rebuiltFieldLimit)
+                    return false;
+                FieldDescriptor field;
+                std::memcpy(field.bytes.data(), block, fieldDescriptorSize);
+                candidates.push_back(field);
             } else if (block[0] == headerTerminator && candidateCount > 0) {
                 terminated = true;
                 break;
             }
         }
-        // A list too long for the 16-bit header fields cannot be written back faithfully.
-        if (!terminated || candidateCount > rebuiltFieldLimit)
+        if (!terminated)
             return false;
         std::uint8_t inferred = 0x03;
         std::uint32_t recordLength = 1;

@@ -356,17 +356,27 @@ TEST_F(AnalysisTest, MissingSourceFailsAllAttempts) {
 }
 
 TEST_F(AnalysisTest, OverlongRebuiltListIsUnrecoverableRatherThanWrapped) {
-    Bytes file(32, 0);
-    Bytes d(32, 0);
-    d[0] = 'F';
-    d[11] = 'C';
-    d[16] = 1;
-    for (int i = 0; i < 2100; ++i)
-        file.insert(file.end(), d.begin(), d.end());
-    file.push_back(0x0D);
-    file.resize(file.size() + 31, 0);
-    Analysed a = analyse(file);
-    EXPECT_TRUE(a.result.abort);
+    // 2,046 descriptors are the most a header length of 16 bits can hold.
+    for (const int fields : {2046, 2047, 2100}) {
+        SCOPED_TRACE(fields);
+        Bytes file(32, 0);
+        Bytes d(32, 0);
+        d[0] = 'F';
+        d[11] = 'C';
+        d[16] = 1;
+        for (int i = 0; i < fields; ++i)
+            file.insert(file.end(), d.begin(), d.end());
+        file.push_back(0x0D);
+        for (int record = 0; record < 20; ++record) {
+            file.push_back(' ');
+            file.resize(file.size() + static_cast<std::size_t>(fields), 'x');
+        }
+        Analysed a = analyse(file);
+        EXPECT_EQ(a.result.abort, fields > 2046);
+        if (fields <= 2046) {
+            EXPECT_EQ(a.job.fieldCount, fields);
+        }
+    }
 }
 
 } // namespace
