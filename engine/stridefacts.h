@@ -241,6 +241,7 @@ template <std::uint32_t Stride, std::size_t SumCount> class StrideFacts {
             const std::size_t slot = static_cast<std::size_t>(first + j) & mask;
             if (slot + round > mask + 1)
                 break;
+#pragma GCC unroll 4
             for (std::size_t q = 0; q < perRound; ++q) {
                 const std::size_t at = 32 * q;
                 ThirtyTwoFacts<SumCount> facts;
@@ -248,6 +249,7 @@ template <std::uint32_t Stride, std::size_t SumCount> class StrideFacts {
                 store256(stops + j + at, facts.stop);
                 store256(terminators + slot + at, _mm256_and_si256(facts.terminator, one));
                 stopped[q] = _mm256_or_si256(stopped[q], facts.stop);
+#pragma GCC unroll 4
                 for (std::size_t g = 0; g < 4; ++g) {
                     const std::size_t residues = (at + 8 * g) % Stride / 8;
                     for (std::size_t s = 0; s < SumCount; ++s) {
