@@ -1,6 +1,7 @@
 #include "engine/walkbatch.h"
 
 #include <algorithm>
+#include <bit>
 
 #include "engine/scanclasses.h"
 #include "engine/tableformat.h"
@@ -17,6 +18,7 @@ namespace salvora {
 namespace {
 
 #define SALVORA_AVX2 [[gnu::target("avx2"), gnu::always_inline]] inline
+#define SALVORA_AVX2_LAMBDA __attribute__((target("avx2"), always_inline))
 
 // Sixteen bytes as sixteen 16-bit lanes.
 SALVORA_AVX2 __m256i wide(const std::uint8_t *p) {
@@ -40,6 +42,9 @@ SALVORA_AVX2 __m256i load8x32(const std::uint32_t *p) {
 }
 SALVORA_AVX2 __m256i wide8(const std::uint16_t *p) {
     return _mm256_cvtepu16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i *>(p)));
+}
+SALVORA_AVX2 __m256i words16(const std::uint16_t *p) {
+    return _mm256_load_si256(reinterpret_cast<const __m256i *>(p));
 }
 SALVORA_AVX2 __m256i gather(const std::uint32_t *base, __m256i slots) {
     return _mm256_i32gather_epi32(reinterpret_cast<const int *>(base), slots, 4);
@@ -203,6 +208,20 @@ SALVORA_AVX2 void planThirtyTwo(const std::uint8_t *headers, const std::uint8_t 
     plan.descriptorWalks &= counted;
     plan.level7Walks &= counted;
     plan.unsettled &= counted;
+    plan.alike = false;
+    if (count == walkPlanOffsets && plan.unsettled == 0 &&
+        (plan.descriptorWalks == ~std::uint64_t{0} || plan.level7Walks == ~std::uint64_t{0})) {
+        const __m256i recordLength = _mm256_set1_epi16(static_cast<short>(plan.recordLength[0]));
+        const __m256i blocks = _mm256_set1_epi16(static_cast<short>(plan.blocks[0]));
+        __m256i same = _mm256_set1_epi32(-1);
+        for (std::size_t at = 0; at < walkPlanOffsets; at += 16) {
+            same = _mm256_and_si256(
+                same, _mm256_and_si256(
+                          _mm256_cmpeq_epi16(words16(plan.recordLength.data() + at), recordLength),
+                          _mm256_cmpeq_epi16(words16(plan.blocks.data() + at), blocks)));
+        }
+        plan.alike = _mm256_movemask_epi8(same) == -1;
+    }
     const __m128i folded =
         _mm_max_epu16(_mm256_castsi256_si128(longest), _mm256_extracti128_si256(longest, 1));
     // The largest of eight: the smallest of their complements, which the processor finds.
@@ -210,27 +229,73 @@ SALVORA_AVX2 void planThirtyTwo(const std::uint8_t *headers, const std::uint8_t 
         ~_mm_cvtsi128_si32(_mm_minpos_epu16(_mm_xor_si128(folded, _mm_set1_epi16(-1)))));
 }
 
+namespace {
+
+// The walks of a plan whose offsets are `alike` (see `WalkPlan`), eight at a time where none
+// meets a stop and the ring does not turn over before they end: their ends lie in a row, and
+// `settle` is given the first start and end. The groups of eight it leaves to the general
+// kernel, a bit each, and what the others may count.
+struct AlikeGroups {
+    std::uint64_t left;
+    std::uint64_t mayCount;
+};
+template <typename Settle>
+SALVORA_AVX2 AlikeGroups alikeGroups(const std::uint32_t *distance, std::size_t first,
+                                     std::size_t mask, std::uint32_t walkLength, Settle settle) {
+    AlikeGroups result{0xFF, 0};
+    if (first + walkPlanOffsets + walkLength > mask + 1)
+        return result;
+    result.left = 0;
+    const __m256i length = _mm256_set1_epi32(static_cast<int>(walkLength));
+    for (std::size_t group = 0; group < walkPlanOffsets / 8; ++group) {
+        const std::size_t slot = first + 8 * group;
+        if (_mm256_movemask_epi8(_mm256_cmpgt_epi32(length, load8x32(distance + slot))) != 0) {
+            result.left |= std::uint64_t{1} << group;
+            continue;
+        }
+        result.mayCount |= settle(slot, slot + walkLength) << (8 * group);
+    }
+    return result;
+}
+
+} // namespace
+
 [[gnu::target("avx2")]] std::uint64_t
 descriptorWalksThatMayCount(const WalkPlan &plan, const StrideFacts<32, 1>::Ring &ring,
                             std::uint64_t firstStart) {
+    const std::uint32_t *const prefix = ring.prefix[0];
+    const std::size_t mask = ring.mask;
     std::uint64_t mayCount = 0;
+    std::uint64_t groups = 0xFF;
+    if (plan.alike && plan.descriptorWalks == ~std::uint64_t{0}) {
+        const __m256i lengthBefore = _mm256_set1_epi32(plan.recordLength[0] - 1);
+        const AlikeGroups alike =
+            alikeGroups(ring.distance, static_cast<std::size_t>(firstStart) & mask, mask,
+                        std::uint32_t{plan.blocks[0]} * 32,
+                        [&](std::size_t slot, std::size_t end) SALVORA_AVX2_LAMBDA {
+                            const __m256i sum =
+                                _mm256_sub_epi32(load8x32(prefix + end), load8x32(prefix + slot));
+                            return bits32(_mm256_cmpeq_epi32(sum, lengthBefore));
+                        });
+        groups = alike.left;
+        mayCount = alike.mayCount;
+    }
     for (std::size_t group = 0; group < walkPlanOffsets / 8; ++group) {
         const std::uint64_t walks = (plan.descriptorWalks >> (8 * group)) & 0xFF;
-        if (walks == 0)
+        if (walks == 0 || (groups >> group & 1) == 0)
             continue;
         const std::uint64_t start = firstStart + 8 * group;
-        const std::size_t slot = static_cast<std::size_t>(start) & ring.mask;
+        const std::size_t slot = static_cast<std::size_t>(start) & mask;
         const __m256i recordLength = wide8(plan.recordLength.data() + 8 * group);
         const __m256i walkLength = _mm256_slli_epi32(wide8(plan.blocks.data() + 8 * group), 5);
-        if (slot + 8 > ring.mask + 1) {
+        if (slot + 8 > mask + 1) {
             // Where the ring turns over: left to the one-offset search.
             mayCount |= walks << (8 * group);
             continue;
         }
         const __m256i reach = _mm256_min_epu32(load8x32(ring.distance + slot), walkLength);
         const __m256i sum =
-            _mm256_sub_epi32(sumsAt(ring.prefix[0], walkEnds(slot, reach, ring.mask)),
-                             load8x32(ring.prefix[0] + slot));
+            _mm256_sub_epi32(sumsAt(prefix, walkEnds(slot, reach, mask)), load8x32(prefix + slot));
         const std::uint64_t agree =
             bits32(_mm256_cmpeq_epi32(recordLength, _mm256_add_epi32(sum, _mm256_set1_epi32(1))));
         mayCount |= (agree & walks) << (8 * group);
@@ -241,16 +306,39 @@ descriptorWalksThatMayCount(const WalkPlan &plan, const StrideFacts<32, 1>::Ring
 [[gnu::target("avx2")]] std::uint64_t level7WalksThatMayCount(const WalkPlan &plan,
                                                               const StrideFacts<48, 2>::Ring &ring,
                                                               std::uint64_t firstStart) {
+    const std::uint32_t *const lengths = ring.prefix[level7Length];
+    const std::uint32_t *const tallies = ring.prefix[level7Tally];
+    const std::size_t mask = ring.mask;
     std::uint64_t mayCount = 0;
+    std::uint64_t groups = 0xFF;
+    if (plan.alike && plan.level7Walks == ~std::uint64_t{0}) {
+        // With no stop inside, a walk settles where it collects every block and meets no
+        // marked name: its tally is then its target.
+        const __m256i lengthBefore = _mm256_set1_epi32(plan.recordLength[0] - 1);
+        const __m256i target = _mm256_set1_epi32(plan.blocks[0]);
+        const AlikeGroups alike = alikeGroups(
+            ring.distance, static_cast<std::size_t>(firstStart) & mask, mask,
+            std::uint32_t{plan.blocks[0]} * 48,
+            [&](std::size_t slot, std::size_t end) SALVORA_AVX2_LAMBDA {
+                const __m256i tally =
+                    _mm256_sub_epi32(load8x32(tallies + end), load8x32(tallies + slot));
+                const __m256i length =
+                    _mm256_sub_epi32(load8x32(lengths + end), load8x32(lengths + slot));
+                return bits32(_mm256_or_si256(not256(_mm256_cmpeq_epi32(tally, target)),
+                                              _mm256_cmpeq_epi32(length, lengthBefore)));
+            });
+        groups = alike.left;
+        mayCount = alike.mayCount;
+    }
     const __m256i one = _mm256_set1_epi32(1);
     const __m256i zero = _mm256_setzero_si256();
     for (std::size_t group = 0; group < walkPlanOffsets / 8; ++group) {
         const std::uint64_t walks = (plan.level7Walks >> (8 * group)) & 0xFF;
-        if (walks == 0)
+        if (walks == 0 || (groups >> group & 1) == 0)
             continue;
         const std::uint64_t start = firstStart + 8 * group;
-        const std::size_t slot = static_cast<std::size_t>(start) & ring.mask;
-        if (slot + 8 > ring.mask + 1) {
+        const std::size_t slot = static_cast<std::size_t>(start) & mask;
+        if (slot + 8 > mask + 1) {
             // Where the ring turns over: left to the one-offset search.
             mayCount |= walks << (8 * group);
             continue;
@@ -262,11 +350,9 @@ descriptorWalksThatMayCount(const WalkPlan &plan, const StrideFacts<32, 1>::Ring
         const __m256i distance = load8x32(ring.distance + slot);
         const __m256i stopInside = _mm256_cmpgt_epi32(walkLength, distance);
         const __m256i reach = _mm256_min_epu32(distance, walkLength);
-        const WalkEnds ends = walkEnds(slot, reach, ring.mask);
-        const __m256i length = _mm256_sub_epi32(sumsAt(ring.prefix[level7Length], ends),
-                                                load8x32(ring.prefix[level7Length] + slot));
-        const __m256i tally = _mm256_sub_epi32(sumsAt(ring.prefix[level7Tally], ends),
-                                               load8x32(ring.prefix[level7Tally] + slot));
+        const WalkEnds ends = walkEnds(slot, reach, mask);
+        const __m256i length = _mm256_sub_epi32(sumsAt(lengths, ends), load8x32(lengths + slot));
+        const __m256i tally = _mm256_sub_epi32(sumsAt(tallies, ends), load8x32(tallies + slot));
         const __m256i collected =
             _mm256_and_si256(tally, _mm256_set1_epi32(static_cast<int>(level7MarkedUnit - 1)));
         const __m256i marked = _mm256_srli_epi32(tally, 16);

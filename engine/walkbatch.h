@@ -32,6 +32,8 @@ struct WalkPlan {
     std::uint64_t level7Walks = 0;     // walks level 7 blocks
     std::uint64_t unsettled = 0;       // left to the one-offset search
     std::uint32_t longestLevel7 = 0;   // the most blocks a level 7 walk may cover
+    // Every offset walks, all the same kind, as far, with one record length (inside a run).
+    bool alike = false;
     alignas(32) std::array<std::uint16_t, walkPlanOffsets> recordLength{};
     // The field count of a descriptor walk, or the blocks a level 7 walk collects.
     alignas(32) std::array<std::uint16_t, walkPlanOffsets> blocks{};

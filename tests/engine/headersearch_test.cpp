@@ -611,11 +611,58 @@ Bytes denseWalks(std::mt19937 &random, bool level7, int only) {
     return file;
 }
 
+// A run of one type byte long enough for many offsets in a row to make the same header: 362
+// level 7 blocks of 'D', or 344 descriptors of '+'. Behind it, type letters whose lengths add up
+// to about as much. Two walks from deep inside the run are made to agree, by other letters
+// where they are, with records of blank flags behind them. With `ends` (always for
+// descriptors, whose letters add up to more), they agree up to a marked name or a stop.
+Bytes alikeRun(std::mt19937 &random, bool level7, bool ends) {
+    const std::size_t stride = level7 ? 48 : 32;
+    const std::size_t headerSize = level7 ? 68 : 32;
+    const std::size_t lengthAt = level7 ? 33 : 16;
+    const std::uint32_t length = (level7 ? 'D' : '+') * 257u;
+    const auto limit = static_cast<std::uint32_t>((length - headerSize) / stride);
+    const std::size_t run = 300 + random() % 500;
+    Bytes file(64, 0);
+    file.resize(64 + run, level7 ? 'D' : '+');
+    while (file.size() < 64 + run + 3 * length)
+        file.push_back(static_cast<std::uint8_t>("+++++++DN"[random() % (level7 ? 9 : 7)]));
+    const std::string letters = "+@BDFGILMNOPQTVWY";
+    for (int n = 0; n < 2; ++n) {
+        const std::size_t at = 64 + 200 + random() % (run - 212);
+        const std::size_t walk = at + headerSize;
+        file[at + length] = file[at + 2 * length] = ' ';
+        std::size_t counted = limit;
+        if (ends || !level7) {
+            counted = level7 ? limit - 1 - random() % 40 : 200 + random() % 40;
+            if (level7 || random() % 2)
+                file[walk + stride * counted] = level7 && random() % 2 ? 0x1A : 0x0D;
+            else
+                file[walk + stride * counted + 11] = 'x';
+        }
+        auto missing = static_cast<int>(length - 1 - walkLengthSum(file, walk, limit, level7));
+        for (std::size_t block = counted; block-- > 0 && missing != 0;) {
+            std::uint8_t &letter = file[walk + stride * block + lengthAt];
+            const int wanted = letter + missing;
+            const char closest =
+                *std::min_element(letters.begin(), letters.end(), [&](char a, char b) {
+                    return std::abs(a - wanted) < std::abs(b - wanted);
+                });
+            missing -= closest - letter;
+            letter = static_cast<std::uint8_t>(closest);
+        }
+    }
+    return file;
+}
+
 TEST_F(HeaderSearchTest, DenseWalksMatchTheSlowSearch) {
     std::mt19937 random(41);
     for (int round = 0; round < 18 && !HasFailure(); ++round)
         expectSameAsReference(denseWalks(random, round % 2 == 1, round / 2 % 3),
                               "dense " + std::to_string(round));
+    for (int round = 0; round < 9 && !HasFailure(); ++round)
+        expectSameAsReference(alikeRun(random, round % 3 != 2, round % 3 == 1),
+                              "alike " + std::to_string(round));
 }
 
 TEST_F(HeaderSearchTest, WithoutWideVectorsTheSearchFindsTheSame) {
