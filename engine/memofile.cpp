@@ -53,6 +53,9 @@ constexpr std::size_t windowCapacity = 1u << 20;
 constexpr std::size_t pendingCapacity = 1u << 20;
 // Memos larger than this go through the window in pieces of this size.
 constexpr std::size_t copyPiece = windowCapacity / 2;
+// A refill keeps this much before the offset asked for: a look at what follows a memo (where
+// the next one starts) must not push out the memo about to be copied.
+constexpr std::size_t windowLookBack = 32u << 10;
 
 // What the file holds of [offset, offset + length). A failed read is read again in pieces;
 // what stays unreadable reads as zeros and is listed, so that `got` falls short only at the
@@ -117,14 +120,16 @@ const std::uint8_t *viewAt(MemoFile &memo, std::uint64_t offset, std::size_t len
         capacity = std::max(capacity, length);
         if (memo.window.size() < capacity)
             memo.window.resize(capacity);
+        const std::uint64_t from =
+            offset - std::min<std::uint64_t>({offset, windowLookBack, memo.window.size() - length});
         std::size_t wanted = 0;
-        if (offset < memo.fileSize)
+        if (from < memo.fileSize)
             wanted = static_cast<std::size_t>(
-                std::min<std::uint64_t>(memo.window.size(), memo.fileSize - offset));
+                std::min<std::uint64_t>(memo.window.size(), memo.fileSize - from));
         std::size_t got = 0;
         if (wanted > 0)
-            ok = rawReadAt(memo, offset, memo.window.data(), wanted, got);
-        memo.windowStart = offset;
+            ok = rawReadAt(memo, from, memo.window.data(), wanted, got);
+        memo.windowStart = from;
         memo.windowLength = got;
     }
     std::size_t at = static_cast<std::size_t>(offset - memo.windowStart);

@@ -7,6 +7,7 @@
 #include "engine/recovery.h"
 #include "engine/tablecheck.h"
 #include "tests/support/enginerun.h"
+#include "tests/support/faultplatform.h"
 #include "tests/support/memobuilder.h"
 #include "tests/support/recordingwindow.h"
 #include "tests/support/sharedhelpers.h"
@@ -127,6 +128,27 @@ TEST_F(RecoveryMemoTest, DBase3MemosAreRenumbered) {
     std::size_t first = t.computedHeaderLength() + 1;
     EXPECT_EQ(slice(out, first, 10), memoReference(1));
     EXPECT_EQ(slice(out, first + 11, 10), memoReference(3));
+}
+
+TEST_F(RecoveryMemoTest, DBase3MemosAreReadOnce) {
+    // Where each text ends is looked for ahead of its copy, and so is where the next begins:
+    // neither may push the text out of the read window before it is copied.
+    std::vector<std::string> texts;
+    for (int i = 0; i < 4000; ++i)
+        texts.push_back(std::string(300 + i * 37 % 1500, static_cast<char>('a' + i % 26)));
+    BuiltMemo memo = testing::dBase3MemoFile(texts);
+    TableBuilder t(0x83);
+    t.field("NOTES", 'M', 10);
+    for (std::uint32_t block : memo.blocks)
+        t.record(memoReference(block));
+    write("in.dbf", t.build());
+    write("in.dbt", memo.file);
+    testing::FaultPlatform counting;
+    testing::EngineRun counted{counting};
+    ASSERT_EQ(counted.run(nullptr, dir.file("in.dbf"), dir.file("out.dbf"), false), recoveryFixed);
+    EXPECT_EQ(read("out.dbt"), memo.file);
+    EXPECT_LT(counting.counters(testing::pathEndsWith("in.dbt")).bytesRead,
+              memo.file.size() * 11 / 10);
 }
 
 TEST_F(RecoveryMemoTest, DBase4MemoKeepsItsHeaderAndBlockSize) {
