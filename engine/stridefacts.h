@@ -60,7 +60,6 @@ template <std::uint32_t Stride, std::size_t SumCount> class StrideFacts {
     void reach(WindowReader &reader, std::uint64_t oldest, std::uint64_t end, Blocks) {
         if (distance_.empty()) {
             distance_.resize(mask_ + 1);
-            terminator_.resize(mask_ + 1 + 3); // read four bytes at a time
             for (auto &sums : prefix_)
                 sums.resize(mask_ + 1);
         }
@@ -90,28 +89,29 @@ template <std::uint32_t Stride, std::size_t SumCount> class StrideFacts {
     std::uint64_t nextStop(std::uint64_t p) const {
         if (pending_[p % Stride] <= p)
             return none;
-        return p + distance_[static_cast<std::size_t>(p) & mask_];
+        return p + (distance_[static_cast<std::size_t>(p) & mask_] & ~terminatorAhead);
     }
 
     // What is held, for code that reads many positions at once (classified thirty-two at a
     // time). Per slot (a position's low bits, `mask`): the distance to its next stop
-    // (`unknownDistance` or more: none before the frontier), whether a stop is a terminator (a
-    // byte, readable four at a time) and the running sums.
+    // (`unknownDistance` or more: none before the frontier), with `terminatorAhead` set where
+    // that stop is a terminator, and the running sums.
     struct Ring {
         const std::uint32_t *distance;
-        const std::uint8_t *terminator;
         std::array<const std::uint32_t *, SumCount> prefix;
         std::size_t mask;
     };
     Ring ring() const {
-        Ring ring{distance_.data(), terminator_.data(), {}, mask_};
+        Ring ring{distance_.data(), {}, mask_};
         for (std::size_t s = 0; s < SumCount; ++s)
             ring.prefix[s] = prefix_[s].data();
         return ring;
     }
     static constexpr std::uint32_t unknownDistance = 0x40000000;
+    static constexpr std::uint32_t terminatorAhead = 0x80000000;
+    // A stop's own distance is 0, with the flag where it is a terminator.
     bool isTerminator(std::uint64_t stop) const {
-        return terminator_[static_cast<std::size_t>(stop) & mask_];
+        return (distance_[static_cast<std::size_t>(stop) & mask_] & terminatorAhead) != 0;
     }
     // Sum of count `which` over the blocks from `from` up to `to` (exclusive), both on one
     // residue and held.
@@ -122,6 +122,12 @@ template <std::uint32_t Stride, std::size_t SumCount> class StrideFacts {
 
   private:
     static constexpr std::size_t pieceLength = 16384;
+
+    // A block's stop as a byte of a piece: 0 none, else nonzero with the top bit set for a
+    // terminator.
+    static constexpr std::uint8_t stopByte(bool stop, bool terminator) {
+        return stop ? (terminator ? 0x81 : 0x01) : 0;
+    }
 
     // The first position at or after `p` on `residue`.
     static std::uint64_t onResidueFrom(std::uint64_t p, std::uint32_t residue) {
@@ -148,8 +154,7 @@ template <std::uint32_t Stride, std::size_t SumCount> class StrideFacts {
                 prefix_[s][slot] = running_[s][residue];
                 running_[s][residue] += facts.counts[s];
             }
-            terminator_[slot] = facts.terminator;
-            stops_[j] = facts.stop ? 0xFF : 0;
+            stops_[j] = stopByte(facts.stop, facts.terminator);
             anyStop[residue] |= stops_[j];
         };
         std::size_t j = 0;
@@ -177,7 +182,6 @@ template <std::uint32_t Stride, std::size_t SumCount> class StrideFacts {
         for (std::size_t s = 0; s < SumCount; ++s)
             prefix[s] = prefix_[s].data();
         std::uint32_t *const distance = distance_.data();
-        std::uint8_t *const terminators = terminator_.data();
         const std::size_t mask = mask_;
         const std::uint64_t oldest = oldest_;
         const std::uint64_t end = frontier_ + length;
@@ -190,12 +194,12 @@ template <std::uint32_t Stride, std::size_t SumCount> class StrideFacts {
                 running_[s][residue] += facts.counts[s];
             }
             if (facts.stop) {
-                terminators[slot] = facts.terminator;
+                const std::uint32_t kind = facts.terminator ? terminatorAhead : 0;
                 for (std::uint64_t p =
                          onResidueFrom(std::min(std::max(pending_[residue], oldest), q), residue);
                      p <= q; p += Stride)
                     distance[static_cast<std::size_t>(p) & mask] =
-                        static_cast<std::uint32_t>(q - p);
+                        static_cast<std::uint32_t>(q - p) | kind;
                 pending_[residue] = q + Stride;
             }
             if (++residue == Stride)
@@ -234,9 +238,9 @@ template <std::uint32_t Stride, std::size_t SumCount> class StrideFacts {
         for (std::size_t s = 0; s < SumCount; ++s)
             prefix[s] = prefix_[s].data();
         std::uint8_t *const stops = stops_.data();
-        std::uint8_t *const terminators = terminator_.data();
         const std::size_t mask = mask_;
-        const __m256i one = _mm256_set1_epi8(1);
+        const __m256i plainStop = _mm256_set1_epi8(stopByte(true, false));
+        const __m256i terminatorStop = _mm256_set1_epi8(static_cast<char>(stopByte(true, true)));
         for (; j + round <= end; j += round) {
             const std::size_t slot = static_cast<std::size_t>(first + j) & mask;
             if (slot + round > mask + 1)
@@ -246,8 +250,9 @@ template <std::uint32_t Stride, std::size_t SumCount> class StrideFacts {
                 const std::size_t at = 32 * q;
                 ThirtyTwoFacts<SumCount> facts;
                 Blocks::thirtyTwo(bytes + j + at, facts);
-                store256(stops + j + at, facts.stop);
-                store256(terminators + slot + at, _mm256_and_si256(facts.terminator, one));
+                store256(stops + j + at,
+                         _mm256_or_si256(_mm256_and_si256(facts.stop, plainStop),
+                                         _mm256_and_si256(facts.terminator, terminatorStop)));
                 stopped[q] = _mm256_or_si256(stopped[q], facts.stop);
 #pragma GCC unroll 4
                 for (std::size_t g = 0; g < 4; ++g) {
@@ -278,6 +283,7 @@ template <std::uint32_t Stride, std::size_t SumCount> class StrideFacts {
         const std::uint8_t *const stops = stops_.data();
         const std::size_t mask = mask_;
         const __m256i stride = _mm256_set1_epi32(Stride);
+        const __m256i kindBit = _mm256_set1_epi32(static_cast<int>(terminatorAhead));
         for (; j >= 16 && j + Stride <= length; j -= 16) {
             const std::size_t slot = static_cast<std::size_t>(first + j - 16) & mask;
             const std::size_t laterSlot = (slot + Stride) & mask;
@@ -286,12 +292,14 @@ template <std::uint32_t Stride, std::size_t SumCount> class StrideFacts {
             const __m128i stop = _mm_loadu_si128(reinterpret_cast<const __m128i *>(stops + j - 16));
             const __m256i halves[2] = {_mm256_cvtepi8_epi32(stop),
                                        _mm256_cvtepi8_epi32(_mm_srli_si128(stop, 8))};
+            // A stop byte, widened with its sign, holds the terminator's flag in the top bit.
             for (int h = 0; h < 2; ++h) {
                 const __m256i later = _mm256_loadu_si256(
                     reinterpret_cast<const __m256i *>(distance + laterSlot + 8 * h));
-                _mm256_storeu_si256(
-                    reinterpret_cast<__m256i *>(distance + slot + 8 * h),
-                    _mm256_andnot_si256(halves[h], _mm256_add_epi32(later, stride)));
+                const __m256i noStop = _mm256_cmpeq_epi32(halves[h], _mm256_setzero_si256());
+                _mm256_storeu_si256(reinterpret_cast<__m256i *>(distance + slot + 8 * h),
+                                    _mm256_blendv_epi8(_mm256_and_si256(halves[h], kindBit),
+                                                       _mm256_add_epi32(later, stride), noStop));
             }
         }
         return j;
@@ -318,7 +326,9 @@ template <std::uint32_t Stride, std::size_t SumCount> class StrideFacts {
                 j + Stride < length
                     ? distance_[static_cast<std::size_t>(first + j + Stride) & mask_] + Stride
                     : unknownDistance;
-            distance_[slot] = later & (std::uint32_t{stops_[j] == 0} * ~0u);
+            distance_[slot] = stops_[j] == 0                      ? later
+                              : stops_[j] == stopByte(true, true) ? terminatorAhead
+                                                                  : 0;
         }
         for (std::uint32_t r = 0; r < Stride; ++r) {
             if (anyStop[r] == 0)
@@ -328,13 +338,13 @@ template <std::uint32_t Stride, std::size_t SumCount> class StrideFacts {
             while (stops_[last] == 0)
                 last -= Stride;
             // Positions before the piece still waiting for their stop get their residue's first.
-            const std::uint64_t firstStop =
-                first + firstOfResidue +
+            const std::uint32_t toFirst =
                 distance_[static_cast<std::size_t>(first + firstOfResidue) & mask_];
+            const std::uint64_t firstStop = first + firstOfResidue + (toFirst & ~terminatorAhead);
             for (std::uint64_t p = onResidueFrom(std::max(pending_[r], oldest_), r); p < first;
                  p += Stride)
                 distance_[static_cast<std::size_t>(p) & mask_] =
-                    static_cast<std::uint32_t>(firstStop - p);
+                    static_cast<std::uint32_t>(firstStop - p) | (toFirst & terminatorAhead);
             pending_[r] = first + last + Stride;
         }
     }
@@ -349,8 +359,7 @@ template <std::uint32_t Stride, std::size_t SumCount> class StrideFacts {
     std::array<std::uint64_t, Stride> pending_{};
     std::array<std::array<std::uint32_t, Stride>, SumCount> running_{};
     std::vector<std::uint32_t> distance_;
-    std::vector<std::uint8_t> terminator_;
-    std::array<std::uint8_t, pieceLength> stops_{}; // 0xFF where a block stops
+    std::array<std::uint8_t, pieceLength> stops_{}; // see `stopByte`
     std::array<std::vector<std::uint32_t>, SumCount> prefix_;
 };
 

@@ -46,6 +46,11 @@ SALVORA_AVX2 __m256i wide8(const std::uint16_t *p) {
 SALVORA_AVX2 __m256i words16(const std::uint16_t *p) {
     return _mm256_load_si256(reinterpret_cast<const __m256i *>(p));
 }
+// Distances to the next stops without the flag of a terminator ahead.
+SALVORA_AVX2 __m256i withoutFlag(__m256i toStop) {
+    return _mm256_and_si256(
+        toStop, _mm256_set1_epi32(static_cast<int>(~StrideFacts<32, 1>::terminatorAhead)));
+}
 SALVORA_AVX2 __m256i gather(const std::uint32_t *base, __m256i slots) {
     return _mm256_i32gather_epi32(reinterpret_cast<const int *>(base), slots, 4);
 }
@@ -249,7 +254,8 @@ SALVORA_AVX2 AlikeGroups alikeGroups(const std::uint32_t *distance, std::size_t 
     const __m256i length = _mm256_set1_epi32(static_cast<int>(walkLength));
     for (std::size_t group = 0; group < walkPlanOffsets / 8; ++group) {
         const std::size_t slot = first + 8 * group;
-        if (_mm256_movemask_epi8(_mm256_cmpgt_epi32(length, load8x32(distance + slot))) != 0) {
+        if (_mm256_movemask_epi8(
+                _mm256_cmpgt_epi32(length, withoutFlag(load8x32(distance + slot)))) != 0) {
             result.left |= std::uint64_t{1} << group;
             continue;
         }
@@ -293,7 +299,8 @@ descriptorWalksThatMayCount(const WalkPlan &plan, const StrideFacts<32, 1>::Ring
             mayCount |= walks << (8 * group);
             continue;
         }
-        const __m256i reach = _mm256_min_epu32(load8x32(ring.distance + slot), walkLength);
+        const __m256i reach =
+            _mm256_min_epu32(withoutFlag(load8x32(ring.distance + slot)), walkLength);
         const __m256i sum =
             _mm256_sub_epi32(sumsAt(prefix, walkEnds(slot, reach, mask)), load8x32(prefix + slot));
         const std::uint64_t agree =
@@ -347,7 +354,8 @@ descriptorWalksThatMayCount(const WalkPlan &plan, const StrideFacts<32, 1>::Ring
         const __m256i target = wide8(plan.blocks.data() + 8 * group);
         const __m256i walkLength =
             _mm256_add_epi32(_mm256_slli_epi32(target, 5), _mm256_slli_epi32(target, 4));
-        const __m256i distance = load8x32(ring.distance + slot);
+        const __m256i toStop = load8x32(ring.distance + slot);
+        const __m256i distance = withoutFlag(toStop);
         const __m256i stopInside = _mm256_cmpgt_epi32(walkLength, distance);
         const __m256i reach = _mm256_min_epu32(distance, walkLength);
         const WalkEnds ends = walkEnds(slot, reach, mask);
@@ -356,13 +364,7 @@ descriptorWalksThatMayCount(const WalkPlan &plan, const StrideFacts<32, 1>::Ring
         const __m256i collected =
             _mm256_and_si256(tally, _mm256_set1_epi32(static_cast<int>(level7MarkedUnit - 1)));
         const __m256i marked = _mm256_srli_epi32(tally, 16);
-        __m256i terminator = zero;
-        if (_mm256_movemask_epi8(stopInside) != 0)
-            terminator =
-                _mm256_and_si256(_mm256_i32gather_epi32(
-                                     reinterpret_cast<const int *>(ring.terminator), ends.slots, 1),
-                                 _mm256_set1_epi32(0xFF));
-        const __m256i notTerminator = _mm256_cmpeq_epi32(terminator, zero);
+        const __m256i notTerminator = _mm256_cmpgt_epi32(toStop, _mm256_set1_epi32(-1));
         const __m256i noneMarked = _mm256_cmpeq_epi32(marked, zero);
         // A stop inside the walk: a bad block leaves nothing collected, a terminator what was
         // collected before it. Past the walk's end: every block must have been collected.
