@@ -236,15 +236,17 @@ SALVORA_AVX2 void planThirtyTwo(const std::uint8_t *headers, const std::uint8_t 
 
 namespace {
 
-// The walks of a plan whose offsets are `alike` (see `WalkPlan`), eight at a time where none
-// meets a stop and the ring does not turn over before they end: their ends lie in a row, and
-// `settle` is given the first start and end. The groups of eight it leaves to the general
-// kernel, a bit each, and what the others may count.
+// The walks of a plan whose offsets are `alike` (see `WalkPlan`), eight at a time where the
+// ring does not turn over before they end: `settle` is given the first start and end of eight
+// walks whose ends lie in a row. A group where a walk meets a stop is left to the general
+// kernel, unless `BadStopsSettle` (a level 7 walk that stops at a bad block collects nothing,
+// and no record length of 1 is in such a plan) and none of its stops is a terminator. The
+// groups left, a bit each, and what the others may count.
 struct AlikeGroups {
     std::uint64_t left;
     std::uint64_t mayCount;
 };
-template <typename Settle>
+template <bool BadStopsSettle, typename Settle>
 SALVORA_AVX2 AlikeGroups alikeGroups(const std::uint32_t *distance, std::size_t first,
                                      std::size_t mask, std::uint32_t walkLength, Settle settle) {
     AlikeGroups result{0xFF, 0};
@@ -254,12 +256,15 @@ SALVORA_AVX2 AlikeGroups alikeGroups(const std::uint32_t *distance, std::size_t 
     const __m256i length = _mm256_set1_epi32(static_cast<int>(walkLength));
     for (std::size_t group = 0; group < walkPlanOffsets / 8; ++group) {
         const std::size_t slot = first + 8 * group;
-        if (_mm256_movemask_epi8(
-                _mm256_cmpgt_epi32(length, withoutFlag(load8x32(distance + slot)))) != 0) {
+        const __m256i toStop = load8x32(distance + slot);
+        const __m256i stopInside = _mm256_cmpgt_epi32(length, withoutFlag(toStop));
+        const std::uint64_t stopped = bits32(stopInside);
+        if (stopped != 0 &&
+            (!BadStopsSettle || bits32(_mm256_and_si256(stopInside, toStop)) != 0)) {
             result.left |= std::uint64_t{1} << group;
             continue;
         }
-        result.mayCount |= settle(slot, slot + walkLength) << (8 * group);
+        result.mayCount |= (settle(slot, slot + walkLength) & ~stopped) << (8 * group);
     }
     return result;
 }
@@ -276,13 +281,13 @@ descriptorWalksThatMayCount(const WalkPlan &plan, const StrideFacts<32, 1>::Ring
     if (plan.alike && plan.descriptorWalks == ~std::uint64_t{0}) {
         const __m256i lengthBefore = _mm256_set1_epi32(plan.recordLength[0] - 1);
         const AlikeGroups alike =
-            alikeGroups(ring.distance, static_cast<std::size_t>(firstStart) & mask, mask,
-                        std::uint32_t{plan.blocks[0]} * 32,
-                        [&](std::size_t slot, std::size_t end) SALVORA_AVX2_LAMBDA {
-                            const __m256i sum =
-                                _mm256_sub_epi32(load8x32(prefix + end), load8x32(prefix + slot));
-                            return bits32(_mm256_cmpeq_epi32(sum, lengthBefore));
-                        });
+            alikeGroups<false>(ring.distance, static_cast<std::size_t>(firstStart) & mask, mask,
+                               std::uint32_t{plan.blocks[0]} * 32,
+                               [&](std::size_t slot, std::size_t end) SALVORA_AVX2_LAMBDA {
+                                   const __m256i sum = _mm256_sub_epi32(load8x32(prefix + end),
+                                                                        load8x32(prefix + slot));
+                                   return bits32(_mm256_cmpeq_epi32(sum, lengthBefore));
+                               });
         groups = alike.left;
         mayCount = alike.mayCount;
     }
@@ -323,7 +328,7 @@ descriptorWalksThatMayCount(const WalkPlan &plan, const StrideFacts<32, 1>::Ring
         // marked name: its tally is then its target.
         const __m256i lengthBefore = _mm256_set1_epi32(plan.recordLength[0] - 1);
         const __m256i target = _mm256_set1_epi32(plan.blocks[0]);
-        const AlikeGroups alike = alikeGroups(
+        const AlikeGroups alike = alikeGroups<true>(
             ring.distance, static_cast<std::size_t>(firstStart) & mask, mask,
             std::uint32_t{plan.blocks[0]} * 48,
             [&](std::size_t slot, std::size_t end) SALVORA_AVX2_LAMBDA {
