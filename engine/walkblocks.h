@@ -81,6 +81,16 @@ SALVORA_WIDE __m256i noLetterIn(__m256i bytes) {
 SALVORA_WIDE __m256i is(__m256i bytes, int value) {
     return _mm256_cmpeq_epi8(bytes, _mm256_set1_epi8(static_cast<char>(value)));
 }
+// Thirty-two lengths, each a low and a high byte, as eight 32-bit lanes a vector.
+SALVORA_WIDE void widenLengths(__m256i low, __m256i high, __m256i (&lengths)[4]) {
+    for (int h = 0; h < 2; ++h) {
+        const __m256i words =
+            _mm256_or_si256(_mm256_cvtepu8_epi16(halfOf(low, h)),
+                            _mm256_slli_epi16(_mm256_cvtepu8_epi16(halfOf(high, h)), 8));
+        lengths[2 * h] = _mm256_cvtepu16_epi32(_mm256_castsi256_si128(words));
+        lengths[2 * h + 1] = _mm256_cvtepu16_epi32(_mm256_extracti128_si256(words, 1));
+    }
+}
 
 // `noLetter` without the blocks whose name is "_NULLFLAGS", an accepted type whatever the
 // letter (at `letterAt` in the block).
@@ -115,15 +125,7 @@ struct DescriptorBlocks {
         const __m256i low = _mm256_andnot_si256(facts.stop, bytesAt(d + 16));
         const __m256i high = _mm256_andnot_si256(
             facts.stop, _mm256_and_si256(bytesAt(d + 17), is(bytesAt(d + 11), 'C')));
-        for (int h = 0; h < 2; ++h) {
-            const __m128i lowHalf = halfOf(low, h);
-            const __m128i highHalf = halfOf(high, h);
-            const __m256i words =
-                _mm256_or_si256(_mm256_cvtepu8_epi16(lowHalf),
-                                _mm256_slli_epi16(_mm256_cvtepu8_epi16(highHalf), 8));
-            facts.counts[0][2 * h] = _mm256_cvtepu16_epi32(_mm256_castsi256_si128(words));
-            facts.counts[0][2 * h + 1] = _mm256_cvtepu16_epi32(_mm256_extracti128_si256(words, 1));
-        }
+        widenLengths(low, high, facts.counts[0]);
     }
 #endif
 };
@@ -148,18 +150,10 @@ struct Level7Blocks {
         const __m256i tally = _mm256_and_si256(collected, ones);
         const __m256i marked =
             _mm256_and_si256(_mm256_and_si256(collected, is(first, endOfFileMarker)), ones);
+        widenLengths(low, high, facts.counts[level7Length]);
         for (int h = 0; h < 2; ++h) {
-            const __m128i lowHalf = halfOf(low, h);
-            const __m128i highHalf = halfOf(high, h);
             const __m128i tallyHalf = halfOf(tally, h);
             const __m128i markedHalf = halfOf(marked, h);
-            const __m256i words =
-                _mm256_or_si256(_mm256_cvtepu8_epi16(lowHalf),
-                                _mm256_slli_epi16(_mm256_cvtepu8_epi16(highHalf), 8));
-            facts.counts[level7Length][2 * h] =
-                _mm256_cvtepu16_epi32(_mm256_castsi256_si128(words));
-            facts.counts[level7Length][2 * h + 1] =
-                _mm256_cvtepu16_epi32(_mm256_extracti128_si256(words, 1));
             for (int q = 0; q < 2; ++q) {
                 const __m128i tallies = q == 0 ? tallyHalf : _mm_srli_si128(tallyHalf, 8);
                 const __m128i marks = q == 0 ? markedHalf : _mm_srli_si128(markedHalf, 8);
