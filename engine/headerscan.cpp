@@ -358,8 +358,17 @@ class Scanner {
     Walk level7Walk(const std::uint8_t *first, std::uint64_t start, std::uint32_t maximum);
     Walk level7FromFacts(std::uint64_t start, std::uint32_t target);
     void reachLevel7(std::uint64_t start, std::uint64_t end) {
-        if (!level7_.holds(start, end - 1))
-            level7_.reach(reader_, start, end + reachSlack, Level7Blocks{});
+        reachUnlessHeld(level7_, start, end - 1, reachSlack, Level7Blocks{});
+    }
+    // Classifies the blocks from `start` to `last`, and `slack` beyond, unless they are held:
+    // whether it did, and so may have moved the reader's window.
+    template <typename Facts, typename Blocks>
+    bool reachUnlessHeld(Facts &facts, std::uint64_t start, std::uint64_t last, std::uint64_t slack,
+                         Blocks blocks) {
+        if (facts.holds(start, last))
+            return false;
+        facts.reach(reader_, start, last + 1 + slack, blocks);
+        return true;
     }
 
     WindowReader &reader_;
@@ -527,24 +536,16 @@ Scanner::Settled Scanner::settleWalks(const std::uint8_t *chunk, std::uint64_t c
         repeatableAt_ = offsets == walkPlanOffsets ? planStart + walkPlanOffsets : 0;
         const std::uint64_t lastOffset = planStart + offsets - 1;
         bool moved = false;
-        if (plan.descriptorWalks != 0) {
-            const std::uint64_t end =
-                lastOffset + tableHeaderSize + descriptorStride * fieldCountLimit;
-            if (!descriptors_.holds(planStart + tableHeaderSize, end)) {
-                descriptors_.reach(reader_, planStart + tableHeaderSize, end + 1 + planReachSlack,
-                                   DescriptorBlocks{});
-                moved = true;
-            }
-        }
-        if (plan.level7Walks != 0) {
-            const std::uint64_t end =
-                lastOffset + level7HeaderSize + level7DescriptorSize * plan.longestLevel7;
-            if (!level7_.holds(planStart + level7HeaderSize, end)) {
-                level7_.reach(reader_, planStart + level7HeaderSize, end + 1 + planReachSlack,
-                              Level7Blocks{});
-                moved = true;
-            }
-        }
+        if (plan.descriptorWalks != 0)
+            moved |=
+                reachUnlessHeld(descriptors_, planStart + tableHeaderSize,
+                                lastOffset + tableHeaderSize + descriptorStride * fieldCountLimit,
+                                planReachSlack, DescriptorBlocks{});
+        if (plan.level7Walks != 0)
+            moved |= reachUnlessHeld(level7_, planStart + level7HeaderSize,
+                                     lastOffset + level7HeaderSize +
+                                         level7DescriptorSize * plan.longestLevel7,
+                                     planReachSlack, Level7Blocks{});
         if (moved) {
             chunk = viewChunk();
             movedAny = true;
