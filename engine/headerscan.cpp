@@ -9,6 +9,7 @@
 #include "engine/bufferedio.h"
 #include "engine/recordsample.h"
 #include "engine/scanclasses.h"
+#include "engine/shortwalks.h"
 #include "engine/stridefacts.h"
 #include "engine/tableformat.h"
 #include "engine/walkbatch.h"
@@ -31,7 +32,8 @@ constexpr std::uint32_t descriptorWalkHeaderLimit = 296 + 32 * (fieldCountLimit 
 // junk seldom get further, and classifying the blocks ahead for them would cost more.
 constexpr std::uint64_t chunkSize = 32u << 10;
 constexpr int directBlocks = 8;
-constexpr std::size_t chunkMargin = level7HeaderSize + directBlocks * level7DescriptorSize + 64;
+constexpr std::size_t chunkMargin =
+    std::max(level7HeaderSize + directBlocks * level7DescriptorSize + 64, ShortWalks::bytesPast);
 // Blocks classified ahead of need, so that a long walk asks for more only now and then.
 constexpr std::uint64_t reachSlack = 4096;
 // Where offsets are settled a plan at a time, every block ahead is asked about.
@@ -82,7 +84,7 @@ static_assert((0x3Fu << 8) < descriptorWalkHeaderLimit &&
 
 // Classes the filter looks at past the last offset it settles.
 constexpr std::size_t classLookAhead =
-    std::max<std::size_t>(level7HeaderSize + 32 + 16, walkPlanClasses);
+    std::max({level7HeaderSize + 32 + 16, walkPlanClasses, ShortWalks::bytesPast});
 static_assert(classLookAhead <= chunkMargin && walkPlanBytes <= chunkMargin);
 
 std::uint64_t load8(const std::uint8_t *p) {
@@ -220,7 +222,9 @@ class Scanner {
                 if (settled.moved)
                     chunk = viewChunk();
             } else if (walksInARow < 8 || batches_) {
-                std::size_t next = firstPastFilter(classes_.data(), i, count);
+                std::size_t next =
+                    batches_ ? firstLeftByShortWalks(chunk, chunkStart, i, count, fileSize)
+                             : firstPastFilter(classes_.data(), i, count);
                 walksInARow = next == i ? walksInARow + 1 : 0;
                 const std::uint64_t at = chunkStart + next;
                 if (at - passWindowStart_ >= walkPlanOffsets) {
@@ -276,6 +280,23 @@ class Scanner {
             if (recordLength == 1 + walk.lengthSum)
                 return i;
         }
+    }
+    // The first offset from `i` on that the short walks leave, or `count`.
+    std::size_t firstLeftByShortWalks(const std::uint8_t *chunk, std::uint64_t chunkStart,
+                                      std::size_t i, std::size_t count, std::uint64_t fileSize) {
+        if (shortWalksChunk_ != chunkStart || i < shortWalksFrom_) {
+            shortWalks_.build(chunk, classes_.data(), i, chunkCount_);
+            shortWalksChunk_ = chunkStart;
+            shortWalksFrom_ = i;
+        }
+        for (; i < count; i += 16) {
+            std::uint32_t left = shortWalks_.left(chunk, i, fileSize);
+            if (count - i < 16)
+                left &= (1u << (count - i)) - 1;
+            if (left != 0)
+                return i + static_cast<std::size_t>(std::countr_zero(left));
+        }
+        return count;
     }
     // Whether the record length of the candidate at `k` can be the one its walk adds up:
     // false settles a candidate that has no acceptance to lose. May move the reader's window.
@@ -390,6 +411,12 @@ class Scanner {
     std::uint64_t chunkViewStart_ = 0;
     std::size_t chunkViewLength_ = 0;
     std::size_t chunkLead_ = 0;
+    // The chunk's offsets settled by their short walks (`firstLeftByShortWalks`): the chunk
+    // they are worked out for, and from which offset on.
+    ShortWalks shortWalks_;
+    std::uint64_t shortWalksChunk_ = ~std::uint64_t{0};
+    std::size_t shortWalksFrom_ = 0;
+    std::size_t chunkCount_ = 0;
     // The classes of the chunk's bytes, for the filter.
     std::vector<std::uint8_t> classes_ = std::vector<std::uint8_t>(chunkSize + classLookAhead);
 };
@@ -581,6 +608,7 @@ std::optional<HeaderScanHit> Scanner::run(std::uint64_t from, bool acceptance) {
         chunkViewStart_ = chunkStart - lead;
         chunkViewLength_ = lead + count + chunkMargin;
         chunkLead_ = lead;
+        chunkCount_ = count;
         const std::uint8_t *chunk = viewChunk();
         classifyForScan(chunk, count + classLookAhead, classes_.data());
         for (std::size_t i = 0; i < count; ++i) {

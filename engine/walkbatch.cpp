@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <bit>
 
+#include "engine/lanes16.h"
 #include "engine/scanclasses.h"
 #include "engine/tableformat.h"
 
@@ -20,21 +21,10 @@ namespace {
 #define SALVORA_AVX2 [[gnu::target("avx2"), gnu::always_inline]] inline
 #define SALVORA_AVX2_LAMBDA __attribute__((target("avx2"), always_inline))
 
-// Sixteen bytes as sixteen 16-bit lanes.
-SALVORA_AVX2 __m256i wide(const std::uint8_t *p) {
-    return _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i *>(p)));
-}
+using namespace lanes16;
+
 SALVORA_AVX2 __m256i bytes32(const std::uint8_t *p) {
     return _mm256_loadu_si256(reinterpret_cast<const __m256i *>(p));
-}
-SALVORA_AVX2 __m256i wideWord(const std::uint8_t *p) {
-    return _mm256_or_si256(wide(p), _mm256_slli_epi16(wide(p + 1), 8));
-}
-SALVORA_AVX2 __m256i is16(__m256i lanes, int value) {
-    return _mm256_cmpeq_epi16(lanes, _mm256_set1_epi16(static_cast<short>(value)));
-}
-SALVORA_AVX2 __m256i not256(__m256i lanes) {
-    return _mm256_xor_si256(lanes, _mm256_set1_epi32(-1));
 }
 
 SALVORA_AVX2 __m256i load8x32(const std::uint32_t *p) {
@@ -112,12 +102,7 @@ SALVORA_AVX2 SixteenPlans planSixteen(const std::uint8_t *p, const std::uint8_t 
     SixteenPlans plans{zero, zero, is16(recordLength, 1)};
     __m256i fieldCount = zero;
     if constexpr (Others) {
-        const __m256i afterVisualFoxPro = _mm256_sub_epi16(type, _mm256_set1_epi16(0x30));
-        const __m256i visualFoxPro = _mm256_cmpeq_epi16(
-            _mm256_min_epu16(afterVisualFoxPro, _mm256_set1_epi16(2)), afterVisualFoxPro);
-        const __m256i descriptorsFrom =
-            _mm256_blendv_epi8(_mm256_set1_epi16(32), _mm256_set1_epi16(296), visualFoxPro);
-        fieldCount = _mm256_srli_epi16(_mm256_subs_epu16(headerLength, descriptorsFrom), 5);
+        fieldCount = descriptorCount16(type, headerLength);
         // 1 to 500 descriptors and a record of some length: anything else fails before it
         // walks.
         const __m256i fieldCountBelow = _mm256_sub_epi16(fieldCount, _mm256_set1_epi16(1));
@@ -134,12 +119,7 @@ SALVORA_AVX2 SixteenPlans planSixteen(const std::uint8_t *p, const std::uint8_t 
     }
     __m256i target = zero;
     if constexpr (Level7s) {
-        // (length - 68) / 48 as ((length - 68) / 16) / 3, the last by multiplying.
-        target = _mm256_srli_epi16(
-            _mm256_mulhi_epu16(
-                _mm256_srli_epi16(_mm256_subs_epu16(headerLength, _mm256_set1_epi16(68)), 4),
-                _mm256_set1_epi16(static_cast<short>(0xAAAB))),
-            1);
+        target = level7Count16(headerLength);
         // Below 64 bytes no header can be; from 64 to 67 the count wraps around, and up to 115
         // a walk collects nothing: both are taken in place.
         const __m256i afterShortest = _mm256_sub_epi16(headerLength, _mm256_set1_epi16(64));

@@ -665,6 +665,76 @@ TEST_F(HeaderSearchTest, DenseWalksMatchTheSlowSearch) {
                               "alike " + std::to_string(round));
 }
 
+// Text (capitals, digits, blanks, now and then an underscore), in which most offsets walk a
+// block or two, around tables whose field lists are long, at level 7 or not: some with a
+// record length one off, some whose list ends in a name of an underscore and no type. With
+// `acrossChunks`, a table's list runs over the end of the search's first 32 KiB.
+Bytes textAroundTables(std::mt19937 &random, bool acrossChunks) {
+    auto pick = [&random](std::uint32_t n) { return static_cast<std::uint32_t>(random() % n); };
+    auto text = [&](std::size_t size) {
+        Bytes bytes(size);
+        for (auto &b : bytes)
+            b = static_cast<std::uint8_t>("ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789    _"[pick(41)]);
+        return bytes;
+    };
+    Bytes file = text(acrossChunks ? 33000 : 2000 + pick(3000));
+    if (pick(2) == 0)
+        std::fill(file.begin(), file.begin() + 64, 0);
+    for (int plant = 0, plants = 1 + static_cast<int>(pick(2)); plant < plants; ++plant) {
+        const bool level7 = pick(2) == 0;
+        const std::size_t stride = level7 ? 48 : 32;
+        const std::size_t headerSize = level7 ? 68 : 32;
+        const std::uint32_t fields = (acrossChunks ? 30 : 1) + pick(level7 ? 40 : 90);
+        Bytes table(headerSize, 0);
+        table[0] = level7 ? 0x04 : 0x03;
+        std::uint32_t recordLength = 1;
+        for (std::uint32_t i = 0; i < fields; ++i) {
+            Bytes d(stride, 0);
+            d[0] = static_cast<std::uint8_t>('A' + i % 26);
+            const std::uint8_t length = static_cast<std::uint8_t>(1 + pick(20));
+            d[level7 ? 32 : 11] = static_cast<std::uint8_t>("CNDL"[pick(4)]);
+            d[level7 ? 33 : 16] = length;
+            recordLength += length;
+            table.insert(table.end(), d.begin(), d.end());
+        }
+        Bytes end(stride, 0);
+        end[0] = 0x0D;
+        if (pick(3) == 0) {
+            // A name of an underscore and no type stops a walk as a bad block does, whatever
+            // its length; the header claims a blank block behind it.
+            std::memcpy(end.data(), "_X", 2);
+            end[level7 ? 33 : 16] = 5;
+            end.resize(2 * stride, ' ');
+        }
+        table.insert(table.end(), end.begin(), end.end());
+        const std::uint32_t headerLength = static_cast<std::uint32_t>(table.size());
+        recordLength += pick(4) == 0 ? 1 : 0;
+        table[8] = static_cast<std::uint8_t>(headerLength);
+        table[9] = static_cast<std::uint8_t>(headerLength >> 8);
+        table[10] = static_cast<std::uint8_t>(recordLength);
+        table[11] = static_cast<std::uint8_t>(recordLength >> 8);
+        for (std::uint32_t r = 0; r < 20; ++r) {
+            Bytes record = text(recordLength);
+            record[0] = ' ';
+            table.insert(table.end(), record.begin(), record.end());
+        }
+        const std::size_t at = acrossChunks
+                                   ? 32768 - pick(600)
+                                   : 64 + pick(static_cast<std::uint32_t>(file.size() - 64));
+        file.insert(file.begin() + static_cast<std::ptrdiff_t>(at), table.begin(), table.end());
+    }
+    Bytes tail = text(pick(3000));
+    file.insert(file.end(), tail.begin(), tail.end());
+    return file;
+}
+
+TEST_F(HeaderSearchTest, TextAroundLongFieldListsMatchesTheSlowSearch) {
+    std::mt19937 random(47);
+    for (int round = 0; round < 40 && !HasFailure(); ++round)
+        expectSameAsReference(textAroundTables(random, round % 4 == 3),
+                              "text " + std::to_string(round));
+}
+
 TEST_F(HeaderSearchTest, WithoutWideVectorsTheSearchFindsTheSame) {
     // The block-by-block classification the search falls back on, over the walks that are
     // settled many at a time where it can.
