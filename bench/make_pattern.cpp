@@ -10,6 +10,8 @@
 //   druns        runs of 17,000 'D' bytes, each ended by one 'x'
 //   plusdigits   '+' and '0' bytes at random: every other offset walks a few descriptors
 //   letters      'C', 'D', 'N' and '+' bytes at random: most offsets walk hundreds of blocks
+//   text         capitals, digits and blanks at random, as in character fields: offsets walk a
+//                block or two
 // The runs are shorter than what a header made of their byte reaches, so that no offset lies
 // deep enough inside a run to be settled with the run.
 #include <cstdint>
@@ -23,7 +25,7 @@ int main(int argc, char **argv) {
     if (argc != 4) {
         std::fprintf(stderr,
                      "usage: %s PATH MIB "
-                     "ff05|plus|cdn|descriptors|random|plusruns|druns|plusdigits|letters\n",
+                     "ff05|plus|cdn|descriptors|random|plusruns|druns|plusdigits|letters|text\n",
                      argv[0]);
         return 2;
     }
@@ -55,8 +57,10 @@ int main(int argc, char **argv) {
             const std::uint64_t run = pattern == "plusruns" ? 4000 : 17000;
             for (std::size_t i = 0; i < chunk.size(); ++i)
                 chunk[i] = (at + i) % (run + 1) == run ? 'x' : pattern == "plusruns" ? '+' : 'D';
-        } else if (pattern == "plusdigits" || pattern == "letters") {
-            const char *alphabet = pattern == "letters" ? "CDN+" : "+0";
+        } else if (pattern == "plusdigits" || pattern == "letters" || pattern == "text") {
+            const char *alphabet = pattern == "letters" ? "CDN+"
+                                   : pattern == "text"  ? "ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789    "
+                                                        : "+0";
             const std::size_t size = std::strlen(alphabet);
             for (std::uint8_t &byte : chunk) {
                 state ^= state << 13;

@@ -8,7 +8,7 @@
 #   BENCH_MEMO_KINDS     memo table kinds to time ("fox2 vfp db3 db4")
 #   BENCH_PATTERN_MIB    size of each header search pattern file (256); 0 skips them
 #   BENCH_PATTERNS       the patterns ("ff05 plus cdn descriptors random plusruns druns
-#                        plusdigits letters")
+#                        plusdigits letters text")
 #   BENCH_TREE_TABLES    tables of the folder tree batch (10000); 0 skips it
 #   BENCH_TREE_JOBS      the /jobs: counts the tree batch is timed with ("1 2")
 #   BENCH_TREE_RUNS      runs of the tree batch per count (3); the median counts
@@ -31,7 +31,7 @@ dedup_records="${BENCH_DEDUP_RECORDS:-10000000}"
 memo_mib="${BENCH_MEMO_MIB:-512}"
 memo_kinds="${BENCH_MEMO_KINDS:-fox2 vfp db3 db4}"
 pattern_mib="${BENCH_PATTERN_MIB:-256}"
-patterns="${BENCH_PATTERNS:-ff05 plus cdn descriptors random plusruns druns plusdigits letters}"
+patterns="${BENCH_PATTERNS:-ff05 plus cdn descriptors random plusruns druns plusdigits letters text}"
 tree_tables="${BENCH_TREE_TABLES:-10000}"
 tree_jobs="${BENCH_TREE_JOBS:-1 2}"
 tree_runs="${BENCH_TREE_RUNS:-3}"
