@@ -289,14 +289,7 @@ class Scanner {
             shortWalksChunk_ = chunkStart;
             shortWalksFrom_ = i;
         }
-        for (; i < count; i += 16) {
-            std::uint32_t left = shortWalks_.left(chunk, i, fileSize);
-            if (count - i < 16)
-                left &= (1u << (count - i)) - 1;
-            if (left != 0)
-                return i + static_cast<std::size_t>(std::countr_zero(left));
-        }
-        return count;
+        return shortWalks_.firstLeft(chunk, i, count, fileSize);
     }
     // Whether the record length of the candidate at `k` can be the one its walk adds up:
     // false settles a candidate that has no acceptance to lose. May move the reader's window.

@@ -25,14 +25,17 @@ class ShortWalks {
     // and scan classes are `bytes` and `classes`. Only with `wideVectors`.
     void build(const std::uint8_t *bytes, const std::uint8_t *classes, std::size_t from,
                std::size_t count);
-    // Of the sixteen offsets from `at` (built), bit k for the k-th: those whose record length
-    // may be the one their walk adds up, and those left to the one-offset search (a walk that
-    // reaches past the tables, or a descriptor walk that meets a name that may be
-    // "_NULLFLAGS"). Every other
-    // offset fails without acceptance.
-    std::uint32_t left(const std::uint8_t *bytes, std::size_t at, std::uint64_t fileSize) const;
+    // The first offset from `from` up to `count` (built) whose record length may be the one
+    // its walk adds up, or that is left to the one-offset search (a walk that reaches past the
+    // tables, or a descriptor walk that meets a name that may be "_NULLFLAGS"); `count` when
+    // there is none. Every offset before it fails without acceptance.
+    std::size_t firstLeft(const std::uint8_t *bytes, std::size_t from, std::size_t count,
+                          std::uint64_t fileSize) const;
 
   private:
+    std::uint32_t leftOfSixteen(const std::uint8_t *bytes, std::size_t at,
+                                std::uint64_t fileSize) const;
+
     // By position from the chunk's start, as a walk's first block: what the walk adds up to its
     // stop, and how many 32-byte blocks come before the stop (0xFFFF: too many, or unsure).
     std::vector<std::uint16_t> descriptorSum_;
