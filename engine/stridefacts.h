@@ -122,6 +122,8 @@ template <std::uint32_t Stride, std::size_t SumCount> class StrideFacts {
 
   private:
     static constexpr std::size_t pieceLength = 16384;
+    // Whole turns of the residues that are a whole number of vectors of thirty-two blocks.
+    static constexpr std::size_t wideRound = Stride % 32 == 0 ? Stride : 2 * Stride;
 
     // A block's stop as a byte of a piece: 0 none, else nonzero with the top bit set for a
     // terminator.
@@ -162,7 +164,13 @@ template <std::uint32_t Stride, std::size_t SumCount> class StrideFacts {
             one(j, residue);
         const std::size_t turnsEnd = j + (length - j) / Stride * Stride;
 #if SALVORA_STRIDE_VECTORS
-        j = wideTurns<Blocks>(bytes, j, turnsEnd, first, anyStop);
+        // Where the ring turns over, that round goes block by block and the vectors go on.
+        for (j = wideTurns<Blocks>(bytes, j, turnsEnd, first, anyStop); j < turnsEnd;
+             j = wideTurns<Blocks>(bytes, j, turnsEnd, first, anyStop))
+            for (std::size_t turn = 0; turn < wideRound / Stride && j < turnsEnd;
+                 ++turn, j += Stride)
+                for (std::uint32_t residue = 0; residue < Stride; ++residue)
+                    one(j + residue, residue);
 #endif
         for (; j < turnsEnd; j += Stride)
             for (std::uint32_t residue = 0; residue < Stride; ++residue)
@@ -225,7 +233,7 @@ template <std::uint32_t Stride, std::size_t SumCount> class StrideFacts {
                                                   std::size_t end, std::uint64_t first,
                                                   std::array<std::uint8_t, Stride> &anyStop) {
         static_assert(Stride % 16 == 0 && (Stride * 2) % 32 == 0);
-        constexpr std::size_t round = Stride % 32 == 0 ? Stride : 2 * Stride;
+        constexpr std::size_t round = wideRound;
         constexpr std::size_t perRound = round / 32;
         __m256i running[SumCount][Stride / 8];
         for (std::size_t s = 0; s < SumCount; ++s)
