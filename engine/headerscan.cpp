@@ -209,10 +209,10 @@ class Scanner {
     // May move the reader's window.
     std::size_t firstThatMayCount(const std::uint8_t *chunk, std::uint64_t chunkStart,
                                   std::size_t i, std::size_t count, std::uint64_t fileSize) {
-        // The filter pays where most offsets fail it. Where three in eight pass it, their
-        // walks are settled a plan at a time, until fewer than an eighth of a plan's offsets
-        // walk; without the vectors for that, the filter is skipped while offsets walk one
-        // after the other.
+        // Most offsets fail the filter, or with the vectors, their short walks settle them
+        // (`ShortWalks`). Where three in eight are left even so, their walks are settled a plan
+        // at a time, until fewer than an eighth of a plan's offsets walk; without the vectors
+        // for that, the filter is skipped while offsets walk one after the other.
         constexpr std::size_t batchFrom = walkPlanOffsets * 3 / 8;
         int walksInARow = 0;
         for (;; ++i) {

@@ -57,7 +57,9 @@ SALVORA_AVX2 __m256i lengthOf(const std::uint8_t *letter, const std::uint8_t *lo
     for (std::size_t j = end; j > from / 16 * 16;) {
         j -= 16;
         {
-            // A walk ends at a terminator or a block of no accepted type, bad or not alike.
+            // A descriptor walk ends at a terminator, an end-of-file marker or a block of no
+            // accepted type, with what it added before; a name that may be "_NULLFLAGS" leaves
+            // it unsure.
             const std::uint8_t *d = bytes + j;
             const __m256i first = wide(d);
             const __m256i letterless = noLetter(classes + j + 11);
