@@ -289,7 +289,7 @@ class Scanner {
             shortWalksChunk_ = chunkStart;
             shortWalksFrom_ = i;
         }
-        return shortWalks_.firstLeft(chunk, i, count, fileSize);
+        return shortWalks_.firstLeft(chunk, classes_.data(), i, count, fileSize);
     }
     // Whether the record length of the candidate at `k` can be the one its walk adds up:
     // false settles a candidate that has no acceptance to lose. May move the reader's window.
