@@ -34,6 +34,13 @@ SALVORA_LANES16_FN __m256i atLeast16(__m256i lanes, __m256i bound) {
     return _mm256_cmpeq_epi16(_mm256_max_epu16(lanes, bound), lanes);
 }
 
+// Thirty-two lane masks, sixteen in each of two vectors, as thirty-two bits (the first
+// vector's in the low half).
+SALVORA_LANES16_FN std::uint32_t bits32of16(__m256i low, __m256i high) {
+    const __m256i bytes = _mm256_permute4x64_epi64(_mm256_packs_epi16(low, high), 0xD8);
+    return static_cast<std::uint32_t>(_mm256_movemask_epi8(bytes));
+}
+
 // The descriptors a header of `type` and `headerLength` claims: 0 where the length is too short
 // for the first (a Visual FoxPro table's backlink comes before its descriptors end).
 SALVORA_LANES16_FN __m256i descriptorCount16(__m256i type, __m256i headerLength) {

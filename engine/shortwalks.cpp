@@ -32,10 +32,7 @@ SALVORA_AVX2 __m256i noLetter(const std::uint8_t *classes) {
 }
 // Sixteen lane masks as sixteen bits.
 SALVORA_AVX2 std::uint32_t bits16(__m256i lanes) {
-    const __m256i packed = _mm256_packs_epi16(lanes, _mm256_setzero_si256());
-    return static_cast<std::uint32_t>(
-               _mm256_movemask_epi8(_mm256_permute4x64_epi64(packed, 0xD8))) &
-           0xFFFF;
+    return bits32of16(lanes, _mm256_setzero_si256());
 }
 // A block's length: 16-bit for a character field, a byte otherwise.
 SALVORA_AVX2 __m256i lengthOf(const std::uint8_t *letter, const std::uint8_t *low) {

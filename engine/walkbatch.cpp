@@ -145,12 +145,6 @@ SALVORA_AVX2 SixteenPlans planSixteen(const std::uint8_t *p, const std::uint8_t 
     return plans;
 }
 
-// Thirty-two 16-bit lane masks, sixteen in each, as thirty-two bits.
-SALVORA_AVX2 std::uint64_t bits32of16(__m256i low, __m256i high) {
-    const __m256i bytes = _mm256_permute4x64_epi64(_mm256_packs_epi16(low, high), 0xD8);
-    return static_cast<std::uint32_t>(_mm256_movemask_epi8(bytes));
-}
-
 template <bool Level7s, bool Others>
 SALVORA_AVX2 void planThirtyTwo(const std::uint8_t *headers, const std::uint8_t *classes,
                                 std::size_t half, WalkPlan &plan, __m256i &longest) {
@@ -160,9 +154,10 @@ SALVORA_AVX2 void planThirtyTwo(const std::uint8_t *headers, const std::uint8_t 
     const SixteenPlans high = planSixteen<Level7s, Others>(headers + half + 16, classes + half + 16,
                                                            plan.recordLength.data() + half + 16,
                                                            plan.blocks.data() + half + 16, longest);
-    plan.descriptorWalks |= bits32of16(low.descriptorWalks, high.descriptorWalks) << half;
-    plan.level7Walks |= bits32of16(low.level7Walks, high.level7Walks) << half;
-    plan.unsettled |= bits32of16(low.unsettled, high.unsettled) << half;
+    plan.descriptorWalks |= std::uint64_t{bits32of16(low.descriptorWalks, high.descriptorWalks)}
+                            << half;
+    plan.level7Walks |= std::uint64_t{bits32of16(low.level7Walks, high.level7Walks)} << half;
+    plan.unsettled |= std::uint64_t{bits32of16(low.unsettled, high.unsettled)} << half;
 }
 
 } // namespace
